@@ -1,0 +1,39 @@
+#include "app/Application.h"
+
+#include <QKeyEvent>
+
+#include "platform/Paths.h"
+#include "platform/native.h"
+#include "platform/winapi.h"
+
+namespace {
+bool terminated = false;
+
+void toolkitBeep(unsigned) { QApplication::beep(); }
+}  // namespace
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QString::fromLocal8Bit(ApplicationTitle()));
+  SetBeepHandler(toolkitBeep);
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Escape && !key->isAutoRepeat())
+      NoteKeyState(VK_ESCAPE, event->type() == QEvent::KeyPress);
+  }
+  return QApplication::notify(receiver, event);
+}
+
+std::string ApplicationTitle() {
+  char buffer[4096] = {};
+  GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  const std::string name = ExtractFileName(buffer);
+  const auto dot = name.find_last_of('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+void TerminateApplication() { terminated = true; }
+
+bool ApplicationTerminated() { return terminated; }

@@ -1,0 +1,20 @@
+// The application object: the toolkit's application plus what the program
+// needs of it (the title, termination at start-up, the key state feed).
+#pragma once
+
+#include <QApplication>
+#include <string>
+
+class TApplication : public QApplication {
+ public:
+  TApplication(int& argc, char** argv);
+  bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// The executable's file name without its extension.
+std::string ApplicationTitle();
+
+// Asks the application to end during start-up: the message loop then ends
+// as soon as it would start.
+void TerminateApplication();
+bool ApplicationTerminated();

@@ -1,0 +1,126 @@
+#include "app/Main.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+
+#include "app/Forms.h"
+#include "app/MessageBoxes.h"
+#include "platform/Paths.h"
+#include "platform/winapi.h"
+#include "ports/PortSettings.h"
+
+TMainForm* MainForm = nullptr;
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("MainForm"));
+  ApplyFormStyle(this);
+  resize(600, 400);
+
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setFixedHeight(21);
+  for (int i = 0; i < 2; ++i) {
+    panels[i] = new QLabel(StatusBar1);
+    panels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    StatusBar1->addWidget(panels[i], i);
+  }
+  panels[0]->setFixedWidth(280);
+  panels[1]->setMinimumWidth(50);
+  setStatusBar(StatusBar1);
+
+  MainMenu1 = menuBar();
+  MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+  FileF1 = MainMenu1->addMenu(QStringLiteral("&File"));
+  Upload1 = addCommand(FileF1, "Upload", QKeySequence(Qt::CTRL | Qt::Key_U), &TMainForm::Upload1Click);
+  Download1 = addCommand(FileF1, "Down&load", QKeySequence(Qt::CTRL | Qt::Key_D), &TMainForm::Download1Click);
+  N1 = FileF1->addSeparator();
+  ExitX1 = addCommand(FileF1, "E&xit", {}, &TMainForm::X1Click);
+  Device1 = MainMenu1->addMenu(QStringLiteral("&Device"));
+  Change1 = addCommand(Device1, "Change", QKeySequence(Qt::CTRL | Qt::Key_C), &TMainForm::Change1Click);
+  OptionO1 = MainMenu1->addMenu(QStringLiteral("&Option"));
+  Port1 = addCommand(OptionO1, "Port", QKeySequence(Qt::CTRL | Qt::Key_P), &TMainForm::Port1Click);
+  Other1 = addCommand(OptionO1, "Other", {}, nullptr);
+  ActionA1 = MainMenu1->addMenu(QStringLiteral("&Action"));
+  // The title carries Ctrl+A, which starts nothing.
+  ActionA1->menuAction()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+  QELT1 = addCommand(ActionA1, "QELT", QKeySequence(Qt::CTRL | Qt::Key_G), &TMainForm::QELT1Click);
+  HelpH1 = MainMenu1->addMenu(QStringLiteral("&Help"));
+  Content1 = addCommand(HelpH1, "Content", {}, nullptr);
+  Index1 = addCommand(HelpH1, "Index", {}, nullptr);
+  N2 = HelpH1->addSeparator();
+  Abount1 = addCommand(HelpH1, "Abount", {}, nullptr);
+
+  Bevel1 = new QFrame(this);
+  Bevel1->setObjectName(QStringLiteral("Bevel1"));
+  Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+  setCentralWidget(Bevel1);
+
+  LptNumber = ReadLptIndex() + 1;
+  ComNumber = ReadComIndex() + 1;
+  SetCaption(StartupCaption(LptNumber, ComNumber));
+}
+
+// Items without a command are the disabled ones; nothing enables them.
+QAction* TMainForm::addCommand(QMenu* menu, const char* caption, const QKeySequence& shortcut,
+                                void (TMainForm::*command)()) {
+  QAction* action = menu->addAction(QString::fromLatin1(caption));
+  action->setShortcut(shortcut);
+  if (command)
+    connect(action, &QAction::triggered, this, [this, command] { RunReportingErrors([&] { (this->*command)(); }); });
+  else
+    action->setEnabled(false);
+  return action;
+}
+
+void TMainForm::SetCaption(const std::string& caption) { setWindowTitle(QString::fromLocal8Bit(caption)); }
+
+std::string TMainForm::Caption() const { return windowTitle().toLocal8Bit().toStdString(); }
+
+void TMainForm::SetPanelText(int panel, const std::string& text) { panels[panel]->setText(QString::fromLocal8Bit(text)); }
+
+std::string TMainForm::PanelText(int panel) const { return panels[panel]->text().toLocal8Bit().toStdString(); }
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (placed) return;
+  placed = true;
+  // 600 x 400 is the outer size, frame included.
+  const QSize frame = frameGeometry().size() - geometry().size();
+  resize(QSize(600, 400) - frame);
+  CenterOver(this, nullptr);
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  bool canClose = true;
+  FormCloseQuery(canClose);
+  if (!canClose) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  QCoreApplication::quit();
+}
+
+void TMainForm::X1Click() { close(); }
+
+void TMainForm::FormCloseQuery(bool& CanClose) { CanClose = true; }
+
+void TMainForm::Change1Click() {}
+
+void TMainForm::Port1Click() {
+  if (!FileExists(PrnportPath())) {
+    AppMessageBox(PrnportMissingForPortMessage(), "ERROR", MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+}
+
+void TMainForm::Download1Click() {}
+
+void TMainForm::Upload1Click() {}
+
+void TMainForm::QELT1Click() {}

@@ -1,0 +1,69 @@
+// The main window: caption with the port numbers, the menus that start every
+// command, and the status bar that shows the chosen device.
+#pragma once
+
+#include <QMainWindow>
+#include <cstdint>
+#include <string>
+
+class QAction;
+class QFrame;
+class QKeySequence;
+class QLabel;
+class QMenu;
+class QStatusBar;
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TMainForm(QWidget* parent = nullptr);
+
+  std::int32_t LptNumber = 1;
+  std::int32_t ComNumber = 1;
+
+  QStatusBar* StatusBar1;
+  QMenuBar* MainMenu1;
+  QMenu* FileF1;
+  QAction* Upload1;
+  QAction* Download1;
+  QAction* N1;
+  QAction* ExitX1;
+  QMenu* Device1;
+  QAction* Change1;
+  QMenu* OptionO1;
+  QAction* Port1;
+  QAction* Other1;
+  QMenu* HelpH1;
+  QAction* Content1;
+  QAction* Index1;
+  QAction* N2;
+  QAction* Abount1;
+  QMenu* ActionA1;
+  QFrame* Bevel1;
+  QAction* QELT1;
+
+  void SetCaption(const std::string& caption);
+  std::string Caption() const;
+  void SetPanelText(int panel, const std::string& text);
+  std::string PanelText(int panel) const;
+
+  void X1Click();
+  void FormCloseQuery(bool& CanClose);
+  void Change1Click();
+  void Port1Click();
+  void Download1Click();
+  void Upload1Click();
+  void QELT1Click();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  QAction* addCommand(QMenu* menu, const char* caption, const QKeySequence& shortcut, void (TMainForm::*command)());
+  QLabel* panels[2];
+  bool placed = false;
+};
+
+extern TMainForm* MainForm;

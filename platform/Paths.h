@@ -1,0 +1,23 @@
+// Where the program's files are: everything is found through the directory of
+// the running executable.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+// The executable's directory, without a trailing separator.
+std::string ExeDir();
+
+// The executable's directory joined with the given names by the native
+// separator: AppFile({"Devices", "Devices.lst"}).
+std::string AppFile(std::initializer_list<std::string_view> names);
+
+// True when a file, not a directory, exists at the path.
+bool FileExists(const std::string& path);
+
+// The short form of an existing path, or the empty string.
+std::string ShortPath(const std::string& path);
+
+// The file name part of a path: what follows the last separator.
+std::string ExtractFileName(const std::string& path);

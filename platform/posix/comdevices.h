@@ -1,0 +1,9 @@
+// Which device a Windows port name stands for on this system.
+#pragma once
+
+#include <string>
+
+// "COMn" (any case, with or without the "\\.\" prefix) is the device that key
+// "COMn" of section "COM devices" in "Talvorin.ini" names, else
+// /dev/ttyS(n-1). Any other name is a path and is used as it is.
+std::string ComDevicePath(const std::string& portName);

@@ -1,0 +1,217 @@
+// Profile-file stand-ins. The file is edited line by line, so comments, blank
+// lines and every other section and key survive a write; written lines end
+// with CR LF.
+#include "platform/posix/profile.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/native.h"
+#include "platform/posix/errors.h"
+
+namespace {
+
+std::string trim(const std::string& s) {
+  const auto first = s.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  const auto last = s.find_last_not_of(" \t");
+  return s.substr(first, last - first + 1);
+}
+
+bool sameName(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string current;
+  bool pending = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n') {
+      lines.push_back(current);
+      current.clear();
+      pending = false;
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      current += c;
+      pending = true;
+    }
+  }
+  if (pending) lines.push_back(current);
+  return lines;
+}
+
+std::optional<std::string> sectionName(const std::string& line) {
+  const std::string t = trim(line);
+  if (t.empty() || t[0] != '[') return std::nullopt;
+  const auto close = t.find(']');
+  return trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+}
+
+// Key and value of a "key=value" line; comment lines and lines without "="
+// hold no key.
+bool keyLine(const std::string& line, std::string& key, std::string& value) {
+  const std::string t = trim(line);
+  if (t.empty() || t[0] == ';' || t[0] == '[') return false;
+  const auto eq = line.find('=');
+  if (eq == std::string::npos) return false;
+  key = trim(line.substr(0, eq));
+  value = trim(line.substr(eq + 1));
+  return true;
+}
+
+struct Profile {
+  std::vector<std::string> lines;
+
+  // Lines [begin, end) of the first section with this name; begin is the
+  // header line.
+  bool findSection(const char* name, size_t& begin, size_t& end) const {
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const auto sec = sectionName(lines[i]);
+      if (!sec || !sameName(*sec, name)) continue;
+      begin = i;
+      end = i + 1;
+      while (end < lines.size() && !sectionName(lines[end])) ++end;
+      return true;
+    }
+    return false;
+  }
+
+  std::optional<size_t> findKey(size_t begin, size_t end, const char* name, std::string* value) const {
+    std::string key, val;
+    for (size_t i = begin + 1; i < end; ++i) {
+      if (keyLine(lines[i], key, val) && sameName(key, name)) {
+        if (value) *value = val;
+        return i;
+      }
+    }
+    return std::nullopt;
+  }
+
+  std::string text() const {
+    std::string out;
+    for (const auto& line : lines) out += line + "\r\n";
+    return out;
+  }
+};
+
+// Reads a profile; a missing file is an empty profile. False when the file
+// exists but cannot be read.
+bool load(const char* fileName, Profile& profile) {
+  std::string data;
+  if (!ReadWholeFile(fileName, data)) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  profile.lines = splitLines(data);
+  return true;
+}
+
+std::string unquote(const std::string& value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+    return value.substr(1, value.size() - 2);
+  return value;
+}
+
+DWORD copyString(const std::string& value, LPSTR buffer, DWORD size) {
+  if (!buffer || size == 0) return 0;
+  const DWORD n = std::min<DWORD>(static_cast<DWORD>(value.size()), size - 1);
+  std::memcpy(buffer, value.data(), n);
+  buffer[n] = '\0';
+  return n;
+}
+
+// A list of names, each ending in NUL, the whole ending in a second NUL. When
+// it does not fit, it is cut and size - 2 is returned, as Win32 does.
+DWORD copyList(const std::vector<std::string>& names, LPSTR buffer, DWORD size) {
+  if (!buffer || size == 0) return 0;
+  if (size == 1) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  std::string all;
+  for (const auto& name : names) all += name + '\0';
+  if (all.size() + 1 <= size) {
+    std::memcpy(buffer, all.data(), all.size());
+    buffer[all.size()] = '\0';
+    if (all.empty()) buffer[1] = '\0';
+    return static_cast<DWORD>(all.size());
+  }
+  std::memcpy(buffer, all.data(), size - 2);
+  buffer[size - 2] = '\0';
+  buffer[size - 1] = '\0';
+  return size - 2;
+}
+
+}  // namespace
+
+DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
+                               LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
+  std::string fallback = lpDefault ? lpDefault : "";
+  fallback.erase(fallback.find_last_not_of(' ') + 1);
+  Profile profile;
+  if (!lpFileName || !load(lpFileName, profile)) profile.lines.clear();
+
+  if (!lpAppName) {
+    std::vector<std::string> names;
+    for (const auto& line : profile.lines)
+      if (const auto sec = sectionName(line)) names.push_back(*sec);
+    return copyList(names, lpReturnedString, nSize);
+  }
+  size_t begin, end;
+  const bool found = profile.findSection(lpAppName, begin, end);
+  if (!lpKeyName) {
+    std::vector<std::string> keys;
+    std::string key, value;
+    for (size_t i = begin + 1; found && i < end; ++i)
+      if (keyLine(profile.lines[i], key, value)) keys.push_back(key);
+    return copyList(keys, lpReturnedString, nSize);
+  }
+  std::string value;
+  if (found && profile.findKey(begin, end, lpKeyName, &value))
+    return copyString(unquote(value), lpReturnedString, nSize);
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return copyString(fallback, lpReturnedString, nSize);
+}
+
+BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
+                                LPCSTR lpFileName) {
+  if (!lpFileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!lpAppName) {
+    // All three null only flushes a cache, which there is none of.
+    if (!lpKeyName && !lpString) return TRUE;
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  Profile profile;
+  if (!load(lpFileName, profile)) return FALSE;
+
+  auto& lines = profile.lines;
+  size_t begin = 0, end = 0;
+  const bool found = profile.findSection(lpAppName, begin, end);
+  if (!lpKeyName) {
+    if (!found) return TRUE;
+    lines.erase(lines.begin() + static_cast<long>(begin), lines.begin() + static_cast<long>(end));
+  } else {
+    const auto key = found ? profile.findKey(begin, end, lpKeyName, nullptr) : std::nullopt;
+    if (!lpString) {
+      if (!key) return TRUE;
+      lines.erase(lines.begin() + static_cast<long>(*key));
+    } else if (key) {
+      const std::string& old = lines[*key];
+      lines[*key] = trim(old.substr(0, old.find('='))) + "=" + lpString;
+    } else if (found) {
+      size_t at = end;
+      while (at > begin + 1 && trim(lines[at - 1]).empty()) --at;
+      lines.insert(lines.begin() + static_cast<long>(at), std::string(lpKeyName) + "=" + lpString);
+    } else {
+      lines.push_back(std::string("[") + lpAppName + "]");
+      lines.push_back(std::string(lpKeyName) + "=" + lpString);
+    }
+  }
+  return ReplaceFileContents(lpFileName, profile.text()) ? TRUE : FALSE;
+}

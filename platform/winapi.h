@@ -1,0 +1,16 @@
+// The Win32 interfaces the program is written against. On Windows they are
+// the real ones; elsewhere our stand-ins in platform/posix provide the same
+// names, types and signatures with Win32's observable behaviour.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#include <mmsystem.h>
+#else
+#include "platform/posix/types.h"
+#include "platform/posix/errors.h"
+#include "platform/posix/files.h"
+#include "platform/posix/profile.h"
+#include "platform/posix/module.h"
+#include "platform/posix/input.h"
+#endif

@@ -1,0 +1,45 @@
+#include "ports/PortSettings.h"
+
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+
+namespace {
+const char* const LptSection = "port";
+const char* const ComSection = "COM port";
+const char* const AddressKey = "address";
+}  // namespace
+
+std::string PrnportPath() { return AppFile({"prnport.cfg"}); }
+std::string TalvorinIniPath() { return AppFile({"Talvorin.ini"}); }
+
+std::int32_t ReadLptIndex() { return TIniFile(PrnportPath()).ReadInteger(LptSection, AddressKey, 0); }
+std::int32_t ReadComIndex() { return TIniFile(TalvorinIniPath()).ReadInteger(ComSection, AddressKey, 0); }
+
+void WriteLptIndex(std::int32_t index) { TIniFile(PrnportPath()).WriteInteger(LptSection, AddressKey, index); }
+void WriteComIndex(std::int32_t index) { TIniFile(TalvorinIniPath()).WriteInteger(ComSection, AddressKey, index); }
+
+void WriteRecentProject(const std::string& projectShortPath) {
+  TIniFile file(PrnportPath());
+  file.EraseSection("Recent");
+  file.WriteString("Recent", "File0", projectShortPath);
+}
+
+std::string StartupCaption(std::int32_t lptNumber, std::int32_t comNumber) {
+  return "Talvorin V2.20    @LPT " + std::to_string(lptNumber) + "   @COM " + std::to_string(comNumber);
+}
+
+std::string PortDialogCaption(std::int32_t lptNumber, std::int32_t comNumber) {
+  return "Talvorin V1.00  @LPT " + std::to_string(lptNumber) + "  @COM " + std::to_string(comNumber);
+}
+
+std::string PrnportMissingForPortMessage() {
+  return PrnportPath() + " is not exist.\nThe ISP program must in the same directory with Talvorin.EXE .";
+}
+
+std::string PrnportMissingForSaveMessage() {
+  return PrnportPath() +
+         " is not exist.\nThe ISP program must in the same directory with Talvorin.\nCan not save what you had select.";
+}
+
+const char* const PrnportMissingForChangeMessage =
+    "The prnport.cfg is not exist.\nThe prnport.cfg must in the same directory with Talvorin.EXE .";

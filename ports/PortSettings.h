@@ -1,0 +1,28 @@
+// The port choice in "prnport.cfg" (LPT, and the recent project for the
+// programming tool) and "Talvorin.ini" (COM), both beside the executable.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+std::string PrnportPath();
+std::string TalvorinIniPath();
+
+// Stored 0-based indexes; a missing file, key or non-integer value gives 0.
+std::int32_t ReadLptIndex();
+std::int32_t ReadComIndex();
+
+// Writers throw std::runtime_error("Unable to write to ...") when refused.
+void WriteLptIndex(std::int32_t index);
+void WriteComIndex(std::int32_t index);
+// Replaces the whole section "Recent" of "prnport.cfg" by File0 = path.
+void WriteRecentProject(const std::string& projectShortPath);
+
+// The main window's caption at start-up and after the port dialog saved.
+std::string StartupCaption(std::int32_t lptNumber, std::int32_t comNumber);
+std::string PortDialogCaption(std::int32_t lptNumber, std::int32_t comNumber);
+
+// Messages about a missing "prnport.cfg".
+std::string PrnportMissingForPortMessage();
+std::string PrnportMissingForSaveMessage();
+extern const char* const PrnportMissingForChangeMessage;

@@ -1,0 +1,7 @@
+#include "support/MessageRecorder.h"
+
+MessageRecorder::MessageRecorder() {
+  SetMessageInterceptor([this](const ShownMessage& m) { messages.push_back(m); });
+}
+
+MessageRecorder::~MessageRecorder() { SetMessageInterceptor(nullptr); }
