@@ -40,7 +40,7 @@ class TMethod<void(Args...)> {
  private:
   template <class T>
   static void call(void* object, const unsigned char* storage, Args... args) {
-    void (T::*method)(Args...);
+    void (T::*method)(Args...) = nullptr;
     std::memcpy(&method, storage, sizeof method);
     (static_cast<T*>(object)->*method)(args...);
   }
