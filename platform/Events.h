@@ -3,8 +3,7 @@
 // itself as Sender.
 #pragma once
 
-#include <cstring>
-#include <type_traits>
+#include <memory>
 
 // The common base of everything that can be a Sender.
 class TObject {
@@ -21,33 +20,39 @@ class TMethod<void(Args...)> {
   TMethod() = default;
 
   template <class T>
-  TMethod(T* object, void (T::*method)(Args...)) : object(object), invoke(&call<T>) {
-    static_assert(sizeof method <= sizeof storage, "member function pointer too large");
-    std::memcpy(storage, &method, sizeof method);
-  }
+  TMethod(T* object, void (T::*method)(Args...)) : bound(std::make_shared<Bound<T>>(object, method)) {}
 
-  explicit operator bool() const { return invoke != nullptr; }
+  explicit operator bool() const { return bound != nullptr; }
 
   // Calls the method when one is assigned.
   void operator()(Args... args) const {
-    if (invoke) invoke(object, storage, args...);
+    if (bound) bound->call(args...);
   }
 
   friend bool operator==(const TMethod& a, const TMethod& b) {
-    return a.object == b.object && a.invoke == b.invoke && std::memcmp(a.storage, b.storage, sizeof a.storage) == 0;
+    return a.bound == b.bound || (a.bound && b.bound && a.bound->equals(*b.bound));
   }
 
  private:
-  template <class T>
-  static void call(void* object, const unsigned char* storage, Args... args) {
-    void (T::*method)(Args...) = nullptr;
-    std::memcpy(&method, storage, sizeof method);
-    (static_cast<T*>(object)->*method)(args...);
-  }
+  struct Base {
+    virtual ~Base() = default;
+    virtual void call(Args... args) const = 0;
+    virtual bool equals(const Base& other) const = 0;
+  };
 
-  void* object = nullptr;
-  void (*invoke)(void*, const unsigned char*, Args...) = nullptr;
-  alignas(void*) unsigned char storage[2 * sizeof(void*)] = {};
+  template <class T>
+  struct Bound final : Base {
+    Bound(T* object, void (T::*method)(Args...)) : object(object), method(method) {}
+    void call(Args... args) const override { (object->*method)(args...); }
+    bool equals(const Base& other) const override {
+      const auto* same = dynamic_cast<const Bound*>(&other);
+      return same && same->object == object && same->method == method;
+    }
+    T* object;
+    void (T::*method)(Args...);
+  };
+
+  std::shared_ptr<const Base> bound;
 };
 
 using TNotifyEvent = TMethod<void(TObject* Sender)>;
