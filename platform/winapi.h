@@ -10,6 +10,7 @@
 #include "platform/posix/types.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/files.h"
+#include "platform/posix/handles.h"
 #include "platform/posix/profile.h"
 #include "platform/posix/module.h"
 #include "platform/posix/input.h"
