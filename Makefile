@@ -23,7 +23,7 @@ test: build
 test-asan: deps
 	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTALVORIN_SANITIZE=address,undefined >/dev/null
 	@cmake --build build-asan -j$(JOBS)
-	cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest -j$(JOBS) --output-on-failure --timeout 600
+	cd build-asan && ctest -j$(JOBS) --output-on-failure --timeout 600
 
 # The threaded tests under ThreadSanitizer.
 test-tsan: deps
