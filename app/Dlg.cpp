@@ -53,7 +53,8 @@ TMsgDlg::TMsgDlg(QWidget* owner) : QDialog(owner) {
   setWindowIcon(QIcon(balloon.scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
   setFixedSize(303, 75);
 
-  BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
+  // The check mark, the glyph of the standard OK button.
+  BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), QStringLiteral("OK"), this);
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
   BitBtn1->setGeometry(120, 48, 75, 25);
   BitBtn1->setDefault(true);

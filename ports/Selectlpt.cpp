@@ -66,7 +66,7 @@ TLPTForm::TLPTForm(QWidget* owner) : QDialog(owner) {
   GroupBox2 = NewFrame(this, "GroupBox2", "COM Port :", 45);
   ComboBox2 = NewChooser(this, "ComboBox2", "COM", 4, 60);
 
-  BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("&OK"), this);
+  BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), QStringLiteral("&OK"), this);
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
   BitBtn1->setGeometry(2, 95, 81, 25);
   BitBtn1->setDefault(true);

@@ -2,6 +2,7 @@
 // and clicks: what it shows, what it saves, and how it fails.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
@@ -182,6 +183,8 @@ TEST(PortDialog, EnterAndEscCloseADroppedDownListOnly) {
       key(Qt::Key_F4);
       QWidget* list = QApplication::activePopupWidget();
       ASSERT_NE(list, nullptr) << "F4 drops the list down";
+      QAbstractItemView* items = form.ComboBox1->view();
+      EXPECT_EQ(items->visualRect(items->model()->index(1, 0)).height(), 13);
       key(Qt::Key_Down);
       key(closing);
       EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
