@@ -9,6 +9,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <QWindow>
+#include <algorithm>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "app/Dlg.h"

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QWindow>
+#include <cstdio>
 #include <functional>
 #include <memory>
 
