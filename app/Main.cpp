@@ -13,6 +13,7 @@
 #include "platform/Paths.h"
 #include "platform/winapi.h"
 #include "ports/PortSettings.h"
+#include "ports/Selectlpt.h"
 
 TMainForm* MainForm = nullptr;
 
@@ -117,6 +118,7 @@ void TMainForm::Port1Click() {
     AppMessageBox(PrnportMissingForPortMessage(), "ERROR", MB_OK | MB_ICONINFORMATION);
     return;
   }
+  LPTForm->exec();
 }
 
 void TMainForm::Download1Click() {}
