@@ -12,6 +12,8 @@ constexpr TColor clInactiveCaption = clSystemColor | 3;
 constexpr TColor clWindow = clSystemColor | 5;
 constexpr TColor clWindowText = clSystemColor | 8;
 constexpr TColor clBtnFace = clSystemColor | 15;
+constexpr TColor clBtnShadow = clSystemColor | 16;
+constexpr TColor clBtnHighlight = clSystemColor | 20;
 constexpr TColor clBlack = 0x00000000u;
 constexpr TColor clBlue = 0x00FF0000u;
 

@@ -9,14 +9,20 @@
 
 namespace {
 
-QColor FromRGB(std::uint32_t rgb) { return QColor(RedOf(rgb), GreenOf(rgb), BlueOf(rgb)); }
+// Stores a value that differs from the field's; tells whether it did.
+template <class T>
+bool Store(T& field, T value) {
+  if (field == value) return false;
+  field = value;
+  return true;
+}
 
 // The outer ring of a sunken 3-D edge: shadow along the top and left, the
 // button highlight along the bottom and right (which own the two corners
 // they share with the others).
 void DrawSunkenOuterRing(QPainter& p, int width, int height) {
-  const QColor shadow = ToQColor(clSystemColor | 16);
-  const QColor highlight = ToQColor(clSystemColor | 20);
+  const QColor shadow = ToQColor(clBtnShadow);
+  const QColor highlight = ToQColor(clBtnHighlight);
   p.fillRect(0, 0, width - 1, 1, shadow);
   p.fillRect(0, 0, 1, height - 1, shadow);
   p.fillRect(0, height - 1, width, 1, highlight);
@@ -36,54 +42,38 @@ void TimGauge::BuildShadeTable() {
 }
 
 void TimGauge::SetPercent(TPercent value) {
-  value = std::min<TPercent>(value, 100);
-  if (value == percent) return;
-  percent = value;
-  repaint();
+  if (Store(percent, std::min<TPercent>(value, 100))) repaint();
 }
 
 void TimGauge::SetGaugeDirection(TGaugeDirection value) {
-  if (value == direction) return;
-  direction = value;
-  repaint();
+  if (Store(direction, value)) repaint();
 }
 
 void TimGauge::SetGaugeSize(std::uint32_t value) {
-  value = std::min(value, static_cast<std::uint32_t>(width()));
-  if (value == gaugeSize) return;
-  gaugeSize = value;
-  BuildShadeTable();
-  repaint();
+  if (Store(gaugeSize, std::min(value, static_cast<std::uint32_t>(width())))) ShadesChanged();
 }
 
 void TimGauge::SetBorderStyle(TBorderStyle value) {
-  if (value == borderStyle) return;
-  borderStyle = value;
-  repaint();
+  if (Store(borderStyle, value)) repaint();
 }
 
 void TimGauge::SetCtl3D(bool value) {
-  if (value == ctl3D) return;
-  ctl3D = value;
-  repaint();
+  if (Store(ctl3D, value)) repaint();
 }
 
 void TimGauge::SetColor(TColor value) {
-  if (value == color) return;
-  color = value;
-  repaint();
+  if (Store(color, value)) repaint();
 }
 
 void TimGauge::SetFrontColor(TColor value) {
-  if (value == frontColor) return;
-  frontColor = value;
-  BuildShadeTable();
-  repaint();
+  if (Store(frontColor, value)) ShadesChanged();
 }
 
 void TimGauge::SetBackColor(TColor value) {
-  if (value == backColor) return;
-  backColor = value;
+  if (Store(backColor, value)) ShadesChanged();
+}
+
+void TimGauge::ShadesChanged() {
   BuildShadeTable();
   repaint();
 }
@@ -120,7 +110,7 @@ void TimGauge::paintEvent(QPaintEvent* event) {
     if (right > left && bottom > top) {
       p.fillRect(left, top, right - left, bottom - top, ToQColor(color));
       for (const TCometColumn& column : CometColumns(left, right, percent, gaugeSize, direction))
-        p.fillRect(column.x, top, 1, bottom - top, FromRGB(shades[column.shade]));
+        p.fillRect(column.x, top, 1, bottom - top, ToQColor(shades[column.shade]));
     }
   }
   QPainter(this).drawImage(event->rect(), bitmap, event->rect());

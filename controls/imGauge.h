@@ -54,6 +54,7 @@ class TimGauge : public QWidget, public TObject {
 
  private:
   void BuildShadeTable();
+  void ShadesChanged();
 
   TPercent percent = 0;
   TGaugeDirection direction = gdRight;
