@@ -14,7 +14,6 @@ constexpr TColor clWindowText = clSystemColor | 8;
 constexpr TColor clBtnFace = clSystemColor | 15;
 constexpr TColor clBtnShadow = clSystemColor | 16;
 constexpr TColor clBtnHighlight = clSystemColor | 20;
-constexpr TColor clBlack = 0x00000000u;
 constexpr TColor clBlue = 0x00FF0000u;
 
 constexpr bool IsSystemColor(TColor color) { return (color & clSystemColor) != 0; }

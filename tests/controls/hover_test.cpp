@@ -111,6 +111,31 @@ TEST(HoverLabel, Sequences) {
   }
 }
 
+// Counts the paints a widget receives.
+struct PaintCounter : QObject {
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+TEST(HoverLabel, RepaintsOnTheNextCycleAfterEnterAndLeave) {
+  THLabel label;
+  label.setText(QStringLiteral("Hover"));
+  label.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&label));
+  PaintCounter counter;
+  label.installEventFilter(&counter);
+  QApplication::processEvents();
+  for (auto send : {SendEnter, SendLeave}) {
+    counter.paints = 0;
+    send(&label);
+    EXPECT_EQ(counter.paints, 0);  // not at once
+    EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints > 0; }));
+  }
+}
+
 int PixelsOf(const QImage& image, QRgb colour) {
   int count = 0;
   for (int y = 0; y < image.height(); ++y)
