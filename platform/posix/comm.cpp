@@ -167,6 +167,7 @@ class SerialPort final : public KernelObject {
   COMMTIMEOUTS timeouts{};
   DWORD eventMask = 0;
   DWORD occurred = 0;  // events seen since the last report
+  DWORD queued = 0;    // received bytes known to wait
   std::optional<EventRequest> pendingEvent;
   std::optional<ReadRequest> pendingRead;
 
@@ -191,6 +192,7 @@ class SerialPort final : public KernelObject {
       if (n > 0) {
         request.done += static_cast<DWORD>(n);
         request.lastByte = Clock::now();
+        queued -= std::min(queued, static_cast<DWORD>(n));
       } else if (n == 0) {
         return true;  // hung up: nothing more will come
       } else if (errno == EAGAIN) {
@@ -263,8 +265,10 @@ class SerialPort final : public KernelObject {
     dcb.fOutxCtsFlow = (t.c_cflag & CRTSCTS) != 0;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = dcb.fOutxCtsFlow ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
-    dcb.fOutX = (t.c_iflag & IXON) != 0;
-    dcb.fInX = (t.c_iflag & IXOFF) != 0;
+    // A terminal's cooked defaults include XON/XOFF; a serial port starts
+    // without it, or binary data holding those bytes would be eaten.
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
     dcb.XonLim = 2048;
     dcb.XoffLim = 512;
     switch (t.c_cflag & CSIZE) {
@@ -299,17 +303,20 @@ class SerialPort final : public KernelObject {
       const int n = ::epoll_wait(epollFd, ready, 2, hasModemLines ? kModemLinePollMs : -1);
       if (closed) return;
       DWORD seen = 0;
-      for (int i = 0; i < n; ++i) {
-        int waiting = 0;
-        if (ready[i].data.fd == fd && ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0) seen |= EV_RXCHAR;
-      }
       int lines = 0;
       if (hasModemLines && ::ioctl(fd, TIOCMGET, &lines) == 0) {
         seen |= LineEvents(lines ^ lastLines);
         lastLines = lines;
       }
-      if (!seen) continue;
       std::lock_guard lock(mutex);
+      // Reads and purges keep the count of known bytes under the same lock,
+      // so more bytes than known are a new arrival.
+      int waiting = 0;
+      if (std::any_of(ready, ready + std::max(n, 0), [&](const epoll_event& e) { return e.data.fd == fd; }) &&
+          ::ioctl(fd, FIONREAD, &waiting) == 0) {
+        if (static_cast<DWORD>(waiting) > queued) seen |= EV_RXCHAR;
+        queued = static_cast<DWORD>(waiting);
+      }
       occurred |= seen & eventMask;
       if (pendingEvent && occurred) {
         CompleteEvent(occurred, ERROR_SUCCESS);
@@ -459,6 +466,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
   SerialPort::Use use(*port);
   if (!use) return FALSE;
   std::unique_lock lock(port->mutex);
+  if (port->IsClosed()) return Fail(ERROR_INVALID_HANDLE);
   if (lpOverlapped && port->pendingRead) return Fail(ERROR_INVALID_PARAMETER);  // one read at a time
   ReadRequest request = port->NewRead(lpOverlapped, lpBuffer, nNumberOfBytesToRead);
   DWORD error = ERROR_SUCCESS;
@@ -613,6 +621,7 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
   SerialPort::Use use(*port);
   if (!use) return FALSE;
   std::unique_lock lock(port->mutex);
+  if (port->IsClosed()) return Fail(ERROR_INVALID_HANDLE);  // closed meanwhile: nothing would end the wait
   if (!lpOverlapped || port->pendingEvent) return Fail(ERROR_INVALID_PARAMETER);
   *lpEvtMask = 0;
   if (port->occurred) {
@@ -648,13 +657,12 @@ BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
   if (!port) return FALSE;
   SerialPort::Use use(*port);
   if (!use) return FALSE;
-  if (dwFlags & PURGE_RXABORT) {
-    std::lock_guard lock(port->mutex);
-    if (port->pendingRead) port->CompleteRead(ERROR_OPERATION_ABORTED);
-  }
+  std::lock_guard lock(port->mutex);
+  if ((dwFlags & PURGE_RXABORT) && port->pendingRead) port->CompleteRead(ERROR_OPERATION_ABORTED);
   const bool in = dwFlags & PURGE_RXCLEAR, out = dwFlags & PURGE_TXCLEAR;
   if ((in || out) && ::tcflush(port->fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
     return FailWithErrno();
+  if (in) port->queued = 0;
   return TRUE;
 }
 
