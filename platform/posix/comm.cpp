@@ -359,6 +359,16 @@ std::shared_ptr<SerialPort> PortFrom(HANDLE handle) {
   return port;
 }
 
+// Runs action on the port's state under its lock.
+template <class Action>
+BOOL WithPortState(HANDLE handle, Action action) {
+  const auto port = PortFrom(handle);
+  if (!port) return FALSE;
+  std::lock_guard lock(port->mutex);
+  action(*port);
+  return TRUE;
+}
+
 bool ApplySettings(int fd, const TerminalSettings& settings) {
   termios t = settings.attributes;
   const speed_t code = SpeedCode(settings.speed);
@@ -560,11 +570,7 @@ BOOL SetupComm(HANDLE hFile, DWORD, DWORD) {
 }
 
 BOOL GetCommState(HANDLE hFile, LPDCB lpDCB) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  std::lock_guard lock(port->mutex);
-  *lpDCB = port->dcb;
-  return TRUE;
+  return WithPortState(hFile, [&](SerialPort& port) { *lpDCB = port.dcb; });
 }
 
 BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
@@ -581,38 +587,24 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
 }
 
 BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  std::lock_guard lock(port->mutex);
-  *lpCommTimeouts = port->timeouts;
-  return TRUE;
+  return WithPortState(hFile, [&](SerialPort& port) { *lpCommTimeouts = port.timeouts; });
 }
 
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  std::lock_guard lock(port->mutex);
-  port->timeouts = *lpCommTimeouts;
-  return TRUE;
+  return WithPortState(hFile, [&](SerialPort& port) { port.timeouts = *lpCommTimeouts; });
 }
 
 BOOL GetCommMask(HANDLE hFile, LPDWORD lpEvtMask) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  std::lock_guard lock(port->mutex);
-  *lpEvtMask = port->eventMask;
-  return TRUE;
+  return WithPortState(hFile, [&](SerialPort& port) { *lpEvtMask = port.eventMask; });
 }
 
 BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  std::lock_guard lock(port->mutex);
-  port->eventMask = dwEvtMask;
-  port->occurred &= dwEvtMask;
-  // A wait in progress ends with no events, as on Windows.
-  if (port->pendingEvent) port->CompleteEvent(0, ERROR_SUCCESS);
-  return TRUE;
+  return WithPortState(hFile, [&](SerialPort& port) {
+    port.eventMask = dwEvtMask;
+    port.occurred &= dwEvtMask;
+    // A wait in progress ends with no events, as on Windows.
+    if (port.pendingEvent) port.CompleteEvent(0, ERROR_SUCCESS);
+  });
 }
 
 BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
