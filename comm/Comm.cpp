@@ -1,5 +1,6 @@
 #include "comm/Comm.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
