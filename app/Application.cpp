@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 
+#include "comm/Thread.h"
 #include "platform/Paths.h"
 #include "platform/native.h"
 #include "platform/winapi.h"
@@ -15,6 +16,10 @@ void toolkitBeep(unsigned) { QApplication::beep(); }
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QString::fromLocal8Bit(ApplicationTitle()));
   SetBeepHandler(toolkitBeep);
+  // Serial watchers hand their events over while the message loop runs.
+  SetSynchronizeWakeHook([] {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { CheckSynchronize(); }, Qt::QueuedConnection);
+  });
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

@@ -14,4 +14,6 @@
 #include "platform/posix/profile.h"
 #include "platform/posix/module.h"
 #include "platform/posix/input.h"
+#include "platform/posix/sync.h"
+#include "platform/posix/comm.h"
 #endif

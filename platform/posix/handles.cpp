@@ -48,6 +48,7 @@ BOOL CloseHandle(HANDLE hObject) {
     object = std::move(it->second);
     registry.erase(it);
   }
+  object->HandleClosed();
   return TRUE;  // the object goes when its last user lets go, outside the lock
 }
 

@@ -21,6 +21,8 @@ class KernelObject {
   // WAIT_OBJECT_0 when signalled, WAIT_TIMEOUT, or WAIT_FAILED with the last
   // error set.
   virtual DWORD Wait(DWORD milliseconds);
+  // Called when the handle is closed: ends whatever still runs on it.
+  virtual void HandleClosed() {}
 };
 
 // Registers an object and returns its new handle.

@@ -1,0 +1,338 @@
+#include "comm/Comm.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+namespace {
+
+constexpr DWORD kAllEvents = 0x01FF;
+constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+constexpr DWORD kBaudRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
+                                19200, 38400, 56000, 57600, 115200, 128000, 256000};
+constexpr BYTE kParities[] = {NOPARITY, EVENPARITY, ODDPARITY, MARKPARITY, SPACEPARITY};
+constexpr BYTE kStopBits[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
+constexpr DWORD kEventBits[] = {EV_BREAK, EV_CTS, EV_DSR, EV_ERR, EV_RING, EV_RLSD, EV_RXCHAR, EV_RXFLAG, EV_TXEMPTY};
+
+[[noreturn]] void RaiseCommError(const char* format, int error) {
+  char text[128];
+  std::snprintf(text, sizeof text, format, error);
+  throw std::runtime_error(text);
+}
+
+// Milliseconds per byte that a write may take: 19200 divided by the speed's
+// ordinal. The slowest speed has ordinal 0 and gets the largest value the
+// rule gives.
+DWORD WriteMultiplier(TBaudRate rate) { return 19200 / (rate == br110 ? 1 : static_cast<DWORD>(rate)); }
+
+}  // namespace
+
+DWORD CommEventMask(TCommEventTypes events) {
+  DWORD mask = 0;
+  for (int member = evBreak; member <= evTxEmpty; ++member)
+    if (events.Contains(static_cast<TCommEventType>(member))) mask += kEventBits[member];
+  return mask;
+}
+
+// --- watcher ---
+
+TCommEventThread::TCommEventThread(HANDLE Handle, TCommEventTypes Events, DWORD SuspendTime)
+    : FCommHandle(Handle), FSuspendTime(SuspendTime) {
+  SetCommMask(FCommHandle, CommEventMask(Events));
+}
+
+void TCommEventThread::Execute() {
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  // The event goes also when a handler's exception ends the body.
+  const std::unique_ptr<void, BOOL (*)(HANDLE)> event(overlapped.hEvent, CloseHandle);
+  while (!Terminated()) {
+    bool ok = WaitCommEvent(FCommHandle, &FEventMask, &overlapped) != FALSE;
+    if (GetLastError() == ERROR_IO_PENDING) ok = WaitForSingleObject(overlapped.hEvent, INFINITE) == WAIT_OBJECT_0;
+    if (ok) {
+      Synchronize([this] {
+        const TCommSignalEvent signal = OnSignal;  // Close may clear OnSignal while it runs
+        signal(this, FEventMask);
+      });
+      ResetEvent(overlapped.hEvent);
+    }
+  }
+  PurgeComm(FCommHandle, kPurgeAll);
+}
+
+// --- event characters ---
+
+TCommEventChars::TCommEventChars(TThreadComm* Owner) : FOwner(Owner) {}
+
+void TCommEventChars::SetEventChar(int Index, char Value) {
+  if (Index >= 1 && Index <= 5) FChars[Index - 1] = Value;
+  if (FOwner) FOwner->UpdateDataControlBlock();
+}
+
+void TCommEventChars::Assign(const TObject* Source) {
+  const auto* chars = dynamic_cast<const TCommEventChars*>(Source);
+  if (!chars) throw std::runtime_error("Cannot assign to a TCommEventChars");
+  std::copy(std::begin(chars->FChars), std::end(chars->FChars), std::begin(FChars));
+}
+
+// --- port ---
+
+TThreadComm::TThreadComm(TObject* AOwner) : FOwner(AOwner), FEventChars(std::make_unique<TCommEventChars>(this)) {
+  FWriteOS.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  FReadOS.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+TThreadComm::~TThreadComm() {
+  Close();
+  FEventChars.reset();
+  CloseHandle(FWriteOS.hEvent);
+  CloseHandle(FReadOS.hEvent);
+}
+
+void TThreadComm::Open() {
+  std::string error;
+  {
+    std::lock_guard lock(FLock);
+    if (FOpen) RaiseCommError("Port already assigned (open) (Error: %d)", -1);
+    CreateHandle();
+    if (!FOpen) return;
+    UpdateCommTimeouts();
+    UpdateDataControlBlock();
+    if (!SetupComm(FHandle, FReadBufSize, FWriteBufSize)) {
+      char text[128];
+      std::snprintf(text, sizeof text, "Error initializing Read/Write Buffers (Error: %d)",
+                    static_cast<int>(GetLastError()));
+      error = text;
+    }
+    FEventThread = std::make_unique<TCommEventThread>(FHandle, FMonitorEvents, FSuspendTime);
+    FEventThread->OnSignal = TCommSignalEvent(this, &TThreadComm::HandleCommEvent);
+    FEventThread->Resume();
+  }
+  if (!error.empty()) throw std::runtime_error(error);
+}
+
+void TThreadComm::Close() {
+  if (!FOpen) return;
+  std::lock_guard lock(FLock);
+  ++FClosings;
+  if (FEventThread) {
+    // From here no event reaches the handlers; a hand-over the watcher waits
+    // for is released, and closing the handle ends its wait.
+    FEventThread->OnSignal = {};
+    FEventThread->Terminate();
+  }
+  DestroyHandle();
+  if (FEventThread) {
+    FEventThread->WaitFor();
+    FEventThread.reset();
+  }
+}
+
+void TThreadComm::CheckOpen() {
+  if (FOpen) RaiseCommError("Port already assigned (open) (Error: %d)", -1);
+}
+
+void TThreadComm::CreateHandle() {
+  FHandle = CreateFileA(FDeviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+  FOpen = FHandle != INVALID_HANDLE_VALUE;
+  if (!FOpen) return;
+  if (GetFileType(FHandle) != FILE_TYPE_CHAR)
+    DestroyHandle();
+  else
+    SetCommMask(FHandle, kAllEvents);
+}
+
+void TThreadComm::DestroyHandle() {
+  CloseHandle(FHandle);
+  FOpen = false;
+  FHandle = INVALID_HANDLE_VALUE;
+}
+
+int TThreadComm::Write(const void* Buffer, DWORD Count) {
+  if (!FOpen) return -1;
+  std::lock_guard lock(FLock);
+  DWORD n = 0;
+  if (WriteFile(FHandle, Buffer, Count, &n, &FWriteOS)) return static_cast<int>(n);
+  if (GetLastError() != ERROR_IO_PENDING) {
+    ClearCommError(FHandle, nullptr, nullptr);
+    return 0;
+  }
+  // The thread waits for the device without spinning.
+  if (!GetOverlappedResult(FHandle, &FWriteOS, &n, TRUE)) ClearCommError(FHandle, nullptr, nullptr);
+  return static_cast<int>(n);
+}
+
+int TThreadComm::Read(void* Buffer, DWORD Count) {
+  if (!FOpen) return -1;
+  std::lock_guard lock(FLock);
+  ClearCommError(FHandle, nullptr, nullptr);
+  if (Count == 0) {
+    ClearCommError(FHandle, nullptr, nullptr);
+    return 0;
+  }
+  DWORD n = 0;
+  if (ReadFile(FHandle, Buffer, Count, &n, &FReadOS)) return static_cast<int>(n);
+  if (GetLastError() != ERROR_IO_PENDING) return 0;
+  if (!GetOverlappedResult(FHandle, &FReadOS, &n, TRUE)) ClearCommError(FHandle, nullptr, nullptr);
+  return static_cast<int>(n);
+}
+
+int TThreadComm::InQueCount() {
+  if (!FOpen) return -1;
+  DWORD errors = 0;
+  COMSTAT stat{};
+  ClearCommError(FHandle, &errors, &stat);
+  return static_cast<int>(stat.cbInQue);
+}
+
+int TThreadComm::OutQueCount() {
+  if (!FOpen) return -1;
+  DWORD errors = 0;
+  COMSTAT stat{};
+  ClearCommError(FHandle, &errors, &stat);
+  return static_cast<int>(stat.cbOutQue);
+}
+
+void TThreadComm::PurgeIn() {
+  if (FOpen) PurgeComm(FHandle, PURGE_RXABORT | PURGE_RXCLEAR);
+}
+
+void TThreadComm::PurgeOut() {
+  if (FOpen) PurgeComm(FHandle, PURGE_TXABORT | PURGE_TXCLEAR);
+}
+
+void TThreadComm::SetDTRState(bool State) { EscapeComm(State ? SETDTR : CLRDTR); }
+
+void TThreadComm::SetRTSState(bool State) { EscapeComm(State ? SETRTS : CLRRTS); }
+
+void TThreadComm::SetBREAKState(bool State) {
+  EscapeComm(State ? SETBREAK : CLRBREAK);
+  if (FOpen) {
+    std::lock_guard lock(FLock);
+    PurgeComm(FHandle, kPurgeAll);
+  }
+}
+
+void TThreadComm::SetXONState(bool State) { EscapeComm(State ? SETXON : SETXOFF); }
+
+void TThreadComm::EscapeComm(int Function) {
+  if (!FOpen) RaiseCommError("Port not open (Error: %d)", -1);
+  BOOL ok;
+  DWORD error;
+  {
+    std::lock_guard lock(FLock);
+    ok = EscapeCommFunction(FHandle, static_cast<DWORD>(Function));
+    error = GetLastError();
+  }
+  if (!ok) RaiseCommError("EscapeCommFunction failure (Error: %d)", static_cast<int>(error));
+}
+
+bool TThreadComm::GetModemState(int Index) {
+  static const DWORD masks[] = {0, MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON};
+  const DWORD mask = Index >= 1 && Index <= 4 ? masks[Index] : 0;
+  DWORD status = 0;
+  return FOpen && GetCommModemStatus(FHandle, &status) && (status & mask) != 0;
+}
+
+bool TThreadComm::GetComState(int Index) {
+  if (!FOpen) return false;
+  DWORD errors = 0;
+  COMSTAT stat{};
+  ClearCommError(FHandle, &errors, &stat);
+  switch (Index) {
+    case 2: return stat.fDsrHold;
+    case 3: return stat.fRlsdHold;
+    case 4: return stat.fXoffHold;
+    case 5: return stat.fXoffSent;
+    default: return stat.fCtsHold;
+  }
+}
+
+void TThreadComm::UpdateCommTimeouts() {
+  COMMTIMEOUTS timeouts{MAXDWORD, 0, 1000, WriteMultiplier(FBaudRate), 0};
+  if (!SetCommTimeouts(FHandle, &timeouts))
+    RaiseCommError("Error updating CommTimeouts (Error: %d)", static_cast<int>(GetLastError()));
+}
+
+void TThreadComm::UpdateDataControlBlock() {
+  if (!FOpen) return;
+  SetupComm(FHandle, FReadBufSize, FWriteBufSize);
+  GetCommState(FHandle, &FDCB);
+  FDCB.BaudRate = kBaudRates[FBaudRate];
+  FDCB.Parity = kParities[FParity];
+  FDCB.StopBits = kStopBits[FStopBits];
+  FDCB.ByteSize = static_cast<BYTE>(4 + FDataBits);
+  FDCB.XonChar = FEventChars->XOnChar();
+  FDCB.XoffChar = FEventChars->XOffChar();
+  FDCB.ErrorChar = FEventChars->ErrorChar();
+  FDCB.EofChar = FEventChars->EofChar();
+  FDCB.EvtChar = FEventChars->EvtChar();
+  FDCB.XonLim = 1024;
+  FDCB.XoffLim = 1024;
+  FDCB.fParity = FOptions.Contains(coParityCheck);
+  FDCB.fDsrSensitivity = FOptions.Contains(coDsrSensitivity);
+  FDCB.fTXContinueOnXoff = FOptions.Contains(coIgnoreXOff);
+  FDCB.fErrorChar = FOptions.Contains(coErrorChar);
+  FDCB.fNull = FOptions.Contains(coNullStrip);
+  if (!SetCommState(FHandle, &FDCB))
+    RaiseCommError("Error updating DataControlBlock (Error: %d)", static_cast<int>(GetLastError()));
+}
+
+void TThreadComm::UpdateDataControlBlockLock() {
+  std::lock_guard lock(FLock);
+  UpdateDataControlBlock();
+}
+
+void TThreadComm::HandleCommEvent(TObject*, DWORD Status) {
+  DWORD errors = 0;
+  COMSTAT stat{};
+  ClearCommError(FHandle, &errors, &stat);
+  // A handler may close the port; from then on no handler runs.
+  const unsigned closings = FClosings;
+  const auto wanted = [&](DWORD bit) { return (Status & bit) && FClosings == closings; };
+  if (wanted(EV_BREAK)) OnBreak(this);
+  if (wanted(EV_CTS)) OnCts(this);
+  if (wanted(EV_DSR)) OnDsr(this);
+  if (wanted(EV_ERR)) OnError(this, static_cast<int>(errors));
+  if (wanted(EV_RING)) OnRing(this);
+  if (wanted(EV_RLSD)) OnRlsd(this);
+  if (wanted(EV_RXCHAR) && stat.cbInQue > 0) OnRxChar(this, stat.cbInQue);
+  if (wanted(EV_RXFLAG)) OnRxFlag(this);
+  if (wanted(EV_TXEMPTY)) OnTxEmpty(this);
+  if (FClosings == closings) OnComStatEvent(this, Status, stat);
+}
+
+template <class T>
+void TThreadComm::Reapply(T& field, T value) {
+  if (field == value) return;
+  field = value;
+  UpdateDataControlBlockLock();
+}
+
+void TThreadComm::SetDeviceName(const std::string& Value) {
+  if (!FOpen) FDeviceName = Value;
+}
+
+void TThreadComm::SetReadBufSize(std::uint16_t Value) {
+  if (!FOpen) FReadBufSize = Value;
+}
+
+void TThreadComm::SetWriteBufSize(std::uint16_t Value) {
+  if (!FOpen) FWriteBufSize = Value;
+}
+
+void TThreadComm::SetSuspendTime(DWORD Value) {
+  if (!FOpen) FSuspendTime = Value;
+}
+
+void TThreadComm::SetMonitorEvents(TCommEventTypes Value) {
+  if (!FOpen) FMonitorEvents = Value;
+}
+
+void TThreadComm::SetBaudRate(TBaudRate Value) { Reapply(FBaudRate, Value); }
+void TThreadComm::SetParity(TParity Value) { Reapply(FParity, Value); }
+void TThreadComm::SetStopBits(TStopBits Value) { Reapply(FStopBits, Value); }
+void TThreadComm::SetDataBits(TDataBits Value) { Reapply(FDataBits, Value); }
+void TThreadComm::SetOptions(TCommOptions Value) { Reapply(FOptions, Value); }
+void TThreadComm::SetFlowControl(TFlowControl Value) { Reapply(FFlowControl, Value); }

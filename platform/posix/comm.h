@@ -1,0 +1,167 @@
+// Serial ports: opening a device, overlapped reads and writes, line settings,
+// timeouts, modem lines and line events, over termios.
+//
+// CreateFileA opens existing devices ("COMn" through ComDevicePath, or a
+// path), without becoming their controlling terminal. A terminal is opened
+// exclusively and becomes a serial port; anything else is a plain file whose
+// type GetFileType reports. A device without modem-control lines (a
+// pseudo-terminal) takes DTR and RTS changes as successful no-ops and
+// reports every modem line off.
+//
+// Overlapped requests: a read that cannot finish at once is pending and
+// makes its progress inside GetOverlappedResult on the same handle; writes
+// finish before WriteFile returns; a WaitCommEvent that is pending completes
+// on its own and signals its event. Closing the handle ends every pending
+// request with ERROR_OPERATION_ABORTED.
+#pragma once
+
+#include <termios.h>
+
+#include "platform/posix/sync.h"
+#include "platform/posix/types.h"
+
+constexpr DWORD GENERIC_READ = 0x80000000;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD FILE_FLAG_OVERLAPPED = 0x40000000;
+constexpr DWORD FILE_TYPE_UNKNOWN = 0;
+constexpr DWORD FILE_TYPE_DISK = 1;
+constexpr DWORD FILE_TYPE_CHAR = 2;
+constexpr DWORD FILE_TYPE_PIPE = 3;
+constexpr DWORD MAXDWORD = 0xFFFFFFFF;
+
+constexpr BYTE NOPARITY = 0;
+constexpr BYTE ODDPARITY = 1;
+constexpr BYTE EVENPARITY = 2;
+constexpr BYTE MARKPARITY = 3;
+constexpr BYTE SPACEPARITY = 4;
+constexpr BYTE ONESTOPBIT = 0;
+constexpr BYTE ONE5STOPBITS = 1;
+constexpr BYTE TWOSTOPBITS = 2;
+constexpr DWORD DTR_CONTROL_DISABLE = 0;
+constexpr DWORD DTR_CONTROL_ENABLE = 1;
+constexpr DWORD RTS_CONTROL_DISABLE = 0;
+constexpr DWORD RTS_CONTROL_ENABLE = 1;
+constexpr DWORD RTS_CONTROL_HANDSHAKE = 2;
+
+constexpr DWORD EV_RXCHAR = 0x0001;
+constexpr DWORD EV_RXFLAG = 0x0002;
+constexpr DWORD EV_TXEMPTY = 0x0004;
+constexpr DWORD EV_CTS = 0x0008;
+constexpr DWORD EV_DSR = 0x0010;
+constexpr DWORD EV_RLSD = 0x0020;
+constexpr DWORD EV_BREAK = 0x0040;
+constexpr DWORD EV_ERR = 0x0080;
+constexpr DWORD EV_RING = 0x0100;
+
+constexpr DWORD PURGE_TXABORT = 0x0001;
+constexpr DWORD PURGE_RXABORT = 0x0002;
+constexpr DWORD PURGE_TXCLEAR = 0x0004;
+constexpr DWORD PURGE_RXCLEAR = 0x0008;
+
+constexpr DWORD SETXOFF = 1;
+constexpr DWORD SETXON = 2;
+constexpr DWORD SETRTS = 3;
+constexpr DWORD CLRRTS = 4;
+constexpr DWORD SETDTR = 5;
+constexpr DWORD CLRDTR = 6;
+constexpr DWORD SETBREAK = 8;
+constexpr DWORD CLRBREAK = 9;
+
+constexpr DWORD MS_CTS_ON = 0x0010;
+constexpr DWORD MS_DSR_ON = 0x0020;
+constexpr DWORD MS_RING_ON = 0x0040;
+constexpr DWORD MS_RLSD_ON = 0x0080;
+
+constexpr DWORD CE_RXOVER = 0x0001;
+constexpr DWORD CE_OVERRUN = 0x0002;
+constexpr DWORD CE_RXPARITY = 0x0004;
+constexpr DWORD CE_FRAME = 0x0008;
+constexpr DWORD CE_BREAK = 0x0010;
+
+struct DCB {
+  DWORD DCBlength;
+  DWORD BaudRate;
+  DWORD fBinary : 1;
+  DWORD fParity : 1;
+  DWORD fOutxCtsFlow : 1;
+  DWORD fOutxDsrFlow : 1;
+  DWORD fDtrControl : 2;
+  DWORD fDsrSensitivity : 1;
+  DWORD fTXContinueOnXoff : 1;
+  DWORD fOutX : 1;
+  DWORD fInX : 1;
+  DWORD fErrorChar : 1;
+  DWORD fNull : 1;
+  DWORD fRtsControl : 2;
+  DWORD fAbortOnError : 1;
+  DWORD fDummy2 : 17;
+  WORD wReserved;
+  WORD XonLim;
+  WORD XoffLim;
+  BYTE ByteSize;
+  BYTE Parity;
+  BYTE StopBits;
+  char XonChar;
+  char XoffChar;
+  char ErrorChar;
+  char EofChar;
+  char EvtChar;
+  WORD wReserved1;
+};
+using LPDCB = DCB*;
+
+struct COMMTIMEOUTS {
+  DWORD ReadIntervalTimeout;
+  DWORD ReadTotalTimeoutMultiplier;
+  DWORD ReadTotalTimeoutConstant;
+  DWORD WriteTotalTimeoutMultiplier;
+  DWORD WriteTotalTimeoutConstant;
+};
+using LPCOMMTIMEOUTS = COMMTIMEOUTS*;
+
+struct COMSTAT {
+  DWORD fCtsHold : 1;
+  DWORD fDsrHold : 1;
+  DWORD fRlsdHold : 1;
+  DWORD fXoffHold : 1;
+  DWORD fXoffSent : 1;
+  DWORD fEof : 1;
+  DWORD fTxim : 1;
+  DWORD fReserved : 25;
+  DWORD cbInQue;
+  DWORD cbOutQue;
+};
+using LPCOMSTAT = COMSTAT*;
+
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+DWORD GetFileType(HANDLE hFile);
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+              LPOVERLAPPED lpOverlapped);
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               LPOVERLAPPED lpOverlapped);
+BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait);
+
+BOOL SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue);
+BOOL GetCommState(HANDLE hFile, LPDCB lpDCB);
+BOOL SetCommState(HANDLE hFile, LPDCB lpDCB);
+BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+BOOL GetCommMask(HANDLE hFile, LPDWORD lpEvtMask);
+BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask);
+BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped);
+BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat);
+BOOL PurgeComm(HANDLE hFile, DWORD dwFlags);
+BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc);
+BOOL GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat);
+
+// The terminal settings a control block gives, starting from the device's
+// current ones; false (with the last error set) for what a terminal cannot
+// do. Line speeds without a B constant are carried in ispeed/ospeed.
+struct TerminalSettings {
+  termios attributes;
+  DWORD speed;  // bits per second
+};
+bool TerminalSettingsFromDcb(const DCB& dcb, TerminalSettings& settings);

@@ -1,0 +1,221 @@
+// The watcher thread and the hand-over of line events, driven from the test
+// thread, which plays the user-interface thread by running CheckSynchronize.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "comm/Comm.h"
+#include "comm/Pty.h"
+
+namespace {
+
+// Handlers that write down what was called, in order.
+class Recorder : public TObject {
+ public:
+  void Attach(TComm& comm) {
+    comm.OnBreak = TNotifyEvent(this, &Recorder::Break);
+    comm.OnCts = TNotifyEvent(this, &Recorder::Cts);
+    comm.OnDsr = TNotifyEvent(this, &Recorder::Dsr);
+    comm.OnRing = TNotifyEvent(this, &Recorder::Ring);
+    comm.OnRlsd = TNotifyEvent(this, &Recorder::Rlsd);
+    comm.OnError = TCommErrorEvent(this, &Recorder::Error);
+    comm.OnRxChar = TCommRxCharEvent(this, &Recorder::RxChar);
+    comm.OnRxFlag = TNotifyEvent(this, &Recorder::RxFlag);
+    comm.OnTxEmpty = TNotifyEvent(this, &Recorder::TxEmpty);
+    comm.OnComStatEvent = TCommStatEvent(this, &Recorder::ComStat);
+  }
+  void Break(TObject* s) { Note(s, "Break"); }
+  void Cts(TObject* s) { Note(s, "Cts"); }
+  void Dsr(TObject* s) { Note(s, "Dsr"); }
+  void Ring(TObject* s) { Note(s, "Ring"); }
+  void Rlsd(TObject* s) { Note(s, "Rlsd"); }
+  void Error(TObject* s, int errors) { Note(s, "Error" + std::to_string(errors)); }
+  void RxChar(TObject* s, DWORD count) { Note(s, "RxChar" + std::to_string(count)); }
+  void RxFlag(TObject* s) { Note(s, "RxFlag"); }
+  void TxEmpty(TObject* s) { Note(s, "TxEmpty"); }
+  void ComStat(TObject* s, DWORD status, COMSTAT stat) {
+    Note(s, "ComStat" + std::to_string(status) + "/" + std::to_string(stat.cbInQue));
+  }
+
+  std::string calls;
+  TObject* expectedSender = nullptr;
+  std::function<void()> during;  // runs inside every handler
+
+ private:
+  void Note(TObject* sender, const std::string& call) {
+    EXPECT_EQ(sender, expectedSender);
+    calls += calls.empty() ? call : " " + call;
+    if (during) during();
+  }
+};
+
+// Runs hand-overs until condition holds (five seconds at most).
+bool PumpUntil(const std::function<bool()>& condition) {
+  return WaitUntil([&] {
+    CheckSynchronize();
+    return condition();
+  });
+}
+
+size_t Entries(const char* directory) {
+  size_t n = 0;
+  DIR* dir = opendir(directory);
+  while (const dirent* e = readdir(dir))
+    if (e->d_name[0] != '.') ++n;
+  closedir(dir);
+  return n;
+}
+
+class Watcher : public testing::Test {
+ protected:
+  void SetUp() override {
+    recorder.expectedSender = &comm;
+    comm.SetDeviceName(pty.path);
+  }
+  void TearDown() override { SetSynchronizeWakeHook(nullptr); }
+
+  void WaitForBytes(int n) {
+    ASSERT_TRUE(WaitUntil([&] { return comm.InQueCount() == n; }));
+  }
+
+  PtyPair pty;
+  TComm comm;
+  Recorder recorder;
+};
+
+TEST_F(Watcher, HandlersRunInTheirOrderWithThePortAsSender) {
+  comm.Open();
+  recorder.Attach(comm);
+  pty.Send("abc");
+  WaitForBytes(3);
+  const DWORD all = 0x01FF;
+  struct Case {
+    DWORD status;
+    const char* calls;
+  };
+  for (const Case& c : {
+           Case{all, "Break Cts Dsr Error0 Ring Rlsd RxChar3 RxFlag TxEmpty ComStat511/3"},
+           Case{EV_RXCHAR | EV_CTS, "Cts RxChar3 ComStat9/3"},
+           Case{EV_TXEMPTY | EV_BREAK, "Break TxEmpty ComStat68/3"},
+           Case{0, "ComStat0/3"},
+       }) {
+    recorder.calls.clear();
+    comm.HandleCommEvent(nullptr, c.status);
+    EXPECT_EQ(recorder.calls, c.calls);
+  }
+  char buffer[3];
+  comm.Read(buffer, 3);
+  recorder.calls.clear();
+  comm.HandleCommEvent(nullptr, EV_RXCHAR);
+  EXPECT_EQ(recorder.calls, "ComStat1/0") << "no OnRxChar when the bytes are gone";
+}
+
+TEST_F(Watcher, ArrivalsReachTheHandlersOnTheDrivingThreadOnce) {
+  comm.SetMonitorEvents({evRxChar});
+  comm.Open();
+  recorder.Attach(comm);
+  const auto driver = std::this_thread::get_id();
+  recorder.during = [&] { EXPECT_EQ(std::this_thread::get_id(), driver); };
+  pty.Send("hello");
+  ASSERT_TRUE(PumpUntil([&] { return !recorder.calls.empty(); }));
+  EXPECT_EQ(recorder.calls, "RxChar5 ComStat1/5");
+  // The bytes still wait but nothing new arrived: no second report.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(CheckSynchronize());
+  pty.Send("!");
+  ASSERT_TRUE(PumpUntil([&] { return recorder.calls.size() > 20; }));
+  EXPECT_EQ(recorder.calls, "RxChar5 ComStat1/5 RxChar6 ComStat1/6");
+}
+
+TEST_F(Watcher, AHandlerErrorEndsTheWatcherAndThePortGoesOn) {
+  comm.Open();
+  recorder.Attach(comm);
+  int raised = 0;
+  recorder.during = [&] {
+    ++raised;
+    throw std::runtime_error("handler failed");
+  };
+  pty.Send("a");
+  ASSERT_TRUE(PumpUntil([&] { return raised == 1; }));
+  EXPECT_EQ(recorder.calls, "RxChar1") << "the error ends the dispatch";
+  pty.Send("b");
+  WaitForBytes(2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(CheckSynchronize()) << "no watcher is left to report";
+  EXPECT_EQ(raised, 1);
+  char buffer[2];
+  EXPECT_EQ(comm.Read(buffer, 2), 2);
+  EXPECT_EQ(comm.Write("c", 1), 1);
+  EXPECT_EQ(pty.Receive(1), "c");
+  comm.Close();
+  EXPECT_FALSE(comm.Enabled());
+}
+
+TEST_F(Watcher, CloseReleasesAWatcherWaitingForTheHandOver) {
+  std::mutex m;
+  std::condition_variable queued;
+  bool waiting = false;
+  SetSynchronizeWakeHook([&] {
+    std::lock_guard lock(m);
+    waiting = true;
+    queued.notify_all();
+  });
+  comm.Open();
+  recorder.Attach(comm);
+  pty.Send("x");
+  {
+    std::unique_lock lock(m);
+    ASSERT_TRUE(queued.wait_for(lock, std::chrono::seconds(5), [&] { return waiting; }));
+  }
+  comm.Close();
+  EXPECT_FALSE(comm.Enabled());
+  EXPECT_FALSE(CheckSynchronize()) << "the event on its way is dropped";
+  EXPECT_EQ(recorder.calls, "");
+}
+
+TEST_F(Watcher, AHandlerThatClosesThePortEndsTheDispatch) {
+  comm.Open();
+  recorder.Attach(comm);
+  recorder.during = [&] { comm.Close(); };
+  pty.Send("x");
+  ASSERT_TRUE(PumpUntil([&] { return !recorder.calls.empty(); }));
+  EXPECT_EQ(recorder.calls, "RxChar1");
+  EXPECT_FALSE(comm.Enabled());
+  // The port opens again with a new watcher.
+  recorder.during = nullptr;
+  recorder.calls.clear();
+  comm.Open();
+  pty.Send("y");
+  ASSERT_TRUE(PumpUntil([&] { return !recorder.calls.empty(); }));
+  EXPECT_EQ(recorder.calls.rfind("RxChar", 0), 0u) << recorder.calls;
+}
+
+TEST_F(Watcher, ManyOpenCloseCyclesWithEventsLeaveNothingBehind) {
+  recorder.Attach(comm);
+  comm.Open();  // the first open sets up what lives for the whole run
+  comm.Close();
+  const size_t descriptors = Entries("/proc/self/fd"), threads = Entries("/proc/self/task");
+  int handled = 0;
+  recorder.during = [&] { ++handled; };
+  for (int cycle = 0; cycle < 1000; ++cycle) {
+    comm.Open();
+    ASSERT_TRUE(comm.Enabled()) << cycle;
+    pty.Send("e");
+    if (cycle % 2 == 0) {
+      const int before = handled;
+      ASSERT_TRUE(PumpUntil([&] { return handled > before; })) << cycle;
+    } else {
+      CheckSynchronize();  // the event may be on its way while Close runs
+    }
+    comm.PurgeIn();
+    comm.Close();
+  }
+  EXPECT_FALSE(CheckSynchronize());
+  EXPECT_EQ(Entries("/proc/self/fd"), descriptors);
+  EXPECT_EQ(Entries("/proc/self/task"), threads);
+}
+
+}  // namespace
