@@ -63,8 +63,8 @@ class TCatalogueListBox::Model : public QAbstractListModel {
   }
 };
 
-TCatalogueListBox::TCatalogueListBox(QWidget* parent) : QListView(parent), model(new Model(this)) {
-  setModel(model);
+TCatalogueListBox::TCatalogueListBox(QWidget* parent) : QListView(parent), items(new Model(this)) {
+  setModel(items);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setUniformItemSizes(true);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -79,14 +79,14 @@ TCatalogueListBox::TCatalogueListBox(QWidget* parent) : QListView(parent), model
 
 void TCatalogueListBox::SetEntries(CatalogueEntryList entries) {
   SortEntries(entries);
-  model->replace(std::move(entries));
+  items->replace(std::move(entries));
 }
 
-void TCatalogueListBox::Clear() { model->replace({}); }
+void TCatalogueListBox::Clear() { items->replace({}); }
 
-int TCatalogueListBox::Count() const { return static_cast<int>(model->entries.size()); }
+int TCatalogueListBox::Count() const { return static_cast<int>(items->entries.size()); }
 
-const CatalogueEntry& TCatalogueListBox::Entry(int index) const { return model->entries.at(static_cast<size_t>(index)); }
+const CatalogueEntry& TCatalogueListBox::Entry(int index) const { return items->entries.at(static_cast<size_t>(index)); }
 
 int TCatalogueListBox::ItemIndex() const {
   const QModelIndexList selected = selectionModel()->selectedIndexes();
@@ -95,7 +95,7 @@ int TCatalogueListBox::ItemIndex() const {
 
 void TCatalogueListBox::SetItemIndex(int index) {
   settingIndex = true;
-  const QModelIndex item = model->index(index);
+  const QModelIndex item = items->index(index);
   selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect);
   scrollTo(item);
   settingIndex = false;
@@ -356,9 +356,9 @@ bool TSelectForm::eventFilter(QObject* watched, QEvent* event) {
         RunReportingErrors([this] { SelectEditKeyUp(); });
       break;
     case QEvent::FocusIn: {
-      // Coming back to the window is not entering a control.
+      // Showing the dialog or coming back to it is not entering a control.
       const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-      if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) break;
+      if (!isActiveWindow() || reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) break;
       if (watched == SelectEdit) SelectEditEnter();
       else if (watched == ListBox1) ListBox1Enter();
       break;

@@ -40,7 +40,7 @@ class TCatalogueListBox : public QListView {
 
  private:
   class Model;
-  Model* model;
+  Model* items;
   bool settingIndex = false;
 };
 
