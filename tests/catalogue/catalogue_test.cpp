@@ -53,36 +53,29 @@ TEST(CatalogueLoad, LineEndsEmptyLinesAndTheRewrite) {
   }
 }
 
+// The error that loading raises, or "" when the file loads.
+std::string loadError(const std::string& path) {
+  try {
+    LoadCatalogue(path);
+    return "";
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+}
+
 TEST(CatalogueLoad, FilesThatCannotBeReadOrRewritten) {
   TempDir dir;
   const std::string path = dir.file("Devices.lst");
-  try {
-    LoadCatalogue(path);
-    ADD_FAILURE() << "a missing file loaded";
-  } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot open file " + path);
-  }
-
+  EXPECT_EQ(loadError(path), "Cannot open file " + path) << "a missing file";
   dir.write("Devices.lst", "[A]\r\nx=y;1;2\r\n");
   dir.chmod("Devices.lst", 0200);
-  try {
-    LoadCatalogue(path);
-    ADD_FAILURE() << "an unreadable file loaded";
-  } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot open file " + path);
-  }
-
+  EXPECT_EQ(loadError(path), "Cannot open file " + path) << "an unreadable file";
   dir.chmod("Devices.lst", 0444);
-  EXPECT_EQ(joined(LoadCatalogue(path)), "[A]|x=y;1;2") << "a read-only file without empty lines loads";
+  EXPECT_EQ(loadError(path), "") << "a read-only file without empty lines";
   dir.chmod("Devices.lst", 0644);
   dir.write("Devices.lst", "[A]\r\n\r\nx=y;1;2\r\n");
   dir.chmod("Devices.lst", 0444);
-  try {
-    LoadCatalogue(path);
-    ADD_FAILURE() << "a read-only file was rewritten";
-  } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot create file " + path);
-  }
+  EXPECT_EQ(loadError(path), "Cannot create file " + path) << "a read-only file with empty lines";
   EXPECT_EQ(dir.read("Devices.lst"), "[A]\r\n\r\nx=y;1;2\r\n");
 }
 
