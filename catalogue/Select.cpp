@@ -25,7 +25,7 @@ QString fromText(const std::string& text) { return QString::fromLocal8Bit(text);
 
 std::string toText(const QString& text) { return text.toLocal8Bit().toStdString(); }
 
-void ReportCatalogueFault(const char* text) {
+void reportCatalogueFault(const char* text) {
   AppMessageBox(text, "ERROR ! ", MB_OK | MB_ICONSTOP);
   TerminateApplication();
 }
@@ -148,17 +148,14 @@ TSelectForm::TSelectForm(QWidget* parent) : QDialog(parent) {
   CatalogueLines = std::make_unique<CatalogueLineList>();
   const std::string path = CataloguePath();
   if (!FileExists(path)) {
-    ReportCatalogueFault("\"Device.lst\" is not exist.");
+    reportCatalogueFault("\"Device.lst\" is not exist.");
     return;
   }
   *CatalogueLines = LoadCatalogue(path);
   try {
-    CatalogueEntryList vendors;
-    FillVendorList(Lines(), vendors);
-    ListBox1->SetEntries(std::move(vendors));
-    SelectFirstVendor();
+    ListAllVendors();
   } catch (const std::exception&) {
-    ReportCatalogueFault("\"Device.lst\" is written in wrong format.");
+    reportCatalogueFault("\"Device.lst\" is written in wrong format.");
   }
 }
 
@@ -178,6 +175,13 @@ void TSelectForm::SetStatusText(const std::string& text) { statusPanel->setText(
 bool TSelectForm::Execute() {
   exec();
   return !SelectedDevice.empty() && !ProgramPath.empty();
+}
+
+void TSelectForm::ListAllVendors() {
+  CatalogueEntryList vendors;
+  FillVendorList(Lines(), vendors);
+  ListBox1->SetEntries(std::move(vendors));
+  SelectFirstVendor();
 }
 
 void TSelectForm::SelectFirstVendor() {
@@ -233,8 +237,6 @@ void TSelectForm::ListBox2Click() {
 }
 
 void TSelectForm::SelectEditChange() {
-  ListBox1->Clear();
-  ListBox2->Clear();
   ProgramPath.clear();
   SelectedDevice.clear();
   ListBox1->SetEntries(KeywordVendors(Lines(), Keyword()));
@@ -242,22 +244,15 @@ void TSelectForm::SelectEditChange() {
 }
 
 void TSelectForm::SelectEditKeyUp() {
-  if (!SelectEdit->text().isEmpty()) return;
-  CatalogueEntryList vendors;
-  FillVendorList(Lines(), vendors);
-  ListBox1->SetEntries(std::move(vendors));
-  SelectFirstVendor();
+  if (SelectEdit->text().isEmpty()) ListAllVendors();
 }
 
 void TSelectForm::SelectEditKeyPress() {
   if (ListBox1->Count() == 0) return;
+  // Selecting the vendor also selects its first device.
   SelectFirstVendor();
-  if (ListBox1->Count() == 1) {
-    SelectFirstDevice();
-    ListBox2->setFocus();
-  } else {
-    ListBox1->setFocus();
-  }
+  if (ListBox1->Count() == 1) ListBox2->setFocus();
+  else ListBox1->setFocus();
 }
 
 void TSelectForm::ListBox1KeyDown() {

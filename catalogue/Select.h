@@ -101,6 +101,7 @@ class TSelectForm : public QDialog {
  private:
   void RequestClose();
   void EnterKeyDown(QObject* watched, Qt::KeyboardModifiers modifiers);
+  void ListAllVendors();
   void SelectFirstVendor();
   void SelectFirstDevice();
   void SetStatusText(const std::string& text);
