@@ -10,6 +10,7 @@
 
 #include "app/Forms.h"
 #include "app/MessageBoxes.h"
+#include "catalogue/Select.h"
 #include "platform/Paths.h"
 #include "platform/winapi.h"
 #include "ports/PortSettings.h"
@@ -109,9 +110,19 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::X1Click() { close(); }
 
-void TMainForm::FormCloseQuery(bool& CanClose) { CanClose = true; }
+void TMainForm::FormCloseQuery(bool& CanClose) {
+  // Releasing leaves nothing behind, so a second close request releases nothing.
+  if (SelectForm) SelectForm->CatalogueLines.reset();
+  CanClose = true;
+}
 
-void TMainForm::Change1Click() {}
+void TMainForm::Change1Click() {
+  // Without the dialog (a window built on its own) there is nothing to choose from.
+  if (!SelectForm || !SelectForm->Execute()) return;
+  SetupDevice(SelectForm->SelectedDevice, SelectForm->ProgramPath, SelectForm->EepromByte1, SelectForm->EepromByte6);
+}
+
+void TMainForm::SetupDevice(const std::string&, const std::string&, std::uint8_t, std::uint8_t) {}
 
 void TMainForm::Port1Click() {
   if (!FileExists(PrnportPath())) {

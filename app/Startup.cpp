@@ -1,16 +1,21 @@
 #include "app/Startup.h"
 
 #include "app/Main.h"
+#include "catalogue/Select.h"
 #include "ports/Selectlpt.h"
 
 void CreateForms() {
   MainForm = new TMainForm();
+  SelectForm = new TSelectForm(MainForm);
   LPTForm = new TLPTForm(MainForm);
 }
 
 void DestroyForms() {
+  // The dialogs belong to the main window: they go before it.
   delete LPTForm;
   LPTForm = nullptr;
+  delete SelectForm;
+  SelectForm = nullptr;
   delete MainForm;
   MainForm = nullptr;
 }
