@@ -10,6 +10,7 @@
 
 #include "app/Forms.h"
 #include "app/MessageBoxes.h"
+#include "launch/LaunchCommands.h"
 #include "platform/Paths.h"
 #include "platform/winapi.h"
 #include "ports/PortSettings.h"
@@ -123,4 +124,9 @@ void TMainForm::Download1Click() {}
 
 void TMainForm::Upload1Click() {}
 
-void TMainForm::QELT1Click() {}
+void TMainForm::QELT1Click() { RunQeltTool(*this); }
+
+void TMainForm::SetupDevice(const std::string& device, const std::string& programPath, std::uint8_t byte1,
+                            std::uint8_t byte6) {
+  ApplyDeviceChoice(*this, device, programPath, byte1, byte6);
+}

@@ -14,4 +14,5 @@
 #include "platform/posix/profile.h"
 #include "platform/posix/module.h"
 #include "platform/posix/input.h"
+#include "platform/posix/process.h"
 #endif
