@@ -8,12 +8,11 @@
 #include <QWindow>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <thread>
 
-#include "Expected.h"
+#include "LaunchSupport.h"
 #include "app/Application.h"
 #include "app/Main.h"
 #include "platform/native.h"
@@ -168,17 +167,6 @@ TEST(DeviceSetup, RefusedProfileWriteEndsTheCommandWithTheReport) {
   }
 }
 
-// The stand-in for the tool: records its name and directory, says that it
-// started, and waits (at most ten seconds) until the test has looked.
-const char* const StandInTool =
-    "#!/bin/sh\n"
-    "here=\"${0%/*}\"\n"
-    "printf '%s\\n' \"$0\" \"$@\" > \"$here/args\"\n"
-    "pwd -P > \"$here/ran-in\"\n"
-    ": > \"$here/started\"\n"
-    "i=0\n"
-    "while [ ! -e \"$here/looked\" ] && [ $i -lt 1000 ]; do sleep 0.01; i=$((i+1)); done\n";
-
 // While the user-interface thread is blocked in the wait, another thread
 // looks at the main window once the tool has started, then lets it end.
 class WatchWhileToolRuns {
@@ -192,7 +180,7 @@ class WatchWhileToolRuns {
             windowVisible = form.windowHandle()->isVisible();
             looked = true;
           }
-          install.write("looked", "");
+          install.write("go", "");
         }) {}
   ~WatchWhileToolRuns() {
     if (watcher.joinable()) watcher.join();
@@ -228,26 +216,11 @@ struct ShownForm {
   }
 };
 
-// The current directory for as long as the object lives.
-class CurrentDir {
- public:
-  explicit CurrentDir(const std::string& dir) : old(fs::current_path()) { fs::current_path(dir); }
-  ~CurrentDir() { fs::current_path(old); }
-
- private:
-  fs::path old;
-};
-
-void writeTool(const TempDir& install, const std::string& content, unsigned mode) {
-  install.write("Qelt.EXE", content);
-  install.chmod("Qelt.EXE", mode);
-}
-
 TEST(Qelt, RunsTheToolHiddenAndComesBackWhereItWas) {
   ProgramsInstall install;
   TempDir work;
   CurrentDir current(work.path());
-  writeTool(install, StandInTool, 0755);
+  WriteTool(install, "Qelt.EXE", RecordingTool, 0755);
   install.write("Qelt.ini", "old data\r\nold program\r\n0000 \\ tool\r\nkeep=1\r\n");
   ShownForm shown;
   TMainForm& form = shown.form;
@@ -277,7 +250,7 @@ TEST(Qelt, RunsTheToolHiddenAndComesBackWhereItWas) {
 
 TEST(Qelt, WithoutAProjectTheToolStillRuns) {
   ProgramsInstall install;
-  writeTool(install, StandInTool, 0755);
+  WriteTool(install, "Qelt.EXE", RecordingTool, 0755);
   install.write("Qelt.ini", "x\r\n0000 \\\r\n");
   ShownForm shown;
   MessageRecorder recorder;
@@ -315,16 +288,15 @@ TEST(Qelt, ToolThatCannotBeStartedSaysWhyAndNeverHides) {
     const char* reason;
   };
   const Case cases[] = {
-      {"not executable", StandInTool, 0644, "Access is denied: the file is not an executable program. (Error: 5)"},
+      {"not executable", RecordingTool, 0644, "Access is denied: the file is not an executable program. (Error: 5)"},
       {"Windows program without wine", "MZ\x90", 0755,
        "It is a Windows program, and this system cannot run it (wine is not on the PATH). (Error: 216)"},
   };
   TempDir emptyBin;
-  const std::string oldPath = std::getenv("PATH");
-  setenv("PATH", emptyBin.path().c_str(), 1);
+  PathOverride path(emptyBin.path());
   for (const auto& c : cases) {
     ProgramsInstall install;
-    writeTool(install, c.content, c.mode);
+    WriteTool(install, "Qelt.EXE", c.content, c.mode);
     ShownForm shown;
     ShowHideLog events(&shown.form);
     MessageRecorder recorder;
@@ -337,7 +309,6 @@ TEST(Qelt, ToolThatCannotBeStartedSaysWhyAndNeverHides) {
     EXPECT_TRUE(shown.form.isVisible());
     EXPECT_FALSE(install.exists("started"));
   }
-  setenv("PATH", oldPath.c_str(), 1);
 }
 
 TEST(Qelt, UnusableQeltIniEndsTheCommandBeforeTheTool) {
@@ -347,7 +318,7 @@ TEST(Qelt, UnusableQeltIniEndsTheCommandBeforeTheTool) {
     std::string report;
   };
   ProgramsInstall install;
-  writeTool(install, StandInTool, 0755);
+  WriteTool(install, "Qelt.EXE", RecordingTool, 0755);
   const Case cases[] = {
       {"", 0644, "List index out of bounds (0)"},
       {"one line\r\n", 0644, "List index out of bounds (1)"},

@@ -4,43 +4,14 @@
 #include <sys/wait.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
+#include "LaunchSupport.h"
 #include "platform/winapi.h"
-#include "support/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Records its name, arguments and directory, then waits (at most ten
-// seconds) until the test creates "go" beside it.
-const char* const RecordingTool =
-    "#!/bin/sh\n"
-    "here=\"${0%/*}\"\n"
-    "printf '%s\\n' \"$0\" \"$@\" > \"$here/args\"\n"
-    "pwd -P > \"$here/ran-in\"\n"
-    "i=0\n"
-    "while [ ! -e \"$here/go\" ] && [ $i -lt 1000 ]; do sleep 0.01; i=$((i+1)); done\n";
-
-void writeTool(const TempDir& dir, const std::string& name, const std::string& content, unsigned mode) {
-  dir.write(name, content);
-  dir.chmod(name, mode);
-}
-
-// PATH for as long as the object lives.
-class PathOverride {
- public:
-  explicit PathOverride(const std::string& path) : old(std::getenv("PATH") ? std::getenv("PATH") : "") {
-    setenv("PATH", path.c_str(), 1);
-  }
-  ~PathOverride() { setenv("PATH", old.c_str(), 1); }
-
- private:
-  std::string old;
-};
 
 BOOL start(const std::string& tool, const char* directory, PROCESS_INFORMATION& process) {
   STARTUPINFOA startup;
@@ -53,7 +24,7 @@ BOOL start(const std::string& tool, const char* directory, PROCESS_INFORMATION& 
 
 TEST(CreateProcess, RunsTheToolInTheGivenDirectoryUntilItEnds) {
   TempDir install, work;
-  writeTool(install, "Qelt.EXE", RecordingTool, 0755);
+  WriteTool(install, "Qelt.EXE", RecordingTool, 0755);
   PROCESS_INFORMATION process{};
   // The name is matched without regard to case.
   ASSERT_TRUE(start(install.file("QELT.exe"), work.path().c_str(), process)) << GetLastError();
@@ -80,13 +51,14 @@ TEST(CreateProcess, RunsTheToolInTheGivenDirectoryUntilItEnds) {
 
 TEST(CreateProcess, RelativeNameIsFoundFromTheCallersDirectory) {
   TempDir install, work;
-  writeTool(install, "Qelt.EXE", RecordingTool, 0755);
+  WriteTool(install, "Qelt.EXE", RecordingTool, 0755);
   install.write("go", "");
-  const fs::path before = fs::current_path();
-  fs::current_path(install.path());
   PROCESS_INFORMATION process{};
-  const BOOL started = start("qelt.exe", work.path().c_str(), process);
-  fs::current_path(before);
+  BOOL started;
+  {
+    CurrentDir current(install.path());
+    started = start("qelt.exe", work.path().c_str(), process);
+  }
   ASSERT_TRUE(started) << GetLastError();
   EXPECT_EQ(WaitForSingleObject(process.hProcess, INFINITE), WAIT_OBJECT_0);
   CloseHandle(process.hThread);
@@ -97,8 +69,8 @@ TEST(CreateProcess, RelativeNameIsFoundFromTheCallersDirectory) {
 
 TEST(CreateProcess, WindowsProgramRunsThroughWineOnThePath) {
   TempDir install, bin;
-  writeTool(install, "Qelt.EXE", "MZ\x90\x00 not really a program", 0644);
-  writeTool(bin, "wine", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"${0%/*}/wine-args\"\n", 0755);
+  WriteTool(install, "Qelt.EXE", "MZ\x90\x00 not really a program", 0644);
+  WriteTool(bin, "wine", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"${0%/*}/wine-args\"\n", 0755);
   PathOverride path(bin.path());
   PROCESS_INFORMATION process{};
   ASSERT_TRUE(start(install.file("Qelt.EXE"), nullptr, process)) << GetLastError();
@@ -125,7 +97,7 @@ TEST(CreateProcess, FailuresStartNothingAndSayWhy) {
   PathOverride path(emptyBin.path());
   for (const auto& c : cases) {
     TempDir install;
-    if (!c.content.empty()) writeTool(install, "Qelt.EXE", c.content, c.mode);
+    if (!c.content.empty()) WriteTool(install, "Qelt.EXE", c.content, c.mode);
     PROCESS_INFORMATION process{};
     EXPECT_FALSE(start(install.file("Qelt.EXE"), nullptr, process)) << c.what;
     EXPECT_EQ(GetLastError(), c.error) << c.what;

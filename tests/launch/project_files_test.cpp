@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "Expected.h"
+#include "LaunchSupport.h"
 #include "launch/ProjectFiles.h"
 #include "support/TempDir.h"
 
