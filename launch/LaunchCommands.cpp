@@ -1,6 +1,6 @@
 #include "launch/LaunchCommands.h"
 
-#include <QGuiApplication>
+#include <QRect>
 #include <cstdio>
 
 #include "app/Main.h"
@@ -53,11 +53,10 @@ void RunQeltTool(TMainForm& form) {
     return;
   }
 
-  // Hiding the main window also takes away the program's taskbar button. The
-  // window system must see it go before this thread blocks in the wait.
+  // Hiding the main window also takes away the program's taskbar button.
+  // While this thread waits, nothing of the program runs.
   const QRect where = form.geometry();
   form.hide();
-  QGuiApplication::sync();
   WaitForSingleObject(process.hProcess, INFINITE);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
