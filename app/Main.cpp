@@ -11,6 +11,7 @@
 #include "app/Forms.h"
 #include "app/MessageBoxes.h"
 #include "catalogue/Select.h"
+#include "launch/LaunchCommands.h"
 #include "platform/Paths.h"
 #include "platform/winapi.h"
 #include "ports/PortSettings.h"
@@ -122,8 +123,6 @@ void TMainForm::Change1Click() {
   SetupDevice(SelectForm->SelectedDevice, SelectForm->ProgramPath, SelectForm->EepromByte1, SelectForm->EepromByte6);
 }
 
-void TMainForm::SetupDevice(const std::string&, const std::string&, std::uint8_t, std::uint8_t) {}
-
 void TMainForm::Port1Click() {
   if (!FileExists(PrnportPath())) {
     AppMessageBox(PrnportMissingForPortMessage(), "ERROR", MB_OK | MB_ICONINFORMATION);
@@ -136,4 +135,9 @@ void TMainForm::Download1Click() {}
 
 void TMainForm::Upload1Click() {}
 
-void TMainForm::QELT1Click() {}
+void TMainForm::QELT1Click() { RunQeltTool(*this); }
+
+void TMainForm::SetupDevice(const std::string& device, const std::string& programPath, std::uint8_t byte1,
+                            std::uint8_t byte6) {
+  ApplyDeviceChoice(*this, device, programPath, byte1, byte6);
+}

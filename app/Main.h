@@ -55,9 +55,9 @@ class TMainForm : public QMainWindow {
   void Download1Click();
   void Upload1Click();
   void QELT1Click();
-  // Turns the device confirmed in the selection dialog into the files of the
-  // programming tool and shows it in the status bar.
-  void SetupDevice(const std::string& device, const std::string& programPath, std::uint8_t byte1, std::uint8_t byte6);
+  // The work of Device > Change once the selection dialog confirmed a device.
+  void SetupDevice(const std::string& device, const std::string& programPath, std::uint8_t byte1,
+                   std::uint8_t byte6);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

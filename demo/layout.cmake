@@ -9,3 +9,6 @@ foreach(image at90s2313 at90s8515 atmega103 pic16f84 w78e52)
   string(REPEAT "${image} program image " 64 content)
   file(WRITE ${DEST}/programs/${image}.bin "${content}")
 endforeach()
+# The stand-in programming tool must stay executable whatever the checkout did.
+file(CHMOD ${DEST}/Qelt.EXE PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+     WORLD_READ WORLD_EXECUTE)

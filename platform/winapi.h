@@ -16,4 +16,5 @@
 #include "platform/posix/input.h"
 #include "platform/posix/sync.h"
 #include "platform/posix/comm.h"
+#include "platform/posix/process.h"
 #endif
