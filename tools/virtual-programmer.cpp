@@ -70,10 +70,18 @@ class Line {
   Nanos ArrivalOf(size_t i) const { return rxStart + static_cast<Nanos>(i + 1) * byteTime; }
 
   void Send(const TargetOutput& output, Nanos notBefore) {
-    if (output.alone)
+    if (output.alone) {
+      // Bytes written reach the host's queue a moment later. A lone byte
+      // behind a block is harmless (the host takes the block first), but two
+      // lone bytes together would look like the start of a block: after a
+      // lone byte, give it time to arrive before waiting for it to be taken.
+      if (lastAlone) SleepUntil(lastWrite + 10'000'000);
       while (pty.WaitingAtHost() > 0) SleepUntil(Clock() + 20'000);
+    }
+    lastAlone = output.alone;
     if (byteTime == 0) {
       writeAll(output.bytes.data(), output.bytes.size());
+      lastWrite = Clock();
       return;
     }
     // Each slice goes out when its last byte would have crossed the line.
@@ -85,7 +93,7 @@ class Line {
       writeAll(output.bytes.data() + done, slice);
       done += slice;
     }
-    txFree = at;
+    txFree = lastWrite = at;
   }
 
  private:
@@ -100,7 +108,8 @@ class Line {
 
   Pty& pty;
   Nanos byteTime;
-  Nanos rxFree = 0, txFree = 0, rxStart = 0;
+  Nanos rxFree = 0, txFree = 0, rxStart = 0, lastWrite = 0;
+  bool lastAlone = false;
 };
 
 int Number(const char* text) { return static_cast<int>(std::strtol(text, nullptr, 0)); }

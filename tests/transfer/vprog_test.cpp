@@ -8,34 +8,14 @@
 #include "platform/winapi.h"
 #include "support/TempDir.h"
 #include "tools/PtyPort.h"
+#include "tools/QuietHost.h"
 #include "tools/VprogProcess.h"
 #include "transfer/BlockProtocol.h"
 #include "transfer/FakeLine.h"
 
 namespace {
 
-// The host's surroundings with the real clock. A transfer that does not end
-// within the limit is stopped (and the test fails on its outcome).
-struct RealHost : TransferHost {
-  bool stop = false;
-  DWORD stopAfter = 30000;
-  DWORD started = timeGetTime();
-  std::vector<std::string> messages;
-
-  bool EscapePressed() override { return false; }
-  void ProcessMessages() override {
-    if (timeGetTime() - started >= stopAfter) stop = true;
-  }
-  bool StopRequested() override { return stop; }
-  void ClearStop() override { stop = false; }
-  void SetStartEnabled(bool) override {}
-  void SetStopEnabled(bool) override {}
-  void ShowMessage(const std::string& text, const std::string& caption) override {
-    messages.push_back(text + "|" + caption);
-  }
-  void ProgressReset() override {}
-  void ProgressStep() override {}
-};
+using RealHost = QuietHost;
 
 struct Vprog : ::testing::Test {
   TempDir dir;
