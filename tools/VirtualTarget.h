@@ -50,7 +50,6 @@ class VirtualTarget {
   bool Finished() const { return state == State::Finished; }
   // How the session went, one line for people.
   std::string Summary() const;
-  int Blocks() const { return blocks; }
 
  private:
   enum class State { Handshake, Request, Data, WaitAck, Finished };
