@@ -308,7 +308,7 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
         port.Read(buffer.get(), blockSize);
         if (!file.WriteAll(buffer.get(), static_cast<size_t>(blockSize))) return writeFailed();
       } else {
-        // Part of a block: wait for the rest, with Stop and Close kept usable
+        // A block only partly here: wait for the rest, with Stop and Close kept usable
         // should the target stall in the middle of it.
         if (line.UserBreak()) return userBreak();
         host.ProcessMessages();
