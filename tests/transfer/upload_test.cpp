@@ -1,0 +1,196 @@
+// Upload, host side, against a scripted target on a fake line.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/TempDir.h"
+#include "transfer/FakeLine.h"
+
+namespace {
+
+using Events = std::vector<std::string>;
+
+const Bytes STX = Byte(Ctl::STX);
+const Bytes ACK = Byte(Ctl::ACK);
+const Bytes ESC = Byte(Ctl::ESC);
+
+struct Upload : ::testing::Test {
+  TempDir dir;
+  FakeLine line;
+  UploadTarget target;
+  void SetUp() override { line.target = &target; }
+  TransferOutcome Run() { return RunUpload(line, line, dir.file("out.bin")); }
+};
+
+TEST_F(Upload, TwoSmallBlocksByteForByte) {
+  const Bytes one = Pattern(128, 1), two = Pattern(128, 2);
+  target.Blocks({one, two});
+  EXPECT_EQ(Run(), TransferOutcome::Complete);
+  EXPECT_EQ(line.sent, STX + ACK + ACK);
+  EXPECT_EQ(dir.read("out.bin"), one + two);
+  EXPECT_EQ(line.events.front(), "reset");
+  EXPECT_EQ(line.Tail(4), (Events{"reset", "msg Upload compelete !!!|FINISH !!!", "stop 0", "start 1"}));
+  EXPECT_EQ((Events(line.events.begin(), line.events.begin() + 5)),
+            (Events{"reset", "clear", "stop 1", "start 0", "W 02"}));
+}
+
+// Whole blocks in arrival order, whatever the size code, with ESC alone or
+// right behind the last block.
+TEST_F(Upload, BlocksAreStoredWhole) {
+  for (const std::uint8_t code : {0x00, 0x01, 0x80, 0xFF}) {
+    for (const int count : {0, 1, 3}) {
+      for (const bool escBehind : {false, true}) {
+        SCOPED_TRACE("code " + std::to_string(code) + " blocks " + std::to_string(count) +
+                     (escBehind ? " esc behind" : ""));
+        FakeLine fresh;
+        UploadTarget peer;
+        peer.reply = Byte(code) + ACK;
+        std::vector<Bytes> blocks;
+        Bytes image;
+        for (int i = 0; i < count; ++i) {
+          blocks.push_back(Pattern(BlockSizeFor(code), static_cast<unsigned>(i + code)));
+          image += blocks.back();
+        }
+        peer.Blocks(blocks, escBehind);
+        fresh.target = &peer;
+        EXPECT_EQ(RunUpload(fresh, fresh, dir.file("out.bin")), TransferOutcome::Complete);
+        EXPECT_EQ(dir.read("out.bin"), image);
+        EXPECT_EQ(fresh.sent, STX + Bytes(static_cast<size_t>(count), Ctl::ACK));
+      }
+    }
+  }
+}
+
+TEST_F(Upload, LoneEscAfterTheHandshakeLeavesAnEmptyFile) {
+  dir.write("out.bin", "old contents");
+  target.chunks = {{ESC, false}};
+  EXPECT_EQ(Run(), TransferOutcome::Complete);
+  EXPECT_TRUE(dir.exists("out.bin"));
+  EXPECT_EQ(dir.read("out.bin"), "");
+}
+
+TEST_F(Upload, StrayByteIgnoredAndEachLoneStxGetsOneAck) {
+  const Bytes one = Pattern(128, 1), two = Pattern(128, 2);
+  target.chunks = {{STX, false}, {one, true}, {"A", false}, {STX, false}, {two, true}, {STX, false}, {ESC, false}};
+  EXPECT_EQ(Run(), TransferOutcome::Complete);
+  EXPECT_EQ(dir.read("out.bin"), one + two);
+  EXPECT_EQ(line.sent, STX + ACK + ACK + ACK);
+}
+
+// In an upload the pass in which the reply arrives still repeats STX when a
+// second has gone by; a download leaves at once.
+TEST_F(Upload, ReplyArrivingAsTheSecondEndsStillRepeatsStx) {
+  target.replyAt = 1000;
+  target.chunks = {{ESC, false}};
+  EXPECT_EQ(Run(), TransferOutcome::Complete);
+  EXPECT_EQ(line.sent, STX + STX);
+
+  FakeLine down;
+  DownloadTarget peer;
+  peer.replyAt = 1000;
+  down.target = &peer;
+  dir.write("empty.bin", "");
+  EXPECT_EQ(RunDownload(down, down, dir.file("empty.bin")), TransferOutcome::Complete);
+  EXPECT_EQ(down.sent, STX + ESC);
+}
+
+TEST_F(Upload, ReplyWithoutAckFailsTheHandshake) {
+  target.reply = Bytes("\x01\x15", 2);
+  EXPECT_EQ(Run(), TransferOutcome::HandshakeFailed);
+  EXPECT_EQ(line.sent, STX + ESC);
+  EXPECT_EQ(line.Tail(5), (Events{"W 1B", "msg Can not get Block size.|ERROR !!!", "reset", "stop 0", "start 1"}));
+  EXPECT_FALSE(dir.exists("out.bin"));
+}
+
+TEST_F(Upload, SilentTargetUntilEscape) {
+  target.silent = true;
+  line.escapeDownAt = 3500;
+  EXPECT_EQ(Run(), TransferOutcome::BreakWaitingSize);
+  EXPECT_EQ(line.sent, STX + STX + STX + STX + ESC);
+  EXPECT_EQ(line.Tail(5), (Events{"W 1B", "stop 0", "start 1", "reset",
+                                  "msg User press ESC !!!\n( It is waiting for ACK. )|USER BREAK !!!"}));
+}
+
+TEST_F(Upload, EscapePressedBeforeStartDoesNotBreak) {
+  line.escapePressedEarlier = true;
+  target.Blocks({Pattern(128)});
+  EXPECT_EQ(Run(), TransferOutcome::Complete);
+}
+
+TEST_F(Upload, MissingDirectorySendsNothing) {
+  FakeLine fresh;
+  const std::string name = dir.file("absent/out.bin");
+  EXPECT_EQ(RunUpload(fresh, fresh, name), TransferOutcome::DirectoryMissing);
+  EXPECT_EQ(fresh.sent, "");
+  EXPECT_EQ(fresh.events, (Events{"reset", "msg Directory : \" " + dir.file("absent") +
+                                               " \" is not exist. Please create it first.|ERROR !!!"}));
+}
+
+// The output is found unusable only after the handshake: ESC tells the target.
+TEST_F(Upload, OutputThatCannotBeCreated) {
+  dir.write("readonly.bin", "keep");
+  dir.chmod("readonly.bin", 0444);
+  std::filesystem::create_directory(dir.file("folder"));
+  for (const std::string& name : {dir.file("readonly.bin"), dir.file("folder"), std::string()}) {
+    SCOPED_TRACE(name);
+    FakeLine fresh;
+    UploadTarget peer;
+    peer.Blocks({Pattern(128)});
+    fresh.target = &peer;
+    EXPECT_EQ(RunUpload(fresh, fresh, name), TransferOutcome::FileNotCreated);
+    EXPECT_EQ(fresh.sent, STX + ESC);
+    EXPECT_EQ(fresh.Tail(5),
+              (Events{"W 1B", "msg Can not open " + name + " to save.|ERROR !!!", "reset", "stop 0", "start 1"}));
+  }
+  dir.chmod("readonly.bin", 0644);
+  EXPECT_EQ(dir.read("readonly.bin"), "keep");
+}
+
+TEST_F(Upload, NoBlockBufferLeavesTheCreatedFileEmpty) {
+  line.failAllocation = true;
+  target.Blocks({Pattern(128)});
+  EXPECT_EQ(Run(), TransferOutcome::BufferFailed);
+  EXPECT_EQ(line.sent, STX + ESC);
+  EXPECT_EQ(line.Tail(5),
+            (Events{"W 1B", "msg Can not allocate enough memory.|ERROR !!!", "reset", "stop 0", "start 1"}));
+  EXPECT_EQ(dir.read("out.bin"), "");
+}
+
+// A full disk: ESC and an error, never the completion message.
+TEST_F(Upload, OutputThatCannotBeWrittenIsAnError) {
+  target.Blocks({Pattern(128), Pattern(128, 2)});
+  EXPECT_EQ(RunUpload(line, line, "/dev/full"), TransferOutcome::WriteFailed);
+  EXPECT_EQ(line.sent, STX + ACK + ESC);
+  EXPECT_EQ(line.Tail(5), (Events{"W 1B", "msg Can not write to /dev/full . The upload is abort.|ERROR !!!", "reset",
+                                  "stop 0", "start 1"}));
+}
+
+TEST_F(Upload, UserBreakKeepsTheBlocksReceived) {
+  const Bytes one = Pattern(128);
+  target.chunks = {{STX, false}, {one, true}, {STX, false}};
+  line.stopAt = 500;
+  EXPECT_EQ(Run(), TransferOutcome::BreakInExchange);
+  EXPECT_EQ(line.sent, STX + ACK + ACK + ESC);
+  EXPECT_EQ(line.Tail(4), (Events{"W 1B", "msg User press ESC !!!|USER BREAK !!!", "stop 0", "start 1"}));
+  EXPECT_EQ(dir.read("out.bin"), one);
+}
+
+// A target that stops in the middle of a block must not hold the dialog: Stop
+// still reaches the transfer.
+TEST_F(Upload, StopReachesATransferStalledInsideABlock) {
+  target.chunks = {{STX, false}, {Pattern(60), true}};
+  line.stopAt = 500;
+  EXPECT_EQ(Run(), TransferOutcome::BreakInExchange);
+  EXPECT_EQ(line.sent, STX + ACK + ESC);
+  EXPECT_EQ(dir.read("out.bin"), "");
+}
+
+TEST(UploadDirectoryPart, Rules) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/data/image.bin", "/data"}, {"/image.bin", "/"}, {"image.bin", ""},
+      {"data//image.bin", "data//"}, {"data/", "data"},  {"", ""},
+  };
+  for (const auto& [name, part] : cases) EXPECT_EQ(UploadDirectoryPart(name), part) << name;
+}
+
+}  // namespace

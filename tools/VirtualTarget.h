@@ -1,0 +1,72 @@
+// The programmer's end of the block protocol, for the virtual programmer:
+// answers the host's handshake with its block size, takes the blocks of a
+// download, sends the blocks of an upload, and can be told to misbehave.
+// Plain byte logic; the caller moves the bytes and keeps the time.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct TargetOptions {
+  std::uint8_t sizeCode = 0x00;       // 0x00: 256-byte blocks, else 128
+  std::uint8_t handshakeAck = 0x06;   // anything else makes a wrong handshake
+  bool silent = false;                // never answers anything
+  int nakRequest = 0;                 // download: the block request (from 1) answered with NAK
+  int escRequest = 0;                 // download: the block request answered with ESC
+  int strayAfterBlock = 0;            // upload: a lone 0x41 after this block (from 1)
+  bool escBehindLast = false;         // upload: ESC in the same write as the last block
+};
+
+// Something to send. A lone byte must be the only one the host finds
+// waiting, so it goes out only once the host has taken everything before it.
+struct TargetOutput {
+  std::string bytes;
+  bool alone;
+};
+
+class VirtualTarget {
+ public:
+  enum class Role { Store, Serve };
+
+  explicit VirtualTarget(const TargetOptions& options) : options(options) {}
+  ~VirtualTarget() { closeFile(); }
+  VirtualTarget(const VirtualTarget&) = delete;
+  VirtualTarget& operator=(const VirtualTarget&) = delete;
+
+  // A new session that waits for the host's handshake. Store writes every
+  // block of a download to the file; Serve sends the file's bytes as an
+  // upload, the last block filled up with 0xFF. The file is opened when the
+  // handshake comes, so stray bytes between sessions leave it alone.
+  void Begin(Role role, const std::string& path);
+
+  // Takes bytes from the host and appends what to send to out. Stops right
+  // behind the byte that is answered (its answer is due when that byte has
+  // arrived) and returns how many bytes it took. Bytes behind a handshake
+  // request in the same call are repeats of it and are all taken and dropped.
+  size_t Receive(const std::uint8_t* data, size_t count, std::vector<TargetOutput>& out);
+
+  bool Finished() const { return state == State::Finished; }
+  // How the session went, one line for people.
+  std::string Summary() const;
+
+ private:
+  enum class State { Handshake, Request, Data, WaitAck, Finished };
+  void sendNextBlock(std::vector<TargetOutput>& out);
+  bool loadBlock();
+  void finish(const std::string& how);
+  void closeFile();
+
+  TargetOptions options;
+  Role role = Role::Store;
+  std::string path;
+  std::FILE* file = nullptr;
+  State state = State::Finished;
+  int blockSize = 256;
+  int requests = 0;
+  int blocks = 0;
+  std::string block;  // a download block being collected, or the next upload block
+  bool haveBlock = false;
+  std::string ending;
+};

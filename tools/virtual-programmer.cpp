@@ -1,0 +1,191 @@
+// talvorin-vprog: a programmer on a pseudo-terminal, for trying out and
+// testing the transfers without the hardware. Prints the device of the
+// host's end on its first line, then one line per finished session.
+#include <poll.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/winapi.h"
+#include "tools/PtyPort.h"
+#include "tools/VirtualTarget.h"
+
+namespace {
+
+const char usage[] =
+    "usage: talvorin-vprog [options] (--store FILE | --serve FILE)...\n"
+    "  --store FILE        take a download and write its blocks to FILE\n"
+    "  --serve FILE        answer an upload with the bytes of FILE\n"
+    "                      sessions follow these in order; the last one repeats\n"
+    "  --block 128|256     block size to choose (default 256)\n"
+    "  --size-code N       size code to send instead (0 = 256, else 128)\n"
+    "  --install DIR --com N   write the device into DIR/Talvorin.ini as COMn\n"
+    "  --pace              pace the line at 115200 baud (11520 bytes a second)\n"
+    "  --baud N            pace the line at N baud\n"
+    "  --sessions N        end after N sessions\n"
+    "misbehaviour:\n"
+    "  --nak K             answer download block request K with NAK\n"
+    "  --esc K             answer download block request K with ESC\n"
+    "  --bad-handshake N   send N instead of ACK in the handshake reply (default 0x15)\n"
+    "  --silent            answer nothing\n"
+    "  --stray K           upload: send a lone 0x41 after block K\n"
+    "  --esc-behind        upload: send ESC in the same write as the last block\n";
+
+using Nanos = long long;
+
+Nanos Clock() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1'000'000'000LL + ts.tv_nsec;
+}
+
+void SleepUntil(Nanos when) {
+  if (when <= Clock()) return;
+  timespec ts{static_cast<time_t>(when / 1'000'000'000LL), static_cast<long>(when % 1'000'000'000LL)};
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) != 0) {
+  }
+}
+
+// Moves the target's bytes over the line, at the line speed when paced.
+class Line {
+ public:
+  Line(Pty& pty, Nanos byteTime) : pty(pty), byteTime(byteTime) {}
+
+  // Bytes from the host. On a paced line they cross it one after another
+  // from the moment they were written (or the line was free).
+  size_t Take(std::uint8_t* buffer, size_t size) {
+    const ssize_t n = read(pty.master, buffer, size);
+    if (n <= 0) return 0;
+    rxStart = std::max(rxFree, Clock());
+    rxFree = rxStart + n * byteTime;
+    return static_cast<size_t>(n);
+  }
+  // When byte i of the last Take has fully arrived.
+  Nanos ArrivalOf(size_t i) const { return rxStart + static_cast<Nanos>(i + 1) * byteTime; }
+
+  void Send(const TargetOutput& output, Nanos notBefore) {
+    if (output.alone) {
+      // Bytes written reach the host's queue a moment later. A lone byte
+      // behind a block is harmless (the host takes the block first), but two
+      // lone bytes together would look like the start of a block: after a
+      // lone byte, give it time to arrive before waiting for it to be taken.
+      if (lastAlone) SleepUntil(lastWrite + 10'000'000);
+      while (pty.WaitingAtHost() > 0) SleepUntil(Clock() + 20'000);
+    }
+    lastAlone = output.alone;
+    if (byteTime == 0) {
+      writeAll(output.bytes.data(), output.bytes.size());
+      lastWrite = Clock();
+      return;
+    }
+    // Each slice goes out when its last byte would have crossed the line.
+    Nanos at = std::max({Clock(), txFree, notBefore});
+    for (size_t done = 0; done < output.bytes.size();) {
+      const size_t slice = std::min<size_t>(16, output.bytes.size() - done);
+      at += static_cast<Nanos>(slice) * byteTime;
+      SleepUntil(at);
+      writeAll(output.bytes.data() + done, slice);
+      done += slice;
+    }
+    txFree = lastWrite = at;
+  }
+
+ private:
+  void writeAll(const char* data, size_t size) {
+    while (size > 0) {
+      const ssize_t n = write(pty.master, data, size);
+      if (n <= 0) return;
+      data += n;
+      size -= static_cast<size_t>(n);
+    }
+  }
+
+  Pty& pty;
+  Nanos byteTime;
+  Nanos rxFree = 0, txFree = 0, rxStart = 0, lastWrite = 0;
+  bool lastAlone = false;
+};
+
+int Number(const char* text) { return static_cast<int>(std::strtol(text, nullptr, 0)); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TargetOptions options;
+  std::vector<std::pair<VirtualTarget::Role, std::string>> jobs;
+  std::string install;
+  int com = 0, sessions = 0, baud = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    const auto value = [&] { return argv[++i]; };
+    if (arg == "--store" && hasValue) jobs.emplace_back(VirtualTarget::Role::Store, value());
+    else if (arg == "--serve" && hasValue) jobs.emplace_back(VirtualTarget::Role::Serve, value());
+    else if (arg == "--block" && hasValue) options.sizeCode = Number(value()) == 128 ? 0x01 : 0x00;
+    else if (arg == "--size-code" && hasValue) options.sizeCode = static_cast<std::uint8_t>(Number(value()));
+    else if (arg == "--install" && hasValue) install = value();
+    else if (arg == "--com" && hasValue) com = Number(value());
+    else if (arg == "--pace") baud = 115200;
+    else if (arg == "--baud" && hasValue) baud = Number(value());
+    else if (arg == "--sessions" && hasValue) sessions = Number(value());
+    else if (arg == "--nak" && hasValue) options.nakRequest = Number(value());
+    else if (arg == "--esc" && hasValue) options.escRequest = Number(value());
+    else if (arg == "--bad-handshake")
+      options.handshakeAck = static_cast<std::uint8_t>(hasValue && argv[i + 1][0] != '-' ? Number(value()) : 0x15);
+    else if (arg == "--silent") options.silent = true;
+    else if (arg == "--stray" && hasValue) options.strayAfterBlock = Number(value());
+    else if (arg == "--esc-behind") options.escBehindLast = true;
+    else {
+      std::fputs(usage, stderr);
+      return 2;
+    }
+  }
+  if (jobs.empty() || (!install.empty() && com < 1)) {
+    std::fputs(usage, stderr);
+    return 2;
+  }
+
+  Pty pty;
+  if (!pty.Open()) {
+    std::perror("talvorin-vprog: pseudo-terminal");
+    return 1;
+  }
+  if (!install.empty()) {
+    const std::string ini = install + "/Talvorin.ini";
+    const std::string key = "COM" + std::to_string(com);
+    if (!WritePrivateProfileStringA("COM devices", key.c_str(), pty.device.c_str(), ini.c_str())) {
+      std::fprintf(stderr, "talvorin-vprog: cannot write %s\n", ini.c_str());
+      return 1;
+    }
+  }
+  std::printf("%s\n", pty.device.c_str());
+  std::fflush(stdout);
+
+  Line line(pty, baud > 0 ? 10'000'000'000LL / baud : 0);
+  VirtualTarget target(options);
+  std::vector<TargetOutput> out;
+  std::uint8_t buffer[4096];
+  for (int session = 0; sessions == 0 || session < sessions; ++session) {
+    const auto& [role, path] = jobs[std::min<size_t>(static_cast<size_t>(session), jobs.size() - 1)];
+    target.Begin(role, path);
+    while (!target.Finished()) {
+      pollfd pfd{pty.master, POLLIN, 0};
+      if (poll(&pfd, 1, -1) <= 0) continue;
+      const size_t n = line.Take(buffer, sizeof buffer);
+      for (size_t at = 0; at < n && !target.Finished();) {
+        out.clear();
+        at += target.Receive(buffer + at, n - at, out);
+        for (const auto& output : out) line.Send(output, line.ArrivalOf(at - 1));
+      }
+    }
+    std::printf("%s\n", target.Summary().c_str());
+    std::fflush(stdout);
+  }
+  return 0;
+}

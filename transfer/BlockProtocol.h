@@ -1,0 +1,113 @@
+// The host side of the block protocol with the programmer. Download sends a
+// file block by block, upload receives blocks into a file. Both are polling
+// loops in the calling thread over a port, a millisecond clock, the Escape
+// key, the dialog's stop flag and the message pump; the dialogs supply the
+// real ones, tests fake them. Each run also drives the dialog's controls and
+// messages, in the order in which every outcome needs them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/winapi.h"
+
+namespace Ctl {
+constexpr std::uint8_t STX = 0x02;
+constexpr std::uint8_t ACK = 0x06;
+constexpr std::uint8_t NAK = 0x15;
+constexpr std::uint8_t ESC = 0x1B;
+}  // namespace Ctl
+
+// Block sizes the target chooses with its size code.
+constexpr int LargeBlock = 256;
+constexpr int SmallBlock = 128;
+inline int BlockSizeFor(std::uint8_t sizeCode) { return sizeCode == 0x00 ? LargeBlock : SmallBlock; }
+
+// Files from 2 GiB on do not fit the protocol's signed 32-bit sizes.
+constexpr std::int64_t MaxTransferFileSize = 0x7FFFFFFF;
+
+// What the protocol uses of a serial port object. InQueCount is -1 when the
+// port is not open, which counts as nothing waiting; Read is only asked for
+// bytes the count shows waiting; results of Read and Write are not examined.
+class TransferPort {
+ public:
+  virtual ~TransferPort() = default;
+  virtual int InQueCount() = 0;
+  virtual int Read(void* buffer, int count) = 0;
+  virtual int Write(const void* buffer, int count) = 0;
+};
+
+// Any object with InQueCount, Read and Write (the dialogs' TComm) as a port.
+template <class Comm>
+class PortOf final : public TransferPort {
+ public:
+  explicit PortOf(Comm& comm) : comm(comm) {}
+  int InQueCount() override { return comm.InQueCount(); }
+  int Read(void* buffer, int count) override { return comm.Read(static_cast<char*>(buffer), count); }
+  int Write(const void* buffer, int count) override { return comm.Write(static_cast<const char*>(buffer), count); }
+
+ private:
+  Comm& comm;
+};
+
+// The dialog's side of a transfer.
+class TransferHost {
+ public:
+  virtual ~TransferHost() = default;
+
+  // Polling services: the millisecond counter, the asynchronous Escape state
+  // (any non-zero answer counts: down now or pressed since the last query),
+  // and processing every pending window message.
+  virtual DWORD Now() { return timeGetTime(); }
+  virtual bool EscapePressed() { return GetAsyncKeyState(VK_ESCAPE) != 0; }
+  virtual void ProcessMessages() = 0;
+
+  // The dialog's stop flag (Stop, Close, the close query).
+  virtual bool StopRequested() = 0;
+  virtual void ClearStop() = 0;
+
+  virtual void SetStartEnabled(bool enabled) = 0;
+  virtual void SetStopEnabled(bool enabled) = 0;
+  // The message dialog with this text and caption; returns when it is closed.
+  virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
+
+  // Progress. Download: Reset puts the bar at 0, Range sets its maximum to the
+  // block count, Step advances it by one at the start of each block. Upload:
+  // Reset sets the gauge's Percent to 0, Step advances it once per pass.
+  virtual void ProgressReset() = 0;
+  virtual void ProgressRange(int /*blocks*/) {}
+  virtual void ProgressStep() = 0;
+
+  // The block buffer of one transfer; null when it cannot be had.
+  virtual std::unique_ptr<std::uint8_t[]> AllocateBlock(int size);
+};
+
+enum class TransferOutcome {
+  Complete,
+  BreakWaitingSize,   // Escape or stop while waiting for the handshake reply
+  HandshakeFailed,    // the second reply byte was not ACK
+  BufferFailed,       // no block buffer
+  BreakWaitingReply,  // download: Escape or stop while waiting for the answer to a block request
+  BreakInExchange,    // Escape or stop during the block exchange
+  TargetBreak,        // download: the target answered a block request with ESC
+  FileMissing,        // download: no file of that name; one ESC went out, no handshake
+  FileTooLarge,       // 2 GiB or more: refused before anything is sent
+  FileUnreadable,     // download: the file could not be opened or read after the handshake
+  DirectoryMissing,   // upload: the file's directory does not exist; nothing sent
+  FileNotCreated,     // upload: the output file could not be created
+  WriteFailed,        // upload: a received block could not be written
+};
+
+// The download dialog's Start: sends the named file, from enabling Stop and
+// clearing the stop flag to the outcome's message and button states.
+TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName);
+
+// The upload dialog's Start: receives an image into the named file (an
+// existing one is replaced), likewise from the first action to the last.
+TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName);
+
+// The directory that the upload checks before it starts: the text up to the
+// last separator, without that separator unless it stands for a root.
+// Empty for a bare file name.
+std::string UploadDirectoryPart(const std::string& fileName);
