@@ -3,8 +3,6 @@
 
 #include "platform/posix/types.h"
 
-struct _SECURITY_ATTRIBUTES;
-using LPSECURITY_ATTRIBUTES = _SECURITY_ATTRIBUTES*;
 using ULONG_PTR = std::uintptr_t;
 
 // Internal holds the state of the operation (ERROR_IO_PENDING while it runs,

@@ -122,6 +122,7 @@ TEST(CatalogueStartup, EmptyLinesAreDroppedFromTheFile) {
 TEST(ChangeCommand, ShowsTheSelectionDialogModally) {
   Installation install;
   installExample(install);
+  MessageRecorder recorder;  // device setup reports the missing "prnport.cfg"
   CreateForms();
   MainForm->show();
   QWidget* shown = nullptr;
@@ -133,6 +134,10 @@ TEST(ChangeCommand, ShowsTheSelectionDialogModally) {
   EXPECT_EQ(shown, SelectForm);
   EXPECT_FALSE(SelectForm->isVisible());
   EXPECT_EQ(SelectForm->SelectedDevice, "AX100");
+  // The confirmed device reached the main window.
+  EXPECT_EQ(MainForm->PanelText(0), "AX100");
+  ASSERT_EQ(recorder.messages.size(), 1u);
+  EXPECT_EQ(recorder.messages[0].caption, "Error.");
 
   // Confirmed only with a device whose image exists.
   QTimer::singleShot(0, [] { QTest::keyPress(SelectForm->ListBox1, Qt::Key_Return); });
