@@ -13,6 +13,15 @@
 
 namespace {
 
+// Test names and printed parameters come from each case's description.
+template <class Case>
+std::string CaseName(const testing::TestParamInfo<Case>& info) {
+  std::string name = info.param.name;
+  for (char& ch : name)
+    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return name;
+}
+
 struct ReadCase {
   const char* name;
   std::optional<std::string> file;  // nullopt: no file
@@ -53,6 +62,8 @@ const ReadCase readCases[] = {
     {"default truncated too", std::nullopt, "s", "k", "abcdef", 3, "ab"},
 };
 
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+
 class ProfileRead : public testing::TestWithParam<ReadCase> {};
 
 TEST_P(ProfileRead, ReturnsValueAndCount) {
@@ -66,12 +77,7 @@ TEST_P(ProfileRead, ReturnsValueAndCount) {
   EXPECT_EQ(n, c.expected.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rules, ProfileRead, testing::ValuesIn(readCases), [](const auto& info) {
-  std::string name = info.param.name;
-  for (char& ch : name)
-    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(Rules, ProfileRead, testing::ValuesIn(readCases), CaseName<ReadCase>);
 
 struct WriteCase {
   const char* name;
@@ -101,6 +107,8 @@ const WriteCase writeCases[] = {
     {"empty value", "[a]\r\nx=1\r\n", "a", "x", "", "[a]\r\nx=\r\n"},
 };
 
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
+
 class ProfileWrite : public testing::TestWithParam<WriteCase> {};
 
 TEST_P(ProfileWrite, EditsTheFile) {
@@ -111,12 +119,7 @@ TEST_P(ProfileWrite, EditsTheFile) {
   EXPECT_EQ(dir.read("test.ini"), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rules, ProfileWrite, testing::ValuesIn(writeCases), [](const auto& info) {
-  std::string name = info.param.name;
-  for (char& ch : name)
-    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(Rules, ProfileWrite, testing::ValuesIn(writeCases), CaseName<WriteCase>);
 
 TEST(ProfileFailures, ReadOnlyFileIsRefusedAndKept) {
   TempDir dir;
