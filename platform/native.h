@@ -34,3 +34,9 @@ void SetModuleFileNameOverride(const std::string& path);
 // The native path separator, used wherever the program joins a directory and
 // a name.
 extern const char PathDelim;
+
+// Whether this process could set its priority class back to normal after
+// lowering it to idle. Where lowering is for good (an unprivileged Linux
+// process may never lower its nice value again), the caller should not.
+bool PriorityClassReversible();
+

@@ -17,4 +17,5 @@
 #include "platform/posix/sync.h"
 #include "platform/posix/comm.h"
 #include "platform/posix/process.h"
+#include "platform/posix/priority.h"
 #endif

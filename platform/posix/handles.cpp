@@ -37,6 +37,9 @@ std::shared_ptr<KernelObject> ObjectFromHandle(HANDLE handle) {
 }
 
 BOOL CloseHandle(HANDLE hObject) {
+  // The pseudo handle of this process (the same value) is not open and closing
+  // it is harmless.
+  if (hObject == INVALID_HANDLE_VALUE) return TRUE;
   std::shared_ptr<KernelObject> object;
   {
     std::lock_guard lock(registryMutex);
