@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // The path as it exists on disk: each component that does not exist as
 // spelled is matched without regard to case in its directory. Components
@@ -40,3 +41,6 @@ extern const char PathDelim;
 // process may never lower its nice value again), the caller should not.
 bool PriorityClassReversible();
 
+// The roots a drive picker offers: "/" first, then the mount points of the
+// mounted disk file systems (and bind mounts) in mount order, without repeats.
+std::vector<std::string> FileSystemRoots();
