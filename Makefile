@@ -1,5 +1,6 @@
 # make run   - install what is missing, build, lay out build/demo and start it
-#              (without a display: run the demo tour and leave screenshots)
+#              with a virtual programmer on COM1 (without a display: run the
+#              demo tour and leave screenshots)
 # make test  - install what is missing, build, run every test
 # make build / make bench / make test-asan / make test-tsan
 BUILD ?= build
@@ -33,7 +34,9 @@ test-tsan: deps
 
 run: build
 	@cmake --build $(BUILD) --target demo
-	@if [ -n "$$DISPLAY" ]; then cd $(BUILD)/demo && ./Talvorin; \
+	@if [ -n "$$DISPLAY" ]; then cd $(BUILD)/demo && \
+	  { ./talvorin-vprog --install . --com 1 --store programmer-memory.bin --serve programs/atmega103.bin \
+	    >vprog.log & vprog=$$!; ./Talvorin; kill $$vprog; }; \
 	else $(BUILD)/bin/talvorin-tour $(BUILD)/demo; fi
 
 bench: build

@@ -16,6 +16,8 @@
 #include "platform/winapi.h"
 #include "ports/PortSettings.h"
 #include "ports/Selectlpt.h"
+#include "transfer/Download.h"
+#include "transfer/Upload.h"
 
 TMainForm* MainForm = nullptr;
 
@@ -131,9 +133,21 @@ void TMainForm::Port1Click() {
   LPTForm->exec();
 }
 
-void TMainForm::Download1Click() {}
+// Each transfer dialog is new for its one showing, so nothing of an earlier
+// one survives into the next.
+void TMainForm::Download1Click() {
+  DForm = new TDForm(this);
+  DForm->exec();
+  delete DForm;
+  DForm = nullptr;
+}
 
-void TMainForm::Upload1Click() {}
+void TMainForm::Upload1Click() {
+  UForm = new TUForm(this);
+  UForm->exec();
+  delete UForm;
+  UForm = nullptr;
+}
 
 void TMainForm::QELT1Click() { RunQeltTool(*this); }
 

@@ -111,7 +111,10 @@ size_t VirtualTarget::Receive(const std::uint8_t* data, size_t count, std::vecto
       case State::Data:
         block += b;
         if (static_cast<int>(block.size()) == blockSize) {
+          // Each block is in the file as soon as it is whole, as in a
+          // programmer's memory, whatever becomes of the session.
           std::fwrite(block.data(), 1, block.size(), file);
+          std::fflush(file);
           ++blocks;
           state = State::Request;
         }

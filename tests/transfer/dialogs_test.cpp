@@ -1,0 +1,462 @@
+// The upload and download dialogs end to end: opened from the main window's
+// menu, driven with clicks and keys, over the real serial port component and
+// the virtual programmer on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QWindow>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Dlg.h"
+#include "app/Main.h"
+#include "controls/imGauge.h"
+#include "platform/native.h"
+#include "platform/winapi.h"
+#include "support/MessageRecorder.h"
+#include "support/Modal.h"
+#include "support/TempDir.h"
+#include "tools/VprogProcess.h"
+#include "transfer/Download.h"
+#include "transfer/Upload.h"
+
+namespace {
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 31 + seed * 7 + i / 251) & 0xFF);
+  return bytes;
+}
+
+std::string Padded(std::string bytes, size_t block) {
+  bytes.resize((bytes.size() + block - 1) / block * block, '\xFF');
+  return bytes;
+}
+
+// Answers every message dialog as it comes up, noting "text|caption".
+class MessageAnswerer {
+ public:
+  MessageAnswerer() {
+    timer.setInterval(5);
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+      if (!MsgDlg || !MsgDlg->isVisible()) return;
+      shown.push_back(MsgDlg->Label->text().toStdString() + "|" + MsgDlg->windowTitle().toStdString());
+      owners.push_back(MsgDlg->parentWidget());
+      MsgDlg->BitBtn1->click();
+    });
+    timer.start();
+  }
+  std::vector<std::string> shown;
+  std::vector<QWidget*> owners;
+
+ private:
+  QTimer timer;
+};
+
+// The main window of an installation whose COM1 is the virtual programmer.
+struct Session {
+  Installation install;
+  MessageRecorder boxes;
+  MessageAnswerer messages;
+  VprogProcess vprog;
+  std::unique_ptr<TMainForm> main;
+
+  explicit Session(std::vector<std::string> vprogArgs) {
+    vprogArgs.insert(vprogArgs.end(), {"--install", install.path(), "--com", "1"});
+    EXPECT_TRUE(vprog.Start(VPROG_PATH, vprogArgs));
+    main = std::make_unique<TMainForm>();
+    MainForm = main.get();
+    main->show();
+  }
+  ~Session() { MainForm = nullptr; }
+
+  // File > Upload or File > Download by its shortcut; act drives the dialog.
+  template <class Form>
+  bool open(Qt::Key key, Form*& global, const std::function<void(Form&)>& act) {
+    main->windowHandle()->requestActivate();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(main.get()));
+    return WithModal([&] { QTest::keyClick(main.get(), key, Qt::ControlModifier); },
+                     [&](QWidget* window) {
+                       ASSERT_EQ(window, global);
+                       act(*global);
+                     });
+  }
+  bool upload(const std::function<void(TUForm&)>& act) { return open<TUForm>(Qt::Key_U, UForm, act); }
+  bool download(const std::function<void(TDForm&)>& act) { return open<TDForm>(Qt::Key_D, DForm, act); }
+};
+
+void typeName(QLineEdit* edit, const std::string& name) {
+  edit->clear();
+  QTest::keyClicks(edit, QString::fromStdString(name));
+}
+
+void click(QWidget* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+// The names of the controls that Tab visits, in order, from first on.
+std::string TabOrder(QWidget* first, int count) {
+  std::string order;
+  QWidget* w = first;
+  for (int seen = 0; seen < count; w = w->nextInFocusChain()) {
+    if (!(w->focusPolicy() & Qt::TabFocus)) continue;
+    order += w->objectName().toStdString() + " ";
+    ++seen;
+  }
+  return order;
+}
+
+// Runs act after ms milliseconds, from inside whatever loop is running then.
+void after(int ms, std::function<void()> act) { QTimer::singleShot(ms, qApp, std::move(act)); }
+
+TEST(UploadDialog, LayoutCaptionAndControls) {
+  Session s({"--serve", "/dev/null"});
+  ASSERT_TRUE(s.upload([&](TUForm& form) {
+    EXPECT_EQ(form.windowTitle(), "Upload data @COM1");
+    EXPECT_EQ(form.size(), QSize(291, 83));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    EXPECT_EQ(form.GroupBox1->geometry(), QRect(0, 0, 291, 54));
+    EXPECT_EQ(form.GroupBox1->title(), " Full path file name you want to save .");
+    EXPECT_EQ(form.Edit1->geometry(), QRect(6, 14, 253, 24));
+    EXPECT_EQ(form.SpeedButton1->mapTo(&form, QPoint(0, 0)), QPoint(260, 14));
+    EXPECT_EQ(form.imGauge1->mapTo(&form, QPoint(0, 0)), QPoint(7, 42));
+    EXPECT_EQ(form.imGauge1->size(), QSize(278, 7));
+    EXPECT_EQ(form.imGauge1->GaugeDirection(), gdLeft);
+    EXPECT_EQ(form.imGauge1->GaugeSize(), 40u);
+    EXPECT_EQ(form.BitBtn1->geometry(), QRect(1, 57, 75, 25));
+    EXPECT_EQ(form.BitBtn3->geometry(), QRect(136, 57, 75, 25));
+    EXPECT_EQ(form.BitBtn2->geometry(), QRect(216, 57, 75, 25));
+    EXPECT_EQ(form.BitBtn1->text() + form.BitBtn3->text() + form.BitBtn2->text(), "StartStopClose");
+    EXPECT_FALSE(form.BitBtn1->isEnabled());
+    EXPECT_FALSE(form.BitBtn3->isEnabled());
+    EXPECT_TRUE(form.Edit1->isEnabled() && form.SpeedButton1->isEnabled());
+    EXPECT_TRUE(form.Comm1.Enabled());
+
+    EXPECT_EQ(TabOrder(form.BitBtn1, 5), "BitBtn1 Edit1 BitBtn2 BitBtn3 BitBtn1 ");
+
+    typeName(form.Edit1, "x");
+    EXPECT_TRUE(form.BitBtn1->isEnabled());
+    form.Edit1->clear();
+    EXPECT_FALSE(form.BitBtn1->isEnabled());
+
+    // Escape does not close it; there is no cancel button.
+    QTest::keyClick(form.Edit1, Qt::Key_Escape);
+    EXPECT_TRUE(form.isVisible());
+    click(form.BitBtn2);
+  }));
+  EXPECT_TRUE(s.boxes.messages.empty());
+  EXPECT_TRUE(s.messages.shown.empty());
+  EXPECT_EQ(UForm, nullptr);
+}
+
+TEST(UploadDialog, ReceivesImagesInBothBlockSizesAndAgain) {
+  for (const size_t block : {128u, 256u}) {
+    SCOPED_TRACE(block);
+    TempDir dir;
+    const std::string image = Pattern(3000, static_cast<unsigned>(block));
+    dir.write("served.bin", image);
+    Session s({"--serve", dir.file("served.bin"), "--block", std::to_string(block)});
+    QWidget* owner = nullptr;
+    ASSERT_TRUE(s.upload([&](TUForm& form) {
+      owner = &form;
+      typeName(form.Edit1, dir.file("first.bin"));
+      click(form.BitBtn1);
+      EXPECT_EQ(dir.read("first.bin"), Padded(image, block));
+      EXPECT_TRUE(form.BitBtn1->isEnabled());
+      EXPECT_FALSE(form.BitBtn3->isEnabled());
+      EXPECT_EQ(form.imGauge1->Percent(), 0);
+
+      // Enter in the edit box starts too; an existing file is replaced.
+      dir.write("second.bin", std::string(10000, 'x'));
+      typeName(form.Edit1, dir.file("second.bin"));
+      QTest::keyClick(form.Edit1, Qt::Key_Return);
+      EXPECT_EQ(dir.read("second.bin"), Padded(image, block));
+      click(form.BitBtn2);
+    }));
+    EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"Upload compelete !!!|FINISH !!!",
+                                                           "Upload compelete !!!|FINISH !!!"}));
+    EXPECT_EQ(s.messages.owners, (std::vector<QWidget*>{owner, owner})) << "owned by the upload dialog";
+  }
+}
+
+TEST(UploadDialog, RefusesAMissingDirectoryBeforeSendingAnything) {
+  TempDir dir;
+  Session s({"--serve", "/dev/null"});
+  ASSERT_TRUE(s.upload([&](TUForm& form) {
+    typeName(form.Edit1, dir.file("no such folder/image.bin"));
+    click(form.BitBtn1);
+    EXPECT_TRUE(form.BitBtn1->isEnabled());
+    EXPECT_FALSE(form.BitBtn3->isEnabled());
+    click(form.BitBtn2);
+  }));
+  EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"Directory : \" " + dir.file("no such folder") +
+                                                         " \" is not exist. Please create it first.|ERROR !!!"}));
+  EXPECT_FALSE(dir.exists("no such folder"));
+}
+
+TEST(UploadDialog, SaveFileDialogFillsTheEditBox) {
+  TempDir dir;
+  Session s({"--serve", "/dev/null"});
+  ASSERT_TRUE(s.upload([&](TUForm& form) {
+    EXPECT_TRUE(WithModal([&] { click(form.SpeedButton1); },
+                          [&](QWidget* window) {
+                            auto* dialog = qobject_cast<QFileDialog*>(window);
+                            ASSERT_EQ(dialog, form.SaveDialog1);
+                            EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+                            auto* filters = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+                            ASSERT_NE(filters, nullptr);
+                            ASSERT_EQ(filters->count(), 1);
+                            EXPECT_EQ(filters->itemText(0), "All file format ( *.* )");
+                            dialog->setDirectory(QString::fromStdString(dir.path()));
+                            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                            ASSERT_NE(name, nullptr);
+                            typeName(name, "picked.bin");
+                            QTest::keyClick(name, Qt::Key_Return);
+                          }));
+    EXPECT_EQ(form.Edit1->text().toStdString(), dir.file("picked.bin"));
+    EXPECT_TRUE(form.BitBtn1->isEnabled());
+    click(form.BitBtn2);
+  }));
+}
+
+TEST(UploadDialog, EachShowingStartsAfresh) {
+  Session s({"--serve", "/dev/null"});
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(s.upload([&](TUForm& form) {
+      EXPECT_TRUE(form.Edit1->text().isEmpty()) << "showing " << i;
+      typeName(form.Edit1, "left behind");
+      click(form.BitBtn2);
+    }));
+  }
+}
+
+TEST(TransferDialogs, PortInUseLeavesOnlyClose) {
+  Session s({"--serve", "/dev/null"});
+  // Another program holds COM1.
+  HANDLE other = CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  const ShownMessage expected{"COM1 can not be opened.\nIt may be used by another program.", "ERROR",
+                              MB_OK | MB_ICONINFORMATION};
+  ASSERT_TRUE(s.upload([&](TUForm& form) {
+    EXPECT_EQ(form.windowTitle(), "");
+    EXPECT_FALSE(form.Edit1->isEnabled() || form.SpeedButton1->isEnabled() || form.BitBtn1->isEnabled());
+    EXPECT_TRUE(form.BitBtn2->isEnabled());
+    click(form.BitBtn2);
+  }));
+  ASSERT_TRUE(s.download([&](TDForm& form) {
+    EXPECT_EQ(form.windowTitle(), "");
+    EXPECT_FALSE(form.DriveComboBox1->isEnabled() || form.DirectoryListBox1->isEnabled() ||
+                 form.FileListBox1->isEnabled());
+    EXPECT_EQ(form.FileListBox1->palette().color(QPalette::Text), QColor(192, 192, 192));
+    EXPECT_TRUE(form.Edit1->isEnabled());
+    click(form.BitBtn2);
+  }));
+  ASSERT_EQ(s.boxes.messages.size(), 2u);
+  for (const ShownMessage& m : s.boxes.messages) {
+    EXPECT_EQ(m.text, expected.text);
+    EXPECT_EQ(m.caption, expected.caption);
+    EXPECT_EQ(m.flags, expected.flags);
+  }
+  CloseHandle(other);
+}
+
+TEST(DownloadDialog, LayoutPickersAndPriority) {
+  TempDir dir;
+  dir.write("b.hex", "b");
+  dir.write("A.bin", "a");
+  QDir().mkpath(QString::fromStdString(dir.file("sub")));
+  Session s({"--store", "/dev/null"});
+  ASSERT_TRUE(s.download([&](TDForm& form) {
+    EXPECT_EQ(GetPriorityClass(GetCurrentProcess()),
+              PriorityClassReversible() ? IDLE_PRIORITY_CLASS : NORMAL_PRIORITY_CLASS);
+    EXPECT_EQ(form.windowTitle(), " Download data @COM1");
+    EXPECT_EQ(form.size(), QSize(296, 325));
+    EXPECT_EQ(form.GroupBox1->geometry(), QRect(0, 0, 296, 42));
+    EXPECT_EQ(form.GroupBox1->title(), " File Name ");
+    EXPECT_EQ(form.Edit1->geometry(), QRect(5, 14, 285, 21));
+    EXPECT_EQ(form.DriveComboBox1->geometry(), QRect(2, 45, 145, 22));
+    EXPECT_EQ(form.DirectoryListBox1->geometry(), QRect(2, 69, 145, 208));
+    EXPECT_EQ(form.FileListBox1->geometry(), QRect(149, 45, 145, 232));
+    EXPECT_EQ(form.BitBtn1->geometry(), QRect(6, 280, 81, 25));
+    EXPECT_EQ(form.BitBtn3->geometry(), QRect(147, 281, 70, 24));
+    EXPECT_EQ(form.BitBtn2->geometry(), QRect(220, 280, 75, 25));
+    EXPECT_EQ(form.PBar->geometry(), QRect(0, 307, 296, 18));
+    EXPECT_EQ(form.PBar->maximum(), 100);
+    EXPECT_EQ(QApplication::focusWidget(), form.Edit1);
+    EXPECT_EQ(form.FileListBox1->palette().color(QPalette::Text), QColor(Qt::black));
+    EXPECT_EQ(form.DriveComboBox1->itemText(0), "/");
+
+    EXPECT_EQ(TabOrder(form.BitBtn1, 8),
+              "BitBtn1 Edit1 DriveComboBox1 DirectoryListBox1 FileListBox1 BitBtn3 BitBtn2 BitBtn1 ");
+
+    // Opening a folder with a double click fills the file list with its files.
+    form.SetDirectory(dir.path());
+    auto* sub = form.DirectoryListBox1->findItems(QStringLiteral("sub"), Qt::MatchExactly).value(0);
+    ASSERT_NE(sub, nullptr);
+    const QRect subPlace = form.DirectoryListBox1->visualItemRect(sub);
+    QTest::mouseClick(form.DirectoryListBox1->viewport(), Qt::LeftButton, {}, subPlace.center());
+    QTest::mouseDClick(form.DirectoryListBox1->viewport(), Qt::LeftButton, {}, subPlace.center());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.Directory() == dir.file("sub"); })) << form.Directory();
+    EXPECT_EQ(form.FileListBox1->count(), 0);
+    // Enter on the folder above goes back up.
+    form.DirectoryListBox1->setFocus();
+    form.DirectoryListBox1->setCurrentRow(form.DirectoryListBox1->currentRow() - 1);
+    QTest::keyClick(form.DirectoryListBox1, Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.Directory() == dir.path(); })) << form.Directory();
+    ASSERT_EQ(form.FileListBox1->count(), 2);
+    EXPECT_EQ(form.FileListBox1->item(0)->text(), "A.bin");
+
+    // A click in the file list names the file with its full path.
+    const QRect place = form.FileListBox1->visualItemRect(form.FileListBox1->item(1));
+    QTest::mouseClick(form.FileListBox1->viewport(), Qt::LeftButton, {}, place.center());
+    EXPECT_EQ(form.Edit1->text().toStdString(), dir.file("b.hex"));
+    EXPECT_TRUE(form.BitBtn1->isEnabled());
+
+    QTest::keyClick(form.Edit1, Qt::Key_Escape);
+    EXPECT_TRUE(form.isVisible());
+    click(form.BitBtn2);
+  }));
+  EXPECT_EQ(GetPriorityClass(GetCurrentProcess()), NORMAL_PRIORITY_CLASS);
+  EXPECT_EQ(DForm, nullptr);
+}
+
+TEST(DownloadDialog, SendsFilesInBothBlockSizesAndAgain) {
+  for (const int block : {128, 256}) {
+    SCOPED_TRACE(block);
+    TempDir dir;
+    const std::string file = Pattern(1000, static_cast<unsigned>(block));
+    dir.write("image.bin", file);
+    Session s({"--store", dir.file("stored.bin"), "--block", std::to_string(block)});
+    const int blocks = (1000 + block - 1) / block;
+    const std::string summary = "download ended by the host's ESC: " + std::to_string(blocks) + " blocks of " +
+                                std::to_string(block) + " bytes (" + dir.file("stored.bin") + ")";
+    ASSERT_TRUE(s.download([&](TDForm& form) {
+      typeName(form.Edit1, dir.file("image.bin"));
+      click(form.BitBtn1);
+      EXPECT_EQ(form.PBar->maximum(), blocks);
+      EXPECT_EQ(form.PBar->value(), blocks);
+      EXPECT_TRUE(form.BitBtn1->isEnabled());
+      EXPECT_FALSE(form.BitBtn3->isEnabled());
+      EXPECT_EQ(s.vprog.ReadLine(10000), summary);
+      EXPECT_EQ(dir.read("stored.bin"), Padded(file, static_cast<size_t>(block)));
+
+      // Start again at once, with Enter: the bar starts again from 0.
+      dir.write("image.bin", file.substr(0, 200));
+      QTest::keyClick(form.Edit1, Qt::Key_Return);
+      EXPECT_EQ(form.PBar->maximum(), (200 + block - 1) / block);
+      EXPECT_EQ(form.PBar->value(), form.PBar->maximum());
+      EXPECT_EQ(dir.read("stored.bin"), Padded(file.substr(0, 200), static_cast<size_t>(block)));
+      click(form.BitBtn2);
+    }));
+    EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"Download compelete !!!|Job down !!!",
+                                                           "Download compelete !!!|Job down !!!"}));
+  }
+}
+
+TEST(DownloadDialog, MissingFileAndEmptyName) {
+  TempDir dir;
+  Session s({"--store", "/dev/null"});
+  ASSERT_TRUE(s.download([&](TDForm& form) {
+    typeName(form.Edit1, dir.file("nothing.bin"));
+    click(form.BitBtn1);
+    form.Edit1->clear();
+    EXPECT_FALSE(form.BitBtn1->isEnabled());
+    // Enter still starts with an empty name.
+    QTest::keyClick(form.Edit1, Qt::Key_Return);
+    EXPECT_TRUE(form.BitBtn1->isEnabled());
+    EXPECT_FALSE(form.BitBtn3->isEnabled());
+    click(form.BitBtn2);
+  }));
+  EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"File : " + dir.file("nothing.bin") + " is not exist.|ERROR",
+                                                         "File :  is not exist.|ERROR"}));
+}
+
+TEST(DownloadDialog, EscapeBreaksTheWaitAndLeavesTheDialogUp) {
+  TempDir dir;
+  dir.write("image.bin", Pattern(500, 1));
+  Session s({"--silent", "--store", "/dev/null"});
+  ASSERT_TRUE(s.download([&](TDForm& form) {
+    form.SetDirectory(dir.path());
+    typeName(form.Edit1, dir.file("image.bin"));
+    form.Edit1->setFocus();
+    // During the wait a click in the file list changes nothing, and a second
+    // start is ignored.
+    after(200, [&] {
+      EXPECT_TRUE(form.Transferring());
+      EXPECT_TRUE(form.BitBtn3->isEnabled());
+      EXPECT_FALSE(form.BitBtn1->isEnabled());
+      const QRect place = form.FileListBox1->visualItemRect(form.FileListBox1->item(0));
+      QTest::mouseClick(form.FileListBox1->viewport(), Qt::LeftButton, {}, place.center());
+      EXPECT_EQ(form.Edit1->text().toStdString(), dir.file("image.bin"));
+      QTest::keyClick(form.Edit1, Qt::Key_Return);
+      QTest::keyClick(form.Edit1, Qt::Key_Escape);
+    });
+    click(form.BitBtn1);
+    EXPECT_FALSE(form.Transferring());
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(form.BitBtn1->isEnabled());
+    EXPECT_FALSE(form.BitBtn3->isEnabled());
+    click(form.BitBtn2);
+  }));
+  EXPECT_EQ(s.messages.shown,
+            (std::vector<std::string>{"USER Break !!!\n ( It is waiting for ACK. )|USER BREAK!!!"}));
+}
+
+TEST(TransferDialogs, CloseDuringATransferWaitsForItsEnd) {
+  TempDir dir;
+  const std::string file = Pattern(40000, 2);
+  dir.write("image.bin", file);
+  Session s({"--pace", "--store", dir.file("stored.bin")});
+  bool closedInTransfer = false;
+  ASSERT_TRUE(s.download([&](TDForm& form) {
+    typeName(form.Edit1, dir.file("image.bin"));
+    after(400, [&] {
+      click(form.BitBtn2);
+      closedInTransfer = form.Transferring() && form.isVisible();
+    });
+    click(form.BitBtn1);
+    EXPECT_FALSE(form.isVisible());
+  }));
+  EXPECT_TRUE(closedInTransfer) << "the dialog stayed up while Start ran";
+  EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"User press ESC !!!|USER BREAK !!!"}));
+  // The programmer keeps the whole blocks that arrived before the break.
+  const std::string stored = dir.read("stored.bin");
+  EXPECT_GT(stored.size(), 0u);
+  EXPECT_EQ(stored.size() % 256, 0u);
+  EXPECT_LT(stored.size(), file.size());
+  EXPECT_EQ(stored, file.substr(0, stored.size()));
+}
+
+TEST(TransferDialogs, CloseBoxLetsTheTransferFinish) {
+  TempDir dir;
+  const std::string image = Pattern(4096, 9);
+  dir.write("served.bin", image);
+  Session s({"--pace", "--serve", dir.file("served.bin")});
+  bool stillUp = false;
+  ASSERT_TRUE(s.upload([&](TUForm& form) {
+    typeName(form.Edit1, dir.file("received.bin"));
+    after(100, [&] {
+      form.windowHandle()->close();
+      stillUp = form.Transferring() && form.isVisible();
+    });
+    click(form.BitBtn1);
+    EXPECT_FALSE(form.isVisible());
+  }));
+  EXPECT_TRUE(stillUp);
+  EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"Upload compelete !!!|FINISH !!!"}));
+  EXPECT_EQ(dir.read("received.bin"), image);
+}
+
+}  // namespace

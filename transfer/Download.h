@@ -1,0 +1,53 @@
+// The download dialog: sends a file, picked with a drive picker, a directory
+// list and a file list or typed as a full path, to the programmer.
+#pragma once
+
+#include <string>
+
+#include "transfer/TransferForm.h"
+
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+
+class TDForm : public TTransferForm {
+  Q_OBJECT
+
+ public:
+  explicit TDForm(QWidget* owner);
+
+  QGroupBox* GroupBox1;
+  QLineEdit* Edit1;
+  QComboBox* DriveComboBox1;
+  QListWidget* DirectoryListBox1;
+  QListWidget* FileListBox1;
+  QProgressBar* PBar;
+
+  void FormShow();
+  void FileListBox1Click();
+  void Edit1Change();
+  void Edit1KeyPress(char& Key);
+  void BitBtn1Click();
+
+  // The directory the lists show; choosing a drive or a directory moves it.
+  const std::string& Directory() const { return directory; }
+  void SetDirectory(const std::string& path);
+
+  // The bar counts the blocks: its maximum is the block count.
+  void ProgressReset() override;
+  void ProgressRange(int blocks) override;
+  void ProgressStep() override;
+
+ protected:
+  void FormCloseQuery(bool& CanClose) override;
+  void FormClose() override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void SetPickersColor(const QColor& color);
+  std::string directory;
+};
+
+extern TDForm* DForm;

@@ -1,0 +1,78 @@
+// What the upload and download dialogs share: the serial port they own, the
+// stop flag, the Start, Stop and Close buttons, and a close that waits for a
+// running transfer. Each dialog is the transfer's host: the protocol polls
+// through it and it turns the outcomes into button states and messages.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+#include "comm/Comm.h"
+#include "transfer/BlockProtocol.h"
+
+class QPushButton;
+
+class TTransferForm : public QDialog, public TransferHost {
+  Q_OBJECT
+
+ public:
+  explicit TTransferForm(QWidget* owner);
+
+  TComm Comm1;
+  bool Stop = false;
+
+  // Start, Stop and Close, named and placed by each dialog.
+  QPushButton* BitBtn1 = nullptr;
+  QPushButton* BitBtn3 = nullptr;
+  QPushButton* BitBtn2 = nullptr;
+
+  void BitBtn3Click();
+  void BitBtn2Click();
+
+  // True while a Start runs its transfer.
+  bool Transferring() const { return transferring; }
+
+  // TransferHost: the services the protocol polls.
+  void ProcessMessages() override;
+  bool StopRequested() override { return Stop; }
+  void ClearStop() override { Stop = false; }
+  void SetStartEnabled(bool enabled) override;
+  void SetStopEnabled(bool enabled) override;
+  void ShowMessage(const std::string& text, const std::string& caption) override;
+
+  // Every close request ends here: during a transfer it is remembered and
+  // carried out once the transfer has returned.
+  void done(int result) override;
+
+ protected:
+  // Opens "COM" + the main window's port number and raises RTS and DTR; the
+  // caption becomes captionPrefix + the number. False after the port message
+  // when any step fails.
+  bool OpenPort(const std::string& captionPrefix);
+  // Runs a transfer unless one runs already.
+  template <class F>
+  void RunTransfer(F&& transfer) {
+    if (transferring) return;
+    transferring = true;
+    PortOf<TComm> port(Comm1);
+    transfer(static_cast<TransferPort&>(port));
+    transferring = false;
+    if (closePending) done(closeResult);
+  }
+  // The dialog's close handlers, run when it is about to close and then
+  // when it closes.
+  virtual void FormCloseQuery(bool& CanClose) = 0;
+  virtual void FormClose() {}
+
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  bool transferring = false;
+  bool closePending = false;
+  int closeResult = Rejected;
+};
+
+// A button of the transfer dialogs: a picture, a caption, and no default-button
+// behaviour, so Enter in the edit box reaches only the edit box's own handler.
+QPushButton* NewTransferButton(QWidget* parent, const char* name, const QIcon& icon, const char* caption,
+                               const QRect& place);

@@ -1,0 +1,122 @@
+#include "transfer/Upload.h"
+
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStyle>
+#include <QToolButton>
+
+#include "app/Forms.h"
+#include "controls/imGauge.h"
+
+TUForm* UForm = nullptr;
+const char* const UploadFilterDescription = "All file format ( *.* )";
+
+TUForm::TUForm(QWidget* owner) : TTransferForm(owner) {
+  setObjectName(QStringLiteral("UForm"));
+  setFixedSize(291, 83);
+
+  GroupBox1 = new QGroupBox(QStringLiteral(" Full path file name you want to save ."), this);
+  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+  GroupBox1->setGeometry(0, 0, 291, 54);
+
+  // The edit box lies over the frame, not inside it.
+  Edit1 = new QLineEdit(this);
+  Edit1->setObjectName(QStringLiteral("Edit1"));
+  Edit1->setGeometry(6, 14, 253, 24);
+  QFont editFont = Edit1->font();
+  editFont.setPixelSize(13);
+  Edit1->setFont(editFont);
+  connect(Edit1, &QLineEdit::textChanged, this, &TUForm::Edit1Change);
+  connect(Edit1, &QLineEdit::returnPressed, this, [this] {
+    char key = '\r';
+    Edit1KeyPress(key);
+  });
+
+  SpeedButton1 = new QToolButton(GroupBox1);
+  SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
+  SpeedButton1->setAutoRaise(true);
+  SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DirIcon));
+  SpeedButton1->setIconSize(QSize(16, 16));
+  SpeedButton1->setGeometry(260, 14, 25, 24);
+  SpeedButton1->setFocusPolicy(Qt::NoFocus);
+  connect(SpeedButton1, &QToolButton::clicked, this, &TUForm::SpeedButton1Click);
+
+  imGauge1 = new TimGauge(GroupBox1);
+  imGauge1->setObjectName(QStringLiteral("imGauge1"));
+  imGauge1->setGeometry(7, 42, 278, 7);
+  imGauge1->SetGaugeDirection(gdLeft);
+  imGauge1->SetGaugeSize(40);
+  imGauge1->SetBackColor(clBlue);
+
+  BitBtn1 = NewTransferButton(this, "BitBtn1", style()->standardIcon(QStyle::SP_DriveNetIcon), "Start",
+                              QRect(1, 57, 75, 25));
+  BitBtn1->setIconSize(QSize(25, 21));
+  BitBtn1->setEnabled(false);
+  connect(BitBtn1, &QPushButton::clicked, this, &TUForm::BitBtn1Click);
+  BitBtn3 = NewTransferButton(this, "BitBtn3", style()->standardIcon(QStyle::SP_BrowserStop), "Stop",
+                              QRect(136, 57, 75, 25));
+  BitBtn3->setEnabled(false);
+  connect(BitBtn3, &QPushButton::clicked, this, &TUForm::BitBtn3Click);
+  BitBtn2 = NewTransferButton(this, "BitBtn2", style()->standardIcon(QStyle::SP_DialogCloseButton), "Close",
+                              QRect(216, 57, 75, 25));
+  connect(BitBtn2, &QPushButton::clicked, this, &TUForm::BitBtn2Click);
+
+  SaveDialog1 = new QFileDialog(this);
+  SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+  SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+  SaveDialog1->setFileMode(QFileDialog::AnyFile);
+  // The toolkit's own dialog, the same everywhere. An existing file is
+  // replaced without a further question.
+  SaveDialog1->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite |
+                          QFileDialog::HideNameFilterDetails);
+  // "*.*" matches every file only on Windows; "*" does so here, and the list
+  // shows just the description.
+  SaveDialog1->setNameFilter(QString::fromLatin1(UploadFilterDescription) + QStringLiteral(" (*)"));
+
+  setTabOrder(BitBtn1, Edit1);
+  setTabOrder(Edit1, BitBtn2);
+  setTabOrder(BitBtn2, BitBtn3);
+}
+
+void TUForm::FormShow() {
+  const bool opened = OpenPort("Upload data @COM");
+  Edit1->setEnabled(opened);
+  SpeedButton1->setEnabled(opened);
+  if (!opened) BitBtn1->setEnabled(false);
+}
+
+void TUForm::SpeedButton1Click() {
+  if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty()) return;
+  Edit1->setText(QDir::toNativeSeparators(SaveDialog1->selectedFiles().first()));
+}
+
+void TUForm::Edit1Change() { BitBtn1->setEnabled(!Edit1->text().isEmpty()); }
+
+void TUForm::Edit1KeyPress(char& Key) {
+  if (Key == '\r') BitBtn1Click();
+}
+
+void TUForm::BitBtn1Click() {
+  RunTransfer([this](TransferPort& port) { RunUpload(port, *this, Edit1->text().toLocal8Bit().toStdString()); });
+}
+
+void TUForm::ProgressReset() { imGauge1->SetPercent(0); }
+
+void TUForm::ProgressStep() { imGauge1->Advance(1); }
+
+// The transfer releases its buffer and file when it ends; what is left is the port.
+void TUForm::FormCloseQuery(bool& CanClose) {
+  if (Comm1.Enabled()) Comm1.Close();
+  CanClose = true;
+}
+
+void TUForm::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) {
+    CenterOver(this, parentWidget());
+    FormShow();
+  }
+  QDialog::showEvent(event);
+}

@@ -1,0 +1,43 @@
+// The upload dialog: receives a memory image from the programmer into a file
+// whose full path the user types or picks with a save-file dialog.
+#pragma once
+
+#include "transfer/TransferForm.h"
+
+class QFileDialog;
+class QGroupBox;
+class QLineEdit;
+class QToolButton;
+class TimGauge;
+
+class TUForm : public TTransferForm {
+  Q_OBJECT
+
+ public:
+  explicit TUForm(QWidget* owner);
+
+  QGroupBox* GroupBox1;
+  QLineEdit* Edit1;
+  QToolButton* SpeedButton1;
+  TimGauge* imGauge1;
+  QFileDialog* SaveDialog1;
+
+  void FormShow();
+  void SpeedButton1Click();
+  void Edit1Change();
+  void Edit1KeyPress(char& Key);
+  void BitBtn1Click();
+
+  // The gauge shows that the transfer is alive: one step per polling pass.
+  void ProgressReset() override;
+  void ProgressStep() override;
+
+ protected:
+  void FormCloseQuery(bool& CanClose) override;
+  void showEvent(QShowEvent* event) override;
+};
+
+extern TUForm* UForm;
+
+// The one entry of the save-file dialog's filter, as its list shows it.
+extern const char* const UploadFilterDescription;
