@@ -1,4 +1,5 @@
-// Transfers against the virtual programmer over a pseudo-terminal:
+// Transfers through the dialogs' serial port component against the virtual
+// programmer over a pseudo-terminal:
 //  - paced at 115200 baud: time against the ideal time of the bytes on the wire;
 //  - unpaced: bytes per second against a plain write/read loop on a pty;
 //  - peak resident memory of a 64 MiB download against a 64 KiB one.
@@ -15,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "comm/Comm.h"
+#include "platform/native.h"
 #include "tools/PtyPort.h"
 #include "tools/QuietHost.h"
 #include "tools/VprogProcess.h"
@@ -42,20 +45,38 @@ double WireBytes(size_t size) {
   return 1 + 2 + blocks * (1 + 1 + 256) + 1;
 }
 
-// Seconds for one transfer against a fresh virtual programmer.
+// The quiet host that also hands the port's line events over, as the
+// dialogs' message processing does.
+struct CommHost : QuietHost {
+  void ProcessMessages() override {
+    CheckSynchronize();
+    QuietHost::ProcessMessages();
+  }
+};
+
+// Seconds for one transfer against a fresh virtual programmer on COM1, with
+// the line settings of the dialog that runs it.
 double Transfer(bool download, size_t size, const std::vector<std::string>& extra) {
   const fs::path file = work / (download ? "send.bin" : "image.bin");
   WriteFile(file, size);
-  std::vector<std::string> args{download ? "--store" : "--serve", download ? "/dev/null" : file.string()};
+  std::vector<std::string> args{download ? "--store" : "--serve", download ? "/dev/null" : file.string(),
+                                "--install", work.string(), "--com", "1"};
   args.insert(args.end(), extra.begin(), extra.end());
   VprogProcess vprog;
-  FdComm comm;
-  if (!vprog.Start(vprogPath, args) || !comm.Open(vprog.Device())) {
-    std::fprintf(stderr, "cannot start %s\n", vprogPath.c_str());
+  TComm comm;
+  comm.SetDeviceName("COM1");
+  comm.SetBaudRate(br115200);
+  comm.SetFlowControl(fcNone);
+  comm.SetReadBufSize(download ? 2 : 258);
+  comm.SetWriteBufSize(download ? 258 : 2);
+  if (!download) comm.SetMonitorEvents({evRxChar});
+  if (vprog.Start(vprogPath, args)) comm.Open();
+  if (!comm.Enabled()) {
+    std::fprintf(stderr, "cannot start %s or open its line\n", vprogPath.c_str());
     std::exit(1);
   }
-  PortOf<FdComm> port(comm);
-  QuietHost host;
+  PortOf<TComm> port(comm);
+  CommHost host;
   host.stopAfter = 600000;
   const auto start = std::chrono::steady_clock::now();
   const TransferOutcome outcome = download ? RunDownload(port, host, file.string())
@@ -119,6 +140,7 @@ int main(int argc, char** argv) {
   }
   work = fs::temp_directory_path() / ("talvorin-bench-" + std::to_string(getpid()));
   fs::create_directories(work);
+  SetModuleFileNameOverride((work / "Talvorin").string());
 
   if (std::string(argv[1]) == "--rss-child" && argc == 4) {
     vprogPath = argv[3];
@@ -130,7 +152,7 @@ int main(int argc, char** argv) {
   vprogPath = argv[1];
   const size_t pacedSize = (argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1024) * 1024;
 
-  std::printf("Transfers over a pseudo-terminal against the virtual programmer (256-byte blocks)\n");
+  std::printf("Transfers through TComm over a pseudo-terminal against the virtual programmer (256-byte blocks)\n");
   for (const bool download : {true, false}) {
     const double seconds = Transfer(download, pacedSize, {"--pace"});
     const double ideal = WireBytes(pacedSize) / 11520.0;
