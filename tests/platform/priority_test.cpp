@@ -204,14 +204,17 @@ TEST(PriorityClass, WithoutTheRightIdleIsForGood) {
     const rlimit none{0, 0};
     if (setrlimit(RLIMIT_NICE, &none) != 0) return 91;
     if (PriorityClassReversible()) return 1;
+    Sleeper running;
     // Through a handle of its own, as another part of the program might.
     const HANDLE self = OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId());
     if (!self) return 2;
     if (!SetPriorityClass(self, IDLE_PRIORITY_CLASS)) return 3;
+    if (niceOf(running.tid) != 19) return 8;
     SetLastError(ERROR_SUCCESS);
     if (SetPriorityClass(self, NORMAL_PRIORITY_CLASS)) return 4;
     if (GetLastError() != ERROR_ACCESS_DENIED) return 5;
     if (GetPriorityClass(self) != IDLE_PRIORITY_CLASS || niceOf(threadId()) != 19) return 6;
+    if (niceOf(running.tid) != 19) return 9;
     CloseHandle(self);
     // The system agrees: the lowering cannot be undone by any means.
     return setpriority(PRIO_PROCESS, 0, 0) == 0 ? 7 : 0;
