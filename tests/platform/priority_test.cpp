@@ -225,7 +225,7 @@ TEST(PriorityClass, WithoutTheRightIdleIsForGood) {
     if (setrlimit(RLIMIT_NICE, &none) != 0) return 91;
     if (PriorityClassReversible()) return 1;
     Sleeper running;
-    // Through a handle of its own, as another part of the program might.
+    // Through a handle of its own, as other code of the program might.
     const HANDLE self = OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId());
     if (!self) return 2;
     if (!SetPriorityClass(self, IDLE_PRIORITY_CLASS)) return 3;
