@@ -63,19 +63,19 @@ DirectoryListing ListDirectories(const std::string& directory) {
   while (begin < directory.size()) {
     size_t end = directory.find(PathDelim, begin);
     if (end == std::string::npos) end = directory.size();
-    const std::string part = directory.substr(begin, end - begin);
-    if (part == "..") {
+    const std::string piece = directory.substr(begin, end - begin);
+    if (piece == "..") {
       if (!chain.empty()) chain.pop_back();
-    } else if (!part.empty() && part != ".") {
-      chain.push_back(part);
+    } else if (!piece.empty() && piece != ".") {
+      chain.push_back(piece);
     }
     begin = end + 1;
   }
   std::string path = root;
   int level = 0;
-  for (const auto& part : chain) {
-    path = (level == 0 ? path : path + PathDelim) + part;
-    listing.entries.push_back({part, path, ++level, true});
+  for (const auto& piece : chain) {
+    path = (level == 0 ? path : path + PathDelim) + piece;
+    listing.entries.push_back({piece, path, ++level, true});
   }
   listing.current = static_cast<int>(listing.entries.size()) - 1;
 

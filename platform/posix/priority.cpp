@@ -125,9 +125,10 @@ BOOL SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass) {
       }
       if (errno == ESRCH) continue;
       const int err = errno;
-      // Only a raise can be refused, and undoing a raise never is; a thread
-      // that was lowered on the way may stay lowered when it had been raised
-      // by someone with the right.
+      // Put back the threads already changed. A refused raise is undone by
+      // lowering, which is always allowed. A lowering is refused only for a
+      // thread holding capabilities the caller lacks; undoing the lowerings
+      // before it may then be refused too, and those threads stay lowered.
       for (const auto& [changed, value] : before) setpriority(PRIO_PROCESS, static_cast<id_t>(changed), value);
       return failWith(err == EACCES || err == EPERM ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(err));
     }

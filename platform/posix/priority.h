@@ -27,7 +27,9 @@ HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId
 // normal 10, normal 0, above normal -5, high -10, realtime -20. Threads made
 // later inherit it from the thread that makes them. Raising it without the
 // right fails with ERROR_ACCESS_DENIED and leaves every thread as it was; an
-// unknown class fails with ERROR_INVALID_PARAMETER.
+// unknown class fails with ERROR_INVALID_PARAMETER. (A thread that holds
+// capabilities the caller lacks refuses any change, also with
+// ERROR_ACCESS_DENIED.)
 BOOL SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass);
 
 // The class of the nice value of the process's calling thread (its main thread

@@ -22,8 +22,8 @@ std::vector<std::string> shown(const DirectoryListing& listing) {
 // The components of an absolute path, for building the expected chain.
 std::vector<std::string> components(const std::string& path) {
   std::vector<std::string> parts;
-  for (const auto& part : fs::path(path)) {
-    const std::string p = part.string();
+  for (const auto& piece : fs::path(path)) {
+    const std::string p = piece.string();
     if (!p.empty() && p != "/") parts.push_back(p);
   }
   return parts;
@@ -43,7 +43,7 @@ TEST(DirectoryList, ChainFromTheRootThenSubFolders) {
   const auto listing = ListDirectories(current);
   std::vector<std::string> expected{"[/]@0"};
   int level = 0;
-  for (const auto& part : components(current)) expected.push_back("[" + part + "]@" + std::to_string(++level));
+  for (const auto& piece : components(current)) expected.push_back("[" + piece + "]@" + std::to_string(++level));
   for (const char* name : {"alpha", "Beta", "zeta"}) expected.push_back(std::string(name) + "@" + std::to_string(level + 1));
   EXPECT_EQ(shown(listing), expected);
 
