@@ -63,14 +63,7 @@ TDForm::TDForm(QWidget* owner) : TTransferForm(owner) {
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
   GroupBox1->setGeometry(0, 0, 296, 42);
 
-  Edit1 = new QLineEdit(this);
-  Edit1->setObjectName(QStringLiteral("Edit1"));
-  Edit1->setGeometry(5, 14, 285, 21);
-  connect(Edit1, &QLineEdit::textChanged, this, &TDForm::Edit1Change);
-  connect(Edit1, &QLineEdit::returnPressed, this, [this] {
-    char key = '\r';
-    Edit1KeyPress(key);
-  });
+  CreateEdit(QRect(5, 14, 285, 21));
 
   DriveComboBox1 = new QComboBox(this);
   DriveComboBox1->setObjectName(QStringLiteral("DriveComboBox1"));
@@ -98,18 +91,7 @@ TDForm::TDForm(QWidget* owner) : TTransferForm(owner) {
     if (FileListBox1->hasFocus()) FileListBox1Click();
   });
 
-  BitBtn1 = NewTransferButton(this, "BitBtn1", style()->standardIcon(QStyle::SP_DriveNetIcon), "Start",
-                              QRect(6, 280, 81, 25));
-  BitBtn1->setIconSize(QSize(25, 21));
-  BitBtn1->setEnabled(false);
-  connect(BitBtn1, &QPushButton::clicked, this, &TDForm::BitBtn1Click);
-  BitBtn3 = NewTransferButton(this, "BitBtn3", style()->standardIcon(QStyle::SP_BrowserStop), "Stop",
-                              QRect(147, 281, 70, 24));
-  BitBtn3->setEnabled(false);
-  connect(BitBtn3, &QPushButton::clicked, this, &TDForm::BitBtn3Click);
-  BitBtn2 = NewTransferButton(this, "BitBtn2", style()->standardIcon(QStyle::SP_DialogCloseButton), "Close",
-                              QRect(220, 280, 75, 25));
-  connect(BitBtn2, &QPushButton::clicked, this, &TDForm::BitBtn2Click);
+  CreateButtons(QRect(6, 280, 81, 25), QRect(147, 281, 70, 24), QRect(220, 280, 75, 25));
 
   PBar = new QProgressBar(this);
   PBar->setObjectName(QStringLiteral("PBar"));
@@ -190,12 +172,6 @@ void TDForm::FileListBox1Click() {
   const std::string name = item ? item->text().toLocal8Bit().toStdString() : std::string();
   Edit1->setText(QString::fromLocal8Bit(FileListPath(directory, name)));
   BitBtn1->setEnabled(true);
-}
-
-void TDForm::Edit1Change() { BitBtn1->setEnabled(!Edit1->text().isEmpty()); }
-
-void TDForm::Edit1KeyPress(char& Key) {
-  if (Key == '\r') BitBtn1Click();
 }
 
 void TDForm::BitBtn1Click() {

@@ -8,7 +8,6 @@
 
 class QComboBox;
 class QGroupBox;
-class QLineEdit;
 class QListWidget;
 class QProgressBar;
 
@@ -19,7 +18,6 @@ class TDForm : public TTransferForm {
   explicit TDForm(QWidget* owner);
 
   QGroupBox* GroupBox1;
-  QLineEdit* Edit1;
   QComboBox* DriveComboBox1;
   QListWidget* DirectoryListBox1;
   QListWidget* FileListBox1;
@@ -27,9 +25,7 @@ class TDForm : public TTransferForm {
 
   void FormShow();
   void FileListBox1Click();
-  void Edit1Change();
-  void Edit1KeyPress(char& Key);
-  void BitBtn1Click();
+  void BitBtn1Click() override;
 
   // The directory the lists show; choosing a drive or a directory moves it.
   const std::string& Directory() const { return directory; }

@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <stdexcept>
 
 #include "app/Dlg.h"
@@ -15,6 +17,13 @@ TTransferForm::TTransferForm(QWidget* owner) : QDialog(owner) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   ApplyFormStyle(this);
+}
+
+void TTransferForm::Edit1Change() { BitBtn1->setEnabled(!Edit1->text().isEmpty()); }
+
+// Enter starts even when Start is disabled (an empty name included).
+void TTransferForm::Edit1KeyPress(char& Key) {
+  if (Key == '\r') BitBtn1Click();
 }
 
 void TTransferForm::BitBtn3Click() { Stop = true; }
@@ -78,12 +87,41 @@ void TTransferForm::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
-QPushButton* NewTransferButton(QWidget* parent, const char* name, const QIcon& icon, const char* caption,
-                               const QRect& place) {
-  auto* button = new QPushButton(icon, QString::fromLatin1(caption), parent);
+void TTransferForm::CreateEdit(const QRect& place) {
+  // The edit box lies over the frame, not inside it.
+  Edit1 = new QLineEdit(this);
+  Edit1->setObjectName(QStringLiteral("Edit1"));
+  Edit1->setGeometry(place);
+  connect(Edit1, &QLineEdit::textChanged, this, &TTransferForm::Edit1Change);
+  connect(Edit1, &QLineEdit::returnPressed, this, [this] {
+    char key = '\r';
+    Edit1KeyPress(key);
+  });
+}
+
+namespace {
+
+// No default-button behaviour: Enter in the edit box reaches only the edit
+// box's own handler.
+QPushButton* NewButton(QWidget* parent, const char* name, QStyle::StandardPixmap picture, const char* caption,
+                       const QRect& place) {
+  auto* button = new QPushButton(parent->style()->standardIcon(picture), QString::fromLatin1(caption), parent);
   button->setObjectName(QString::fromLatin1(name));
   button->setAutoDefault(false);
-  button->setDefault(false);
   button->setGeometry(place);
   return button;
+}
+
+}  // namespace
+
+void TTransferForm::CreateButtons(const QRect& start, const QRect& stop, const QRect& close) {
+  BitBtn1 = NewButton(this, "BitBtn1", QStyle::SP_DriveNetIcon, "Start", start);
+  BitBtn1->setIconSize(QSize(25, 21));
+  BitBtn1->setEnabled(false);
+  connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+  BitBtn3 = NewButton(this, "BitBtn3", QStyle::SP_BrowserStop, "Stop", stop);
+  BitBtn3->setEnabled(false);
+  connect(BitBtn3, &QPushButton::clicked, this, &TTransferForm::BitBtn3Click);
+  BitBtn2 = NewButton(this, "BitBtn2", QStyle::SP_DialogCloseButton, "Close", close);
+  connect(BitBtn2, &QPushButton::clicked, this, &TTransferForm::BitBtn2Click);
 }

@@ -10,6 +10,7 @@
 #include "comm/Comm.h"
 #include "transfer/BlockProtocol.h"
 
+class QLineEdit;
 class QPushButton;
 
 class TTransferForm : public QDialog, public TransferHost {
@@ -21,11 +22,15 @@ class TTransferForm : public QDialog, public TransferHost {
   TComm Comm1;
   bool Stop = false;
 
-  // Start, Stop and Close, named and placed by each dialog.
+  // The file name, and Start, Stop and Close, placed by each dialog.
+  QLineEdit* Edit1 = nullptr;
   QPushButton* BitBtn1 = nullptr;
   QPushButton* BitBtn3 = nullptr;
   QPushButton* BitBtn2 = nullptr;
 
+  void Edit1Change();
+  void Edit1KeyPress(char& Key);
+  virtual void BitBtn1Click() = 0;
   void BitBtn3Click();
   void BitBtn2Click();
 
@@ -49,6 +54,9 @@ class TTransferForm : public QDialog, public TransferHost {
   // caption becomes captionPrefix + the number. False after the port message
   // when any step fails.
   bool OpenPort(const std::string& captionPrefix);
+  void CreateEdit(const QRect& place);
+  // Start (with a picture of two linked computers), Stop and Close.
+  void CreateButtons(const QRect& start, const QRect& stop, const QRect& close);
   // Runs a transfer unless one runs already.
   template <class F>
   void RunTransfer(F&& transfer) {
@@ -71,8 +79,3 @@ class TTransferForm : public QDialog, public TransferHost {
   bool closePending = false;
   int closeResult = Rejected;
 };
-
-// A button of the transfer dialogs: a picture, a caption, and no default-button
-// behaviour, so Enter in the edit box reaches only the edit box's own handler.
-QPushButton* NewTransferButton(QWidget* parent, const char* name, const QIcon& icon, const char* caption,
-                               const QRect& place);

@@ -12,7 +12,6 @@
 #include "controls/imGauge.h"
 
 TUForm* UForm = nullptr;
-const char* const UploadFilterDescription = "All file format ( *.* )";
 
 TUForm::TUForm(QWidget* owner) : TTransferForm(owner) {
   setObjectName(QStringLiteral("UForm"));
@@ -22,18 +21,10 @@ TUForm::TUForm(QWidget* owner) : TTransferForm(owner) {
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
   GroupBox1->setGeometry(0, 0, 291, 54);
 
-  // The edit box lies over the frame, not inside it.
-  Edit1 = new QLineEdit(this);
-  Edit1->setObjectName(QStringLiteral("Edit1"));
-  Edit1->setGeometry(6, 14, 253, 24);
+  CreateEdit(QRect(6, 14, 253, 24));
   QFont editFont = Edit1->font();
   editFont.setPixelSize(13);
   Edit1->setFont(editFont);
-  connect(Edit1, &QLineEdit::textChanged, this, &TUForm::Edit1Change);
-  connect(Edit1, &QLineEdit::returnPressed, this, [this] {
-    char key = '\r';
-    Edit1KeyPress(key);
-  });
 
   SpeedButton1 = new QToolButton(GroupBox1);
   SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
@@ -51,18 +42,7 @@ TUForm::TUForm(QWidget* owner) : TTransferForm(owner) {
   imGauge1->SetGaugeSize(40);
   imGauge1->SetBackColor(clBlue);
 
-  BitBtn1 = NewTransferButton(this, "BitBtn1", style()->standardIcon(QStyle::SP_DriveNetIcon), "Start",
-                              QRect(1, 57, 75, 25));
-  BitBtn1->setIconSize(QSize(25, 21));
-  BitBtn1->setEnabled(false);
-  connect(BitBtn1, &QPushButton::clicked, this, &TUForm::BitBtn1Click);
-  BitBtn3 = NewTransferButton(this, "BitBtn3", style()->standardIcon(QStyle::SP_BrowserStop), "Stop",
-                              QRect(136, 57, 75, 25));
-  BitBtn3->setEnabled(false);
-  connect(BitBtn3, &QPushButton::clicked, this, &TUForm::BitBtn3Click);
-  BitBtn2 = NewTransferButton(this, "BitBtn2", style()->standardIcon(QStyle::SP_DialogCloseButton), "Close",
-                              QRect(216, 57, 75, 25));
-  connect(BitBtn2, &QPushButton::clicked, this, &TUForm::BitBtn2Click);
+  CreateButtons(QRect(1, 57, 75, 25), QRect(136, 57, 75, 25), QRect(216, 57, 75, 25));
 
   SaveDialog1 = new QFileDialog(this);
   SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
@@ -74,7 +54,7 @@ TUForm::TUForm(QWidget* owner) : TTransferForm(owner) {
                           QFileDialog::HideNameFilterDetails);
   // "*.*" matches every file only on Windows; "*" does so here, and the list
   // shows just the description.
-  SaveDialog1->setNameFilter(QString::fromLatin1(UploadFilterDescription) + QStringLiteral(" (*)"));
+  SaveDialog1->setNameFilter(QStringLiteral("All file format ( *.* ) (*)"));
 
   setTabOrder(BitBtn1, Edit1);
   setTabOrder(Edit1, BitBtn2);
@@ -91,12 +71,6 @@ void TUForm::FormShow() {
 void TUForm::SpeedButton1Click() {
   if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty()) return;
   Edit1->setText(QDir::toNativeSeparators(SaveDialog1->selectedFiles().first()));
-}
-
-void TUForm::Edit1Change() { BitBtn1->setEnabled(!Edit1->text().isEmpty()); }
-
-void TUForm::Edit1KeyPress(char& Key) {
-  if (Key == '\r') BitBtn1Click();
 }
 
 void TUForm::BitBtn1Click() {

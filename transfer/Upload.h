@@ -6,7 +6,6 @@
 
 class QFileDialog;
 class QGroupBox;
-class QLineEdit;
 class QToolButton;
 class TimGauge;
 
@@ -17,16 +16,13 @@ class TUForm : public TTransferForm {
   explicit TUForm(QWidget* owner);
 
   QGroupBox* GroupBox1;
-  QLineEdit* Edit1;
   QToolButton* SpeedButton1;
   TimGauge* imGauge1;
   QFileDialog* SaveDialog1;
 
   void FormShow();
   void SpeedButton1Click();
-  void Edit1Change();
-  void Edit1KeyPress(char& Key);
-  void BitBtn1Click();
+  void BitBtn1Click() override;
 
   // The gauge shows that the transfer is alive: one step per polling pass.
   void ProgressReset() override;
@@ -38,6 +34,3 @@ class TUForm : public TTransferForm {
 };
 
 extern TUForm* UForm;
-
-// The one entry of the save-file dialog's filter, as its list shows it.
-extern const char* const UploadFilterDescription;
