@@ -133,21 +133,23 @@ void TMainForm::Port1Click() {
   LPTForm->exec();
 }
 
+namespace {
+
 // Each transfer dialog is new for its one showing, so nothing of an earlier
 // one survives into the next.
-void TMainForm::Download1Click() {
-  DForm = new TDForm(this);
-  DForm->exec();
-  delete DForm;
-  DForm = nullptr;
+template <class Form>
+void ShowNewDialog(Form*& form, QWidget* owner) {
+  form = new Form(owner);
+  form->exec();
+  delete form;
+  form = nullptr;
 }
 
-void TMainForm::Upload1Click() {
-  UForm = new TUForm(this);
-  UForm->exec();
-  delete UForm;
-  UForm = nullptr;
-}
+}  // namespace
+
+void TMainForm::Download1Click() { ShowNewDialog(DForm, this); }
+
+void TMainForm::Upload1Click() { ShowNewDialog(UForm, this); }
 
 void TMainForm::QELT1Click() { RunQeltTool(*this); }
 

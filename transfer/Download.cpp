@@ -7,12 +7,10 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QShowEvent>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <filesystem>
 
-#include "app/Forms.h"
 #include "platform/native.h"
 #include "platform/winapi.h"
 #include "transfer/FilePickers.h"
@@ -193,12 +191,4 @@ void TDForm::FormCloseQuery(bool& CanClose) {
 
 void TDForm::FormClose() {
   if (Comm1.Enabled()) Comm1.Close();
-}
-
-void TDForm::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) {
-    CenterOver(this, parentWidget());
-    FormShow();
-  }
-  QDialog::showEvent(event);
 }

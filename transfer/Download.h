@@ -23,7 +23,7 @@ class TDForm : public TTransferForm {
   QListWidget* FileListBox1;
   QProgressBar* PBar;
 
-  void FormShow();
+  void FormShow() override;
   void FileListBox1Click();
   void BitBtn1Click() override;
 
@@ -39,7 +39,6 @@ class TDForm : public TTransferForm {
  protected:
   void FormCloseQuery(bool& CanClose) override;
   void FormClose() override;
-  void showEvent(QShowEvent* event) override;
 
  private:
   void SetPickersColor(const QColor& color);

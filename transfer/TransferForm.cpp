@@ -4,8 +4,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStyle>
-#include <stdexcept>
 
 #include "app/Dlg.h"
 #include "app/Forms.h"
@@ -75,6 +75,14 @@ bool TTransferForm::OpenPort(const std::string& captionPrefix) {
   }
   setWindowTitle(QString::fromLocal8Bit(captionPrefix + number));
   return true;
+}
+
+void TTransferForm::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) {
+    CenterOver(this, parentWidget());
+    FormShow();
+  }
+  QDialog::showEvent(event);
 }
 
 // Escape belongs to the running transfer (through the key state), never to

@@ -28,6 +28,8 @@ class TTransferForm : public QDialog, public TransferHost {
   QPushButton* BitBtn3 = nullptr;
   QPushButton* BitBtn2 = nullptr;
 
+  // Opens the port when the dialog is shown.
+  virtual void FormShow() = 0;
   void Edit1Change();
   void Edit1KeyPress(char& Key);
   virtual void BitBtn1Click() = 0;
@@ -72,6 +74,7 @@ class TTransferForm : public QDialog, public TransferHost {
   virtual void FormCloseQuery(bool& CanClose) = 0;
   virtual void FormClose() {}
 
+  void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:

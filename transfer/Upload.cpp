@@ -4,11 +4,9 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShowEvent>
 #include <QStyle>
 #include <QToolButton>
 
-#include "app/Forms.h"
 #include "controls/imGauge.h"
 
 TUForm* UForm = nullptr;
@@ -85,12 +83,4 @@ void TUForm::ProgressStep() { imGauge1->Advance(1); }
 void TUForm::FormCloseQuery(bool& CanClose) {
   if (Comm1.Enabled()) Comm1.Close();
   CanClose = true;
-}
-
-void TUForm::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) {
-    CenterOver(this, parentWidget());
-    FormShow();
-  }
-  QDialog::showEvent(event);
 }

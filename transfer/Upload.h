@@ -20,7 +20,7 @@ class TUForm : public TTransferForm {
   TimGauge* imGauge1;
   QFileDialog* SaveDialog1;
 
-  void FormShow();
+  void FormShow() override;
   void SpeedButton1Click();
   void BitBtn1Click() override;
 
@@ -30,7 +30,6 @@ class TUForm : public TTransferForm {
 
  protected:
   void FormCloseQuery(bool& CanClose) override;
-  void showEvent(QShowEvent* event) override;
 };
 
 extern TUForm* UForm;
