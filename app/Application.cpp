@@ -10,10 +10,15 @@
 namespace {
 bool terminated = false;
 
+// QApplication keeps referring to its argument count and vector.
+int toolkitArgc = 1;
+char* toolkitArgv[] = {nullptr, nullptr};
+
 void toolkitBeep(unsigned) { QApplication::beep(); }
 }  // namespace
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+TApplication::TApplication(int argc, char** argv)
+    : QApplication((toolkitArgv[0] = argc > 0 ? argv[0] : nullptr, toolkitArgc = argc > 0 ? 1 : 0), toolkitArgv) {
   setApplicationName(QString::fromLocal8Bit(ApplicationTitle()));
   SetBeepHandler(toolkitBeep);
   // Serial watchers hand their events over while the message loop runs.

@@ -7,7 +7,10 @@
 
 class TApplication : public QApplication {
  public:
-  TApplication(int& argc, char** argv);
+  // The toolkit sees the program name only: the program takes no
+  // command-line options, so Qt's own (-style, -reverse, ...) must not reach
+  // it either. The environment still configures the toolkit.
+  TApplication(int argc, char** argv);
   bool notify(QObject* receiver, QEvent* event) override;
 };
 

@@ -65,8 +65,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
   setCentralWidget(Bevel1);
 
-  LptNumber = ReadLptIndex() + 1;
-  ComNumber = ReadComIndex() + 1;
+  LptNumber = PortNumber(ReadLptIndex());
+  ComNumber = PortNumber(ReadComIndex());
   SetCaption(StartupCaption(LptNumber, ComNumber));
 }
 

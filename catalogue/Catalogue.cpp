@@ -17,6 +17,13 @@ bool holdsBracket(const std::string& line) { return line.find('[') != std::strin
 // The text before the first "=", or the whole line without one.
 std::string_view nameBeforeEquals(std::string_view line) { return line.substr(0, line.find('=')); }
 
+// The device list names a line without "=" with an empty name; only the
+// keyword search tests such a line whole.
+std::string deviceName(std::string_view line) {
+  const size_t equals = line.find('=');
+  return equals == std::string_view::npos ? std::string() : std::string(line.substr(0, equals));
+}
+
 std::uint8_t lowByte(std::string_view text) {
   std::int32_t value;
   if (!TryStrToInt(std::string(text), value))
@@ -75,7 +82,7 @@ void FillVendorList(const CatalogueLineList& lines, CatalogueEntryList& vendors)
 CatalogueEntryList DeviceRun(const CatalogueLineList& lines, int header) {
   CatalogueEntryList devices;
   for (size_t i = static_cast<size_t>(header) + 1; i < lines.size() && !holdsBracket(lines[i]); ++i)
-    devices.push_back({std::string(nameBeforeEquals(lines[i])), static_cast<int>(i)});
+    devices.push_back({deviceName(lines[i]), static_cast<int>(i)});
   return devices;
 }
 

@@ -42,7 +42,7 @@ CatalogueLineList LoadCatalogue(const std::string& path);
 void FillVendorList(const CatalogueLineList& lines, CatalogueEntryList& vendors);
 
 // The device lines after the header line, up to the next line holding "[",
-// each named by the text before its first "=".
+// each named by the text before its first "=" (empty when it has none).
 CatalogueEntryList DeviceRun(const CatalogueLineList& lines, int header);
 
 // The devices listed for a vendor while the keyword field holds the given

@@ -15,6 +15,10 @@ std::string TalvorinIniPath() { return AppFile({"Talvorin.ini"}); }
 std::int32_t ReadLptIndex() { return TIniFile(PrnportPath()).ReadInteger(LptSection, AddressKey, 0); }
 std::int32_t ReadComIndex() { return TIniFile(TalvorinIniPath()).ReadInteger(ComSection, AddressKey, 0); }
 
+std::int32_t PortNumber(std::int32_t index) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(index) + 1u);
+}
+
 void WriteLptIndex(std::int32_t index) { TIniFile(PrnportPath()).WriteInteger(LptSection, AddressKey, index); }
 void WriteComIndex(std::int32_t index) { TIniFile(TalvorinIniPath()).WriteInteger(ComSection, AddressKey, index); }
 

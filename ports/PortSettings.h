@@ -12,6 +12,11 @@ std::string TalvorinIniPath();
 std::int32_t ReadLptIndex();
 std::int32_t ReadComIndex();
 
+// The 1-based port number of a stored index. 2147483647 wraps to
+// -2147483648, the number a 32-bit Windows build shows, instead of
+// overflowing.
+std::int32_t PortNumber(std::int32_t index);
+
 // Writers throw std::runtime_error("Unable to write to ...") when refused.
 void WriteLptIndex(std::int32_t index);
 void WriteComIndex(std::int32_t index);

@@ -46,6 +46,10 @@ TEST(MainFormCaption, FromEachCombinationOfSettingsFiles) {
       {"[port]\r\naddress=3\r\n", nullptr, "Talvorin V2.20    @LPT 4   @COM 1"},
       {nullptr, "[port]\r\naddress=3\r\n", "Talvorin V2.20    @LPT 1   @COM 1"},
       {"[port]\r\naddress=-1\r\n", "[COM port]\r\naddress=-1\r\n", "Talvorin V2.20    @LPT 0   @COM 0"},
+      // The largest index wraps as in a 32-bit build, in either file and any notation.
+      {"[port]\r\naddress=2147483647\r\n", "[COM port]\r\naddress=0x7FFFFFFF\r\n",
+       "Talvorin V2.20    @LPT -2147483648   @COM -2147483648"},
+      {nullptr, "[COM port]\r\naddress=$7FFFFFFF\r\n", "Talvorin V2.20    @LPT 1   @COM -2147483648"},
   };
   for (const auto& c : cases) {
     Installation install;

@@ -109,7 +109,7 @@ TEST(CatalogueVendors, FullListRule) {
 TEST(CatalogueDevices, RunsEndAtAnyBracket) {
   const CatalogueLineList lines = {"[A]", "d1=x;1;2", "no equals", "=nameless;1;2", " d2 =y;1;2", "e[1]=z;1;2",
                                    "after=z;1;2", "[B]", "[C]"};
-  EXPECT_EQ(joined(DeviceRun(lines, 0)), "d1@1|no equals@2|@3| d2 @4");
+  EXPECT_EQ(joined(DeviceRun(lines, 0)), "d1@1|@2|@3| d2 @4");
   EXPECT_EQ(joined(DeviceRun(lines, 5)), "after@6");
   EXPECT_EQ(joined(DeviceRun(lines, 7)), "") << "two header lines in a row";
   EXPECT_EQ(joined(DeviceRun(lines, 8)), "") << "a header line at the end";

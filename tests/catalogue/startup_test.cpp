@@ -50,6 +50,8 @@ const StartupCase StartupCases[] = {
      ""},
     {"a bad device that is not the first", "[Beta]\r\nB17=b.bin;1;\r\n[Alpha]\r\nAX100=a.bin;1;2\r\n", 0644, nullptr,
      nullptr, "AX100"},
+    {"a device line without \"=\" sorts first with its empty name", "[A]\r\nb1=b.bin;1;2\r\nx.bin;3;4\r\n", 0644,
+     nullptr, nullptr, ""},
     {"no header line", "Device list\r\nAX100=a.bin;1;2\r\n", 0644, nullptr, nullptr, ""},
     {"a first vendor without devices", "[A]\r\n[B]\r\nb1=b.bin;1;2\r\n", 0644, nullptr, nullptr, ""},
     {"empty lines only", "[A]\r\n\r\na1=a.bin;1;2\n\n", 0644, nullptr, nullptr, "a1"},
