@@ -58,6 +58,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   Content1 = addCommand(HelpH1, "Content", {}, nullptr);
   Index1 = addCommand(HelpH1, "Index", {}, nullptr);
   N2 = HelpH1->addSeparator();
+  // "Abount" is the program's own caption, spelt so on purpose.
   Abount1 = addCommand(HelpH1, "Abount", {}, nullptr);
 
   Bevel1 = new QFrame(this);

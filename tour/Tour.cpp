@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
@@ -51,7 +52,8 @@ void Tour::modal(const std::function<void()>& open, const std::function<void(QWi
   QElapsedTimer waited;
   waited.start();
   auto* poll = new QTimer(qApp);
-  QObject::connect(poll, &QTimer::timeout, [=, this, &waited] {
+  // Everything by value: the timer may outlive this function.
+  QObject::connect(poll, &QTimer::timeout, [=, this] {
     QWidget* now = QApplication::activeModalWidget();
     if (now && now != before && now->isVisible()) {
       poll->stop();
@@ -64,7 +66,13 @@ void Tour::modal(const std::function<void()>& open, const std::function<void(QWi
     }
   });
   poll->start(20);
+  const QPointer<QTimer> pending(poll);
   open();
+  // open() returned without a modal window that the timer saw.
+  if (pending && pending->isActive()) {
+    delete pending;
+    check(false, "a modal window appeared");
+  }
 }
 
 void Tour::check(bool ok, const std::string& what) {

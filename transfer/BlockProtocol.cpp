@@ -226,6 +226,7 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
   }
   line.Send(Ctl::ESC);
   release();
+  // The program's own words: "compelete" is kept on purpose.
   host.ShowMessage("Download compelete !!!", "Job down !!!");
   stopDone();
   return TransferOutcome::Complete;

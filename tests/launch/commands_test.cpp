@@ -6,11 +6,8 @@
 #include <QEvent>
 #include <QTest>
 #include <QWindow>
-#include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <memory>
-#include <thread>
 
 #include "LaunchSupport.h"
 #include "app/Application.h"
@@ -167,30 +164,31 @@ TEST(DeviceSetup, RefusedProfileWriteEndsTheCommandWithTheReport) {
   }
 }
 
-// While the user-interface thread is blocked in the wait, another thread
-// looks at the main window once the tool has started, then lets it end.
-class WatchWhileToolRuns {
+// Looks at the main window when it hides, on the user-interface thread, and
+// only then lets the waiting tool end: the hide is seen while the tool runs.
+class WatchWhileToolRuns : public QObject {
  public:
-  WatchWhileToolRuns(const TMainForm& form, const TempDir& install)
-      : watcher([&form, &install, this] {
-          for (int i = 0; i < 1000 && !install.exists("started"); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-          if (install.exists("started")) {
-            widgetVisible = form.isVisible();
-            windowVisible = form.windowHandle()->isVisible();
-            looked = true;
-          }
-          install.write("go", "");
-        }) {}
-  ~WatchWhileToolRuns() {
-    if (watcher.joinable()) watcher.join();
+  WatchWhileToolRuns(QWidget& form, const TempDir& install) : form(form), install(install) {
+    form.installEventFilter(this);
   }
-  void join() { watcher.join(); }
+  ~WatchWhileToolRuns() override { form.removeEventFilter(this); }
 
-  std::atomic<bool> looked{false}, widgetVisible{true}, windowVisible{true};
+  bool looked = false, widgetVisible = true, windowVisible = true;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Hide && !looked) {
+      looked = true;
+      widgetVisible = form.isVisible();
+      windowVisible = form.windowHandle()->isVisible();
+      install.write("go", "");
+    }
+    return false;
+  }
 
  private:
-  std::thread watcher;
+  QWidget& form;
+  const TempDir& install;
 };
 
 // Hide and show events of the main window, in order.
@@ -233,8 +231,7 @@ TEST(Qelt, RunsTheToolHiddenAndComesBackWhereItWas) {
   {
     WatchWhileToolRuns watch(form, install);
     QTest::keyClick(&form, Qt::Key_G, Qt::ControlModifier);
-    watch.join();
-    ASSERT_TRUE(watch.looked) << "the tool never started";
+    ASSERT_TRUE(watch.looked) << "the window never hid";
     EXPECT_FALSE(watch.widgetVisible);
     EXPECT_FALSE(watch.windowVisible);
   }
