@@ -159,7 +159,7 @@ DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefa
       if (const auto sec = sectionName(line)) names.push_back(*sec);
     return copyList(names, lpReturnedString, nSize);
   }
-  size_t begin, end;
+  size_t begin = 0, end = 0;  // read below even when no section is found
   const bool found = profile.findSection(lpAppName, begin, end);
   if (!lpKeyName) {
     std::vector<std::string> keys;

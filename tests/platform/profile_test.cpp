@@ -188,6 +188,9 @@ TEST(ProfileLists, SectionAndKeyNamesAsDoubleNullLists) {
   n = GetPrivateProfileStringA("ONE", nullptr, "", buffer, sizeof buffer, dir.file("test.ini").c_str());
   EXPECT_EQ(std::string(buffer, n), std::string("a\0b\0", 4));
   EXPECT_EQ(buffer[n], '\0');
+  n = GetPrivateProfileStringA("three", nullptr, "", buffer, sizeof buffer, dir.file("test.ini").c_str());
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(std::string(buffer, 2), std::string("\0\0", 2));
   n = GetPrivateProfileStringA("one", nullptr, "", buffer, 4, dir.file("test.ini").c_str());
   EXPECT_EQ(n, 2u);
 }
