@@ -1,6 +1,7 @@
-// Profile-file stand-ins. The file is edited line by line, so comments, blank
-// lines and every other section and key survive a write; written lines end
-// with CR LF.
+// Profile-file stand-ins. The file is edited line by line, so blank lines,
+// lines without "=" and every other section and key survive a write; written
+// lines end with CR LF. As in Win32 there are no comments: ";k=v" is the key
+// ";k".
 #include "platform/posix/profile.h"
 
 #include <strings.h>
@@ -52,11 +53,11 @@ std::optional<std::string> sectionName(const std::string& line) {
   return trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
 }
 
-// Key and value of a "key=value" line; comment lines and lines without "="
+// Key and value of a "key=value" line; section lines and lines without "="
 // hold no key.
 bool keyLine(const std::string& line, std::string& key, std::string& value) {
   const std::string t = trim(line);
-  if (t.empty() || t[0] == ';' || t[0] == '[') return false;
+  if (t.empty() || t[0] == '[') return false;
   const auto eq = line.find('=');
   if (eq == std::string::npos) return false;
   key = trim(line.substr(0, eq));
