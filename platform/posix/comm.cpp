@@ -530,8 +530,10 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
       done += static_cast<DWORD>(n);
     } else if (n < 0 && errno == EAGAIN) {
       if (deadline && Clock::now() >= *deadline) break;
+      // Closing the handle wakes the wait for good: the write ends at once
+      // rather than at its deadline.
       if (!WaitReady(port->fd, POLLOUT, port->closingFd, deadline ? MillisecondsUntil(*deadline) : -1) &&
-          !deadline) {
+          (!deadline || port->IsClosed())) {
         error = ERROR_OPERATION_ABORTED;
         break;
       }
