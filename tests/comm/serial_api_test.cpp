@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -93,6 +94,25 @@ TEST(SerialOpen, ComNamesGoThroughTheSettingsFile) {
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetFileType(port), FILE_TYPE_CHAR);
   CloseHandle(port);
+}
+
+TEST(SerialOpen, AComNameOnSomethingOtherThanATerminalDoesNotOpen) {
+  Installation install;
+  install.write("plain.bin", "x");
+  install.write("Talvorin.ini", "[COM devices]\nCOM4=/dev/null\nCOM5=" + install.file("plain.bin") + "\n");
+  const auto openDescriptors = [] {
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return std::distance(begin(fds), end(fds));
+  };
+  const auto before = openDescriptors();
+  for (const char* name : {"COM4", "COM5"}) {
+    SetLastError(0);
+    const HANDLE port = OpenPort(name);
+    EXPECT_EQ(port, INVALID_HANDLE_VALUE) << name;
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << name;
+    CloseHandle(port);
+  }
+  EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST(TerminalSettings, EachControlBlockValueGivesItsFlags) {
