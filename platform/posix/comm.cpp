@@ -122,12 +122,13 @@ class SerialPort final : public KernelObject {
   SerialPort(int fd, bool exclusive) : fd(fd), exclusive(exclusive) {}
   ~SerialPort() override { Shutdown(); }
 
-  // Prepares the line-event watch; false with the last error set.
-  bool Start() {
+  // Takes the device's settings and prepares the line-event watch; false with
+  // the last error set.
+  bool Start(const termios& settings) {
     int lines = 0;
     hasModemLines = ::ioctl(fd, TIOCMGET, &lines) == 0;
     lastLines = lines;
-    ReadDeviceState();
+    ReadDeviceState(settings);
     closingFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     epollFd = ::epoll_create1(EPOLL_CLOEXEC);
     if (closingFd < 0 || epollFd < 0) return FailWithErrno();
@@ -254,10 +255,8 @@ class SerialPort final : public KernelObject {
   }
 
  private:
-  void ReadDeviceState() {
-    termios t{};
+  void ReadDeviceState(const termios& t) {
     termios2 t2{};
-    ::tcgetattr(fd, &t);
     dcb.DCBlength = sizeof(DCB);
     dcb.BaudRate = ::ioctl(fd, TCGETS2, &t2) == 0 ? t2.c_ospeed : 9600;
     dcb.fBinary = 1;
@@ -429,9 +428,18 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
     SetLastError(errno == EBUSY ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
-  if (!::isatty(fd)) {
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return MakeHandle(std::make_shared<PlainFile>(fd));
+  termios settings{};
+  if (::tcgetattr(fd, &settings) != 0) {
+    const int err = errno;
+    if (err == ENOTTY && ComPortNumber(lpFileName) == 0) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return MakeHandle(std::make_shared<PlainFile>(fd));
+    }
+    // A COM name stands for a serial port; on anything else Windows would
+    // find no such port.
+    ::close(fd);
+    SetLastError(err == ENOTTY ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(err));
+    return INVALID_HANDLE_VALUE;
   }
   const bool exclusive = dwShareMode == 0;
   // The advisory lock keeps out other opens by this and cooperating programs
@@ -442,7 +450,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
     return INVALID_HANDLE_VALUE;
   }
   auto port = std::make_shared<SerialPort>(fd, exclusive);
-  if (!port->Start()) return INVALID_HANDLE_VALUE;
+  if (!port->Start(settings)) return INVALID_HANDLE_VALUE;
   return MakeHandle(std::move(port));
 }
 
@@ -530,8 +538,10 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
       done += static_cast<DWORD>(n);
     } else if (n < 0 && errno == EAGAIN) {
       if (deadline && Clock::now() >= *deadline) break;
+      // Closing the handle wakes the wait for good: the write ends at once
+      // rather than at its deadline.
       if (!WaitReady(port->fd, POLLOUT, port->closingFd, deadline ? MillisecondsUntil(*deadline) : -1) &&
-          !deadline) {
+          (!deadline || port->IsClosed())) {
         error = ERROR_OPERATION_ABORTED;
         break;
       }

@@ -4,7 +4,8 @@
 // CreateFileA opens existing devices ("COMn" through ComDevicePath, or a
 // path), without becoming their controlling terminal. A terminal is opened
 // exclusively and becomes a serial port; anything else is a plain file whose
-// type GetFileType reports. A device without modem-control lines (a
+// type GetFileType reports; but a COM name that leads to no terminal does
+// not open (ERROR_FILE_NOT_FOUND). A device without modem-control lines (a
 // pseudo-terminal) takes DTR and RTS changes as successful no-ops and
 // reports every modem line off.
 //

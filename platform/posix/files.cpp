@@ -18,6 +18,7 @@
 #include "platform/native.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/files.h"
+#include "platform/posix/handles.h"
 
 namespace {
 
@@ -86,7 +87,9 @@ void fillFindData(const std::string& name, const struct stat& st, WIN32_FIND_DAT
   std::strncpy(data.cFileName, name.c_str(), MAX_PATH - 1);
 }
 
-struct FindState {
+// A search lives in the handle table like every other handle, so a stale or
+// twice-closed find handle is refused instead of freed again.
+struct FindState final : KernelObject {
   std::vector<std::pair<std::string, struct stat>> entries;
   size_t next = 0;
 };
@@ -212,7 +215,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
   }
   const std::string dir = ResolvePath(dirName(lpFileName));
   const std::string pattern = baseName(lpFileName);
-  auto state = std::make_unique<FindState>();
+  auto state = std::make_shared<FindState>();
   if (DIR* d = opendir(dir.c_str())) {
     while (const dirent* e = readdir(d)) {
       struct stat st;
@@ -232,12 +235,12 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
   }
   fillFindData(state->entries[0].first, state->entries[0].second, *lpFindFileData);
   state->next = 1;
-  return state.release();
+  return MakeHandle(std::move(state));
 }
 
 BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
-  if (!hFindFile || hFindFile == INVALID_HANDLE_VALUE) return failWith(ERROR_INVALID_HANDLE);
-  auto* state = static_cast<FindState*>(hFindFile);
+  const auto state = ObjectFromHandleAs<FindState>(hFindFile);
+  if (!state) return failWith(ERROR_INVALID_HANDLE);
   if (state->next >= state->entries.size()) return failWith(ERROR_NO_MORE_FILES);
   const auto& [name, st] = state->entries[state->next++];
   fillFindData(name, st, *lpFindFileData);
@@ -245,9 +248,8 @@ BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
 }
 
 BOOL FindClose(HANDLE hFindFile) {
-  if (!hFindFile || hFindFile == INVALID_HANDLE_VALUE) return failWith(ERROR_INVALID_HANDLE);
-  delete static_cast<FindState*>(hFindFile);
-  return TRUE;
+  if (!ObjectFromHandleAs<FindState>(hFindFile)) return failWith(ERROR_INVALID_HANDLE);
+  return CloseHandle(hFindFile);
 }
 
 // There are no 8.3 names here: the short form of an existing path is the

@@ -1,6 +1,7 @@
-// Profile-file stand-ins. The file is edited line by line, so comments, blank
-// lines and every other section and key survive a write; written lines end
-// with CR LF.
+// Profile-file stand-ins. The file is edited line by line, so blank lines,
+// lines without "=" and every other section and key survive a write; written
+// lines end with CR LF. As in Win32 there are no comments: ";k=v" is the key
+// ";k".
 #include "platform/posix/profile.h"
 
 #include <strings.h>
@@ -52,11 +53,11 @@ std::optional<std::string> sectionName(const std::string& line) {
   return trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
 }
 
-// Key and value of a "key=value" line; comment lines and lines without "="
+// Key and value of a "key=value" line; section lines and lines without "="
 // hold no key.
 bool keyLine(const std::string& line, std::string& key, std::string& value) {
   const std::string t = trim(line);
-  if (t.empty() || t[0] == ';' || t[0] == '[') return false;
+  if (t.empty() || t[0] == '[') return false;
   const auto eq = line.find('=');
   if (eq == std::string::npos) return false;
   key = trim(line.substr(0, eq));
@@ -64,26 +65,36 @@ bool keyLine(const std::string& line, std::string& key, std::string& value) {
   return true;
 }
 
+// The lines of one section: its key lines are [body, end).
+struct Section {
+  std::optional<size_t> header;  // none for the keys before the first header
+  size_t body;
+  size_t end;
+};
+
 struct Profile {
   std::vector<std::string> lines;
 
-  // Lines [begin, end) of the first section with this name; begin is the
-  // header line.
-  bool findSection(const char* name, size_t& begin, size_t& end) const {
-    for (size_t i = 0; i < lines.size(); ++i) {
-      const auto sec = sectionName(lines[i]);
-      if (!sec || !sameName(*sec, name)) continue;
-      begin = i;
-      end = i + 1;
-      while (end < lines.size() && !sectionName(lines[end])) ++end;
-      return true;
-    }
-    return false;
+  size_t nextHeader(size_t from) const {
+    while (from < lines.size() && !sectionName(lines[from])) ++from;
+    return from;
   }
 
-  std::optional<size_t> findKey(size_t begin, size_t end, const char* name, std::string* value) const {
+  // The first section with this name. The keys before the first header
+  // make up the section whose name is empty, unless a "[]" header stands in
+  // the file: Win32 then takes that one.
+  std::optional<Section> findSection(const char* name) const {
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const auto sec = sectionName(lines[i]);
+      if (sec && sameName(*sec, name)) return Section{i, i + 1, nextHeader(i + 1)};
+    }
+    if (*name == '\0') return Section{std::nullopt, 0, nextHeader(0)};
+    return std::nullopt;
+  }
+
+  std::optional<size_t> findKey(const Section& section, const char* name, std::string* value) const {
     std::string key, val;
-    for (size_t i = begin + 1; i < end; ++i) {
+    for (size_t i = section.body; i < section.end; ++i) {
       if (keyLine(lines[i], key, val) && sameName(key, name)) {
         if (value) *value = val;
         return i;
@@ -159,17 +170,17 @@ DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefa
       if (const auto sec = sectionName(line)) names.push_back(*sec);
     return copyList(names, lpReturnedString, nSize);
   }
-  size_t begin, end;
-  const bool found = profile.findSection(lpAppName, begin, end);
+  const auto section = profile.findSection(lpAppName);
   if (!lpKeyName) {
     std::vector<std::string> keys;
     std::string key, value;
-    for (size_t i = begin + 1; found && i < end; ++i)
-      if (keyLine(profile.lines[i], key, value)) keys.push_back(key);
+    if (section)
+      for (size_t i = section->body; i < section->end; ++i)
+        if (keyLine(profile.lines[i], key, value)) keys.push_back(key);
     return copyList(keys, lpReturnedString, nSize);
   }
   std::string value;
-  if (found && profile.findKey(begin, end, lpKeyName, &value))
+  if (section && profile.findKey(*section, lpKeyName, &value))
     return copyString(unquote(value), lpReturnedString, nSize);
   SetLastError(ERROR_FILE_NOT_FOUND);
   return copyString(fallback, lpReturnedString, nSize);
@@ -191,22 +202,22 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
   if (!load(lpFileName, profile)) return FALSE;
 
   auto& lines = profile.lines;
-  size_t begin = 0, end = 0;
-  const bool found = profile.findSection(lpAppName, begin, end);
+  const auto section = profile.findSection(lpAppName);
   if (!lpKeyName) {
-    if (!found) return TRUE;
-    lines.erase(lines.begin() + static_cast<long>(begin), lines.begin() + static_cast<long>(end));
+    if (!section) return TRUE;
+    const size_t first = section->header ? *section->header : section->body;
+    lines.erase(lines.begin() + static_cast<long>(first), lines.begin() + static_cast<long>(section->end));
   } else {
-    const auto key = found ? profile.findKey(begin, end, lpKeyName, nullptr) : std::nullopt;
+    const auto key = section ? profile.findKey(*section, lpKeyName, nullptr) : std::nullopt;
     if (!lpString) {
       if (!key) return TRUE;
       lines.erase(lines.begin() + static_cast<long>(*key));
     } else if (key) {
       const std::string& old = lines[*key];
       lines[*key] = trim(old.substr(0, old.find('='))) + "=" + lpString;
-    } else if (found) {
-      size_t at = end;
-      while (at > begin + 1 && trim(lines[at - 1]).empty()) --at;
+    } else if (section) {
+      size_t at = section->end;
+      while (at > section->body && trim(lines[at - 1]).empty()) --at;
       lines.insert(lines.begin() + static_cast<long>(at), std::string(lpKeyName) + "=" + lpString);
     } else {
       lines.push_back(std::string("[") + lpAppName + "]");

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "comm/Pty.h"
 #include "platform/winapi.h"
@@ -91,6 +94,25 @@ TEST(SerialOpen, ComNamesGoThroughTheSettingsFile) {
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetFileType(port), FILE_TYPE_CHAR);
   CloseHandle(port);
+}
+
+TEST(SerialOpen, AComNameOnSomethingOtherThanATerminalDoesNotOpen) {
+  Installation install;
+  install.write("plain.bin", "x");
+  install.write("Talvorin.ini", "[COM devices]\nCOM4=/dev/null\nCOM5=" + install.file("plain.bin") + "\n");
+  const auto openDescriptors = [] {
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return std::distance(begin(fds), end(fds));
+  };
+  const auto before = openDescriptors();
+  for (const char* name : {"COM4", "COM5"}) {
+    SetLastError(0);
+    const HANDLE port = OpenPort(name);
+    EXPECT_EQ(port, INVALID_HANDLE_VALUE) << name;
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << name;
+    CloseHandle(port);
+  }
+  EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST(TerminalSettings, EachControlBlockValueGivesItsFlags) {
@@ -253,6 +275,37 @@ TEST_F(SerialApi, LineEventsComeOncePerArrivalAndEndWithTheMaskOrTheHandle) {
   EXPECT_FALSE(WaitCommEvent(port, &mask, &ov));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   port = OpenPort(pty.path);
+}
+
+TEST_F(SerialApi, ClosingThePortEndsAWriteThatWaits) {
+  using namespace std::chrono_literals;
+  SetLine(115200, 8, NOPARITY, ONESTOPBIT);
+  COMMTIMEOUTS timeouts{};
+  timeouts.WriteTotalTimeoutConstant = 20000;
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  // Nobody reads the other end, so the block fills the terminal and the
+  // write waits for room until the port is closed.
+  const std::string block(1 << 20, 'x');
+  std::thread closer([&] {
+    WaitUntil([&] {
+      int waiting = 0;
+      return ioctl(pty.master, FIONREAD, &waiting) == 0 && waiting > 0;
+    });
+    std::this_thread::sleep_for(200ms);
+    CloseHandle(port);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  DWORD n = 0;
+  const BOOL written = WriteFile(port, block.data(), static_cast<DWORD>(block.size()), &n, nullptr);
+  const DWORD error = GetLastError();
+  const auto took = std::chrono::steady_clock::now() - start;
+  closer.join();
+  port = INVALID_HANDLE_VALUE;
+  EXPECT_FALSE(written);
+  EXPECT_EQ(error, ERROR_OPERATION_ABORTED);
+  EXPECT_LT(took, 5s) << "the write ran on towards its 20 s deadline";
+  EXPECT_GT(n, 0u);
+  EXPECT_LT(n, block.size());
 }
 
 }  // namespace

@@ -61,6 +61,22 @@ TEST(Existence, FindFirstFileMatchesWithoutRegardToCase) {
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
+TEST(Existence, AFindHandleClosesOnce) {
+  TempDir dir;
+  dir.write("a.bin", "");
+  dir.write("b.bin", "");
+  WIN32_FIND_DATAA data;
+  const HANDLE h = FindFirstFileA(dir.file("*.bin").c_str(), &data);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(FindClose(h));
+  SetLastError(0);
+  EXPECT_FALSE(FindClose(h));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  SetLastError(0);
+  EXPECT_FALSE(FindNextFileA(h, &data));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
 TEST(Deletion, ReadOnlyFilesAndDirectoriesAreRefused) {
   TempDir dir;
   dir.write("Talvorin.AVR", "x");

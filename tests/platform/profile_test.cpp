@@ -53,8 +53,11 @@ const ReadCase readCases[] = {
     {"CR line ends", "[s]\rk=cr\r", "s", "k", "", 2048, "cr"},
     {"no line end at the end", "[s]\r\nk=last", "s", "k", "", 2048, "last"},
     {"blank lines ignored", "\r\n\r\n[s]\r\n\r\nk=v\r\n\r\n", "s", "k", "", 2048, "v"},
-    {"comment line is no key", "[s]\r\n;k=c\r\n", "s", "k", "d", 2048, "d"},
-    {"keys before the first section belong to none", "k=early\r\n[s]\r\n", "s", "k", "d", 2048, "d"},
+    {"a line starting with ; is a key like any other", "[s]\r\n;k6=c\r\n", "s", ";k6", "d", 2048, "c"},
+    {"keys before the first section are not in it", "k=early\r\n[s]\r\n", "s", "k", "d", 2048, "d"},
+    {"keys before the first section are in the nameless one", "orphan=early\r\n[s]\r\norphan=late\r\n", "",
+     "orphan", "d", 2048, "early"},
+    {"a [] header names the nameless section", "k=early\r\n[]\r\nk=named\r\n", "", "k", "d", 2048, "named"},
     {"key of another section not seen", "[a]\r\nk=1\r\n[b]\r\n", "b", "k", "d", 2048, "d"},
     {"empty value is a value", "[s]\r\nk=\r\n", "s", "k", "d", 2048, ""},
     {"value keeps inner blanks and =", "[s]\r\nk=a = b\r\n", "s", "k", "", 2048, "a = b"},
@@ -96,8 +99,15 @@ const WriteCase writeCases[] = {
      "[port]\r\na=1\r\nk=v\r\n\r\n[b]\r\nc=2\r\n"},
     {"appends a section at the end", "[a]\r\nx=1\r\n", "b", "k", "v", "[a]\r\nx=1\r\n[b]\r\nk=v\r\n"},
     {"LF file rewritten with CR LF", "; comment\n[a]\nx=1\n", "a", "x", "2", "; comment\r\n[a]\r\nx=2\r\n"},
-    {"comments and keys before sections survive", "top=1\r\n;c\r\n[a]\r\n;inner\r\nx=1\r\n", "a", "x", "9",
-     "top=1\r\n;c\r\n[a]\r\n;inner\r\nx=9\r\n"},
+    {"other lines survive", "top=1\r\n;c\r\n[a]\r\n;inner\r\nno key\r\nx=1\r\n", "a", "x", "9",
+     "top=1\r\n;c\r\n[a]\r\n;inner\r\nno key\r\nx=9\r\n"},
+    {"a key starting with ; is replaced in place", "[s]\r\n;k6=c\r\nk6=x\r\n", "s", ";k6", "d",
+     "[s]\r\n;k6=d\r\nk6=x\r\n"},
+    {"a key before the first section is replaced in place", "orphan=1\r\n[s]\r\norphan=2\r\n", "", "orphan",
+     "9", "orphan=9\r\n[s]\r\norphan=2\r\n"},
+    {"a new nameless key goes before the first section", "a=1\r\n\r\n[s]\r\n", "", "b", "2",
+     "a=1\r\nb=2\r\n\r\n[s]\r\n"},
+    {"erasing the nameless section", "a=1\r\n[s]\r\nx=1\r\n", "", nullptr, nullptr, "[s]\r\nx=1\r\n"},
     {"null key erases the first matching section", "[Recent]\r\nFile0=a\r\nFile1=b\r\n[port]\r\naddress=1\r\n",
      "recent", nullptr, nullptr, "[port]\r\naddress=1\r\n"},
     {"erasing a missing section changes nothing", "[a]\nx=1\n", "b", nullptr, nullptr, "[a]\nx=1\n"},
@@ -181,13 +191,18 @@ TEST(ProfileNames, FileNameMatchedWithoutRegardToCase) {
 
 TEST(ProfileLists, SectionAndKeyNamesAsDoubleNullLists) {
   TempDir dir;
-  dir.write("test.ini", "[one]\r\na=1\r\nb=2\r\n[two]\r\n");
+  dir.write("test.ini", "top=0\r\n[one]\r\na=1\r\n;c=3\r\nb=2\r\n[two]\r\n");
   char buffer[64];
   DWORD n = GetPrivateProfileStringA(nullptr, nullptr, "", buffer, sizeof buffer, dir.file("test.ini").c_str());
   EXPECT_EQ(std::string(buffer, n), std::string("one\0two\0", 8));
   n = GetPrivateProfileStringA("ONE", nullptr, "", buffer, sizeof buffer, dir.file("test.ini").c_str());
-  EXPECT_EQ(std::string(buffer, n), std::string("a\0b\0", 4));
+  EXPECT_EQ(std::string(buffer, n), std::string("a\0;c\0b\0", 7));
   EXPECT_EQ(buffer[n], '\0');
+  n = GetPrivateProfileStringA("", nullptr, "", buffer, sizeof buffer, dir.file("test.ini").c_str());
+  EXPECT_EQ(std::string(buffer, n), std::string("top\0", 4));
+  n = GetPrivateProfileStringA("three", nullptr, "", buffer, sizeof buffer, dir.file("test.ini").c_str());
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(std::string(buffer, 2), std::string("\0\0", 2));
   n = GetPrivateProfileStringA("one", nullptr, "", buffer, 4, dir.file("test.ini").c_str());
   EXPECT_EQ(n, 2u);
 }
