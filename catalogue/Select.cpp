@@ -159,112 +159,88 @@ TSelectForm::TSelectForm(QWidget* parent) : QDialog(parent) {
   }
 }
 
-const CatalogueLineList& TSelectForm::Lines() const {
-  static const CatalogueLineList released;
-  return CatalogueLines ? *CatalogueLines : released;
-}
-
-std::string TSelectForm::Keyword() const { return toText(SelectEdit->text()); }
-
 std::string TSelectForm::StatusText() const { return toText(statusPanel->text()); }
 
 std::string TSelectForm::StatusHint() const { return toText(StatusBar1->toolTip()); }
-
-void TSelectForm::SetStatusText(const std::string& text) { statusPanel->setText(fromText(text)); }
 
 bool TSelectForm::Execute() {
   exec();
   return !SelectedDevice.empty() && !ProgramPath.empty();
 }
 
+template <typename Rule>
+void TSelectForm::Apply(Rule rule) {
+  try {
+    rule();
+  } catch (...) {
+    ShowSelection();
+    throw;
+  }
+  ShowSelection();
+}
+
+// A list is replaced only when the rules refilled it, and a selection is set
+// without running the list's handler.
+void TSelectForm::ShowSelection() {
+  const auto show = [](TCatalogueListBox* box, const SelectionList& list, unsigned& shown) {
+    if (list.fill != shown) {
+      box->SetEntries(list.entries);
+      shown = list.fill;
+    }
+    if (box->ItemIndex() != list.selected) box->SetItemIndex(list.selected);
+  };
+  show(ListBox1, rules.Vendors(), vendorsShown);
+  show(ListBox2, rules.Devices(), devicesShown);
+  statusPanel->setText(fromText(rules.StatusText));
+  StatusBar1->setToolTip(fromText(rules.StatusHint));
+}
+
 void TSelectForm::ListAllVendors() {
-  CatalogueEntryList vendors;
-  FillVendorList(Lines(), vendors);
-  ListBox1->SetEntries(std::move(vendors));
-  SelectFirstVendor();
-}
-
-void TSelectForm::SelectFirstVendor() {
-  if (ListBox1->Count() > 0) ListBox1->SetItemIndex(0);
-  ListBox1Click();
-}
-
-void TSelectForm::SelectFirstDevice() {
-  if (ListBox2->Count() == 0) return;
-  ListBox2->SetItemIndex(0);
-  ListBox2Click();
+  Apply([this] { rules.ListAllVendors(); });
 }
 
 void TSelectForm::FormShow() {
-  Chosen = false;
+  // Emptying a keyword runs SelectEditChange, so that the field and the rules
+  // agree before the showing starts.
   SelectEdit->setText(QString());
   SelectEdit->setFocus();
-  SelectFirstVendor();
+  Apply([this] { rules.ShowStarted(); });
 }
 
 void TSelectForm::ListBox1Click() {
-  const int vendor = ListBox1->ItemIndex();
-  if (vendor < 0) ListBox2->Clear();
-  else ListBox2->SetEntries(VendorDevices(Lines(), ListBox1->Entry(vendor).line, Keyword()));
-  if (ListBox2->Count() == 0) {
-    // Nothing is listed, so nothing may be confirmed: not the device of the
-    // vendor shown before either.
-    SelectedDevice.clear();
-    ProgramPath.clear();
-    return;
-  }
-  SelectFirstDevice();
+  Apply([this] { rules.SelectVendor(ListBox1->ItemIndex()); });
 }
 
 void TSelectForm::ListBox2Click() {
-  const int index = ListBox2->ItemIndex();
-  if (index < 0) return;
-  const CatalogueEntry& device = ListBox2->Entry(index);
-  SelectedDevice = device.name;
-  std::string field;
-  try {
-    field = ReadDeviceEntry(Lines()[static_cast<size_t>(device.line)], EepromByte1, EepromByte6);
-  } catch (const std::exception&) {
-    // The program of the device selected before must not be confirmed under
-    // this device's name.
-    ProgramPath.clear();
-    throw;
-  }
-  SetStatusText("Program is : " + field);
-  ProgramPath = ProgramImagePath(field);
-  StatusBar1->setToolTip(fromText(ProgramPath));
-  if (!FileExists(ProgramPath)) SetStatusText(StatusText() + " ( Not exist. )");
+  Apply([this] { rules.SelectDevice(ListBox2->ItemIndex()); });
 }
 
 void TSelectForm::SelectEditChange() {
-  ProgramPath.clear();
-  SelectedDevice.clear();
-  ListBox1->SetEntries(KeywordVendors(Lines(), Keyword()));
-  SelectFirstVendor();
+  Apply([this] { rules.KeywordChanged(toText(SelectEdit->text())); });
 }
 
 void TSelectForm::SelectEditKeyUp() {
-  if (SelectEdit->text().isEmpty()) ListAllVendors();
+  Apply([this] { rules.KeywordKeyUp(); });
 }
 
 void TSelectForm::SelectEditKeyPress() {
   if (ListBox1->Count() == 0) return;
   // Selecting the vendor also selects its first device.
-  SelectFirstVendor();
+  Apply([this] { rules.SelectVendor(0); });
   if (ListBox1->Count() == 1) ListBox2->setFocus();
   else ListBox1->setFocus();
 }
 
 void TSelectForm::ListBox1KeyDown() {
   if (ListBox1->Count() == 0) return;
-  SelectFirstDevice();
+  Apply([this] { rules.SelectDevice(0); });
   ListBox2->setFocus();
 }
 
 void TSelectForm::ListBox2KeyDown() { ListBox2DblClick(); }
 
 void TSelectForm::ListBox2DblClick() {
-  Chosen = true;
+  rules.Choose();
   RequestClose();
 }
 
@@ -272,30 +248,19 @@ void TSelectForm::BitBtn1Click() { ListBox2DblClick(); }
 
 void TSelectForm::FormKeyDown() { RequestClose(); }
 
-void TSelectForm::SelectEditEnter() { SetStatusText(""); }
+void TSelectForm::SelectEditEnter() {
+  Apply([this] { rules.KeywordFieldEntered(); });
+}
 
 void TSelectForm::ListBox1Enter() {
-  SetStatusText("");
-  Chosen = false;
+  Apply([this] { rules.VendorListEntered(); });
 }
 
 void TSelectForm::FormCloseQuery(bool& CanClose) {
-  if (!Chosen) {
-    ProgramPath.clear();
-    SelectedDevice.clear();
-    CanClose = true;
-    return;
-  }
-  if (FileExists(ProgramPath)) {
-    CanClose = true;
-    return;
-  }
-  AppMessageBox("The program " + ProgramPath + " is not exists.", "Error.", MB_OK | MB_ICONSTOP);
-  CanClose = false;
-  Chosen = false;
-  ProgramPath.clear();
-  SelectedDevice.clear();
-  SetStatusText("");
+  const CloseAnswer answer = rules.ConfirmQuery();
+  if (!answer.message.empty()) AppMessageBox(answer.message, answer.caption, MB_OK | MB_ICONSTOP);
+  ShowSelection();
+  CanClose = answer.canClose;
 }
 
 void TSelectForm::RequestClose() {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "catalogue/Catalogue.h"
+#include "catalogue/Selection.h"
 
 class QGroupBox;
 class QLabel;
@@ -44,8 +45,13 @@ class TCatalogueListBox : public QListView {
   bool settingIndex = false;
 };
 
+// The windows over DeviceSelection: every handler runs one of its rules and
+// shows the state that the rule left.
 class TSelectForm : public QDialog {
   Q_OBJECT
+
+  // Declared first: the names below refer into it.
+  DeviceSelection rules;
 
  public:
   // Loads the catalogue; a missing or malformed one is reported and ends the
@@ -53,12 +59,14 @@ class TSelectForm : public QDialog {
   explicit TSelectForm(QWidget* parent = nullptr);
 
   // Held from start-up until the main window closes and releases it.
-  std::unique_ptr<CatalogueLineList> CatalogueLines;
-  bool Chosen = false;
-  std::string ProgramPath;
-  std::string SelectedDevice;
-  std::uint8_t EepromByte1 = 0;
-  std::uint8_t EepromByte6 = 0;
+  std::unique_ptr<CatalogueLineList>& CatalogueLines = rules.CatalogueLines;
+  // The rules' state under the dialog's names: the results are read once it
+  // has closed. Only the rules change them.
+  const bool& Chosen = rules.Chosen;
+  const std::string& ProgramPath = rules.ProgramPath;
+  const std::string& SelectedDevice = rules.SelectedDevice;
+  const std::uint8_t& EepromByte1 = rules.EepromByte1;
+  const std::uint8_t& EepromByte6 = rules.EepromByte6;
 
   QGroupBox* GroupBox1;
   QLineEdit* SelectEdit;
@@ -102,13 +110,15 @@ class TSelectForm : public QDialog {
   void RequestClose();
   void EnterKeyDown(QObject* watched, Qt::KeyboardModifiers modifiers);
   void ListAllVendors();
-  void SelectFirstVendor();
-  void SelectFirstDevice();
-  void SetStatusText(const std::string& text);
-  const CatalogueLineList& Lines() const;
-  std::string Keyword() const;
+  // Runs a rule and shows its state, also when the rule fails halfway.
+  template <typename Rule>
+  void Apply(Rule rule);
+  void ShowSelection();
 
   QLabel* statusPanel;
+  // The fill of the rules' lists that the list boxes show.
+  unsigned vendorsShown = 0;
+  unsigned devicesShown = 0;
 };
 
 extern TSelectForm* SelectForm;
