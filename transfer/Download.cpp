@@ -57,6 +57,14 @@ TDForm::TDForm(QWidget* owner) : TTransferForm(owner) {
   setObjectName(QStringLiteral("DForm"));
   setFixedSize(296, 325);
 
+  // The sending side's line: an output queue for one largest block and its
+  // two control bytes. Data bits, parity and stop bits keep the component's
+  // 8, none and 1, and it keeps watching every event.
+  Comm1.SetBaudRate(br115200);
+  Comm1.SetFlowControl(fcNone);
+  Comm1.SetReadBufSize(2);
+  Comm1.SetWriteBufSize(258);
+
   GroupBox1 = new QGroupBox(QStringLiteral(" File Name "), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
   GroupBox1->setGeometry(0, 0, 296, 42);

@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QWindow>
+#include <termios.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,6 +26,7 @@
 
 #include "app/Dlg.h"
 #include "app/Main.h"
+#include "comm/Pty.h"
 #include "controls/imGauge.h"
 #include "platform/native.h"
 #include "platform/winapi.h"
@@ -67,6 +70,11 @@ class MessageAnswerer {
   QTimer timer;
 };
 
+// A device that COM1 names instead of the virtual programmer.
+struct Com1Device {
+  std::string path;
+};
+
 // The main window of an installation whose COM1 is the virtual programmer.
 struct Session {
   Installation install;
@@ -78,6 +86,14 @@ struct Session {
   explicit Session(std::vector<std::string> vprogArgs) {
     vprogArgs.insert(vprogArgs.end(), {"--install", install.path(), "--com", "1"});
     EXPECT_TRUE(vprog.Start(VPROG_PATH, vprogArgs));
+    showMain();
+  }
+  explicit Session(const Com1Device& device) {
+    EXPECT_TRUE(WritePrivateProfileStringA("COM devices", "COM1", device.path.c_str(),
+                                           install.file("Talvorin.ini").c_str()));
+    showMain();
+  }
+  void showMain() {
     main = std::make_unique<TMainForm>();
     MainForm = main.get();
     main->show();
@@ -270,6 +286,57 @@ TEST(TransferDialogs, PortInUseLeavesOnlyClose) {
     EXPECT_EQ(m.flags, expected.flags);
   }
   CloseHandle(other);
+}
+
+// The line as the dialog left it, read back from the device's end: the
+// pseudo-terminal keeps the speed and framing though it never uses them.
+void ExpectLine115200N81WithoutFlowControl(const PtyPair& pty) {
+  termios t{};
+  ASSERT_EQ(tcgetattr(pty.master, &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+}
+
+DWORD EventMask(TComm& comm) {
+  DWORD mask = 0;
+  EXPECT_TRUE(GetCommMask(comm.Handle(), &mask));
+  return mask;
+}
+
+TEST(TransferDialogs, SetUpTheirLineBeforeOpeningIt) {
+  {
+    PtyPair pty;
+    Session s(Com1Device{pty.path});
+    ASSERT_TRUE(s.upload([&](TUForm& form) {
+      ASSERT_TRUE(form.Comm1.Enabled());
+      ExpectLine115200N81WithoutFlowControl(pty);
+      EXPECT_EQ(form.Comm1.ReadBufSize(), 258);
+      EXPECT_EQ(form.Comm1.WriteBufSize(), 2);
+      EXPECT_EQ(EventMask(form.Comm1), EV_RXCHAR);
+      EXPECT_EQ(form.Comm1.Options(), TCommOptions{coIgnoreXOff});
+      DCB dcb{};
+      GetCommState(form.Comm1.Handle(), &dcb);
+      EXPECT_EQ(dcb.fTXContinueOnXoff, 1u);
+      EXPECT_EQ(form.Comm1.FlowControl(), fcNone);
+      click(form.BitBtn2);
+    }));
+  }
+  {
+    PtyPair pty;
+    Session s(Com1Device{pty.path});
+    ASSERT_TRUE(s.download([&](TDForm& form) {
+      ASSERT_TRUE(form.Comm1.Enabled());
+      ExpectLine115200N81WithoutFlowControl(pty);
+      EXPECT_EQ(form.Comm1.ReadBufSize(), 2);
+      EXPECT_EQ(form.Comm1.WriteBufSize(), 258);
+      EXPECT_EQ(EventMask(form.Comm1), 0x01FFu) << "every event";
+      EXPECT_EQ(form.Comm1.Options(), TCommOptions{});
+      EXPECT_EQ(form.Comm1.FlowControl(), fcNone);
+      click(form.BitBtn2);
+    }));
+  }
 }
 
 TEST(DownloadDialog, LayoutPickersAndPriority) {
