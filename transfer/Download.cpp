@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/native.h"
@@ -187,7 +188,8 @@ void TDForm::BitBtn1Click() {
 
 void TDForm::ProgressReset() { PBar->setValue(0); }
 
-void TDForm::ProgressRange(int blocks) { PBar->setMaximum(blocks); }
+// A range of 0..0 is drawn as "busy": a file without blocks gets an empty bar.
+void TDForm::ProgressRange(int blocks) { PBar->setMaximum(std::max(blocks, 1)); }
 
 void TDForm::ProgressStep() { PBar->setValue(PBar->value() + 1); }
 

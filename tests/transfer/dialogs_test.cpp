@@ -425,10 +425,15 @@ TEST(DownloadDialog, SendsFilesInBothBlockSizesAndAgain) {
       EXPECT_EQ(form.PBar->maximum(), (200 + block - 1) / block);
       EXPECT_EQ(form.PBar->value(), form.PBar->maximum());
       EXPECT_EQ(dir.read("stored.bin"), Padded(file.substr(0, 200), static_cast<size_t>(block)));
+
+      // An empty file has no blocks: the bar stands empty instead of showing "busy".
+      dir.write("image.bin", "");
+      QTest::keyClick(form.Edit1, Qt::Key_Return);
+      EXPECT_LT(form.PBar->minimum(), form.PBar->maximum());
+      EXPECT_EQ(form.PBar->value(), form.PBar->minimum());
       click(form.BitBtn2);
     }));
-    EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"Download compelete !!!|Job down !!!",
-                                                           "Download compelete !!!|Job down !!!"}));
+    EXPECT_EQ(s.messages.shown, std::vector<std::string>(3, "Download compelete !!!|Job down !!!"));
   }
 }
 
