@@ -171,6 +171,7 @@ void TDForm::FormShow() {
   DirectoryListBox1->setEnabled(false);
   FileListBox1->setEnabled(false);
   SetPickersColor(QColor(192, 192, 192));
+  ShowPortMessage();
 }
 
 void TDForm::FileListBox1Click() {

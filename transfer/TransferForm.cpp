@@ -69,12 +69,15 @@ bool TTransferForm::OpenPort(const std::string& captionPrefix) {
     Comm1.SetRTSState(true);
     Comm1.SetDTRState(true);
   } catch (const std::exception&) {
-    AppMessageBox("COM" + number + " can not be opened.\nIt may be used by another program.", "ERROR",
-                  MB_OK | MB_ICONINFORMATION);
     return false;
   }
   setWindowTitle(QString::fromLocal8Bit(captionPrefix + number));
   return true;
+}
+
+void TTransferForm::ShowPortMessage() {
+  AppMessageBox("COM" + std::to_string(MainForm->ComNumber) + " can not be opened.\nIt may be used by another program.",
+                "ERROR", MB_OK | MB_ICONINFORMATION);
 }
 
 void TTransferForm::showEvent(QShowEvent* event) {

@@ -73,7 +73,10 @@ void TUForm::FormShow() {
   const bool opened = OpenPort("Upload data @COM");
   Edit1->setEnabled(opened);
   SpeedButton1->setEnabled(opened);
-  if (!opened) BitBtn1->setEnabled(false);
+  if (opened) return;
+  // Only Close is left, before the message says why.
+  BitBtn1->setEnabled(false);
+  ShowPortMessage();
 }
 
 void TUForm::SpeedButton1Click() {

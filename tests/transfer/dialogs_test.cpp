@@ -265,6 +265,19 @@ TEST(TransferDialogs, PortInUseLeavesOnlyClose) {
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
   const ShownMessage expected{"COM1 can not be opened.\nIt may be used by another program.", "ERROR",
                               MB_OK | MB_ICONINFORMATION};
+  // The controls are already off when the message comes up.
+  std::vector<std::string> atMessage;
+  s.boxes.onShow = [&](const ShownMessage&) {
+    if (UForm) {
+      const bool on = UForm->Edit1->isEnabled() || UForm->SpeedButton1->isEnabled() || UForm->BitBtn1->isEnabled();
+      atMessage.push_back(on ? "upload on" : "upload off");
+    } else if (DForm) {
+      const bool on = DForm->DriveComboBox1->isEnabled() || DForm->DirectoryListBox1->isEnabled() ||
+                      DForm->FileListBox1->isEnabled() ||
+                      DForm->FileListBox1->palette().color(QPalette::Text) != QColor(192, 192, 192);
+      atMessage.push_back(on ? "download on" : "download off");
+    }
+  };
   ASSERT_TRUE(s.upload([&](TUForm& form) {
     EXPECT_EQ(form.windowTitle(), "");
     EXPECT_FALSE(form.Edit1->isEnabled() || form.SpeedButton1->isEnabled() || form.BitBtn1->isEnabled());
@@ -279,6 +292,7 @@ TEST(TransferDialogs, PortInUseLeavesOnlyClose) {
     EXPECT_TRUE(form.Edit1->isEnabled());
     click(form.BitBtn2);
   }));
+  EXPECT_EQ(atMessage, (std::vector<std::string>{"upload off", "download off"}));
   ASSERT_EQ(s.boxes.messages.size(), 2u);
   for (const ShownMessage& m : s.boxes.messages) {
     EXPECT_EQ(m.text, expected.text);
