@@ -8,7 +8,9 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
+#include <QPainter>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
@@ -175,6 +177,50 @@ TEST(UploadDialog, LayoutCaptionAndControls) {
   EXPECT_TRUE(s.boxes.messages.empty());
   EXPECT_TRUE(s.messages.shown.empty());
   EXPECT_EQ(UForm, nullptr);
+}
+
+// The first column, from left on, that holds a dark pixel; -1 when none does.
+int FirstDarkColumn(const QImage& image, int from) {
+  for (int x = from; x < image.width(); ++x)
+    for (int y = 0; y < image.height(); ++y)
+      if (qGray(image.pixel(x, y)) < 128) return x;
+  return -1;
+}
+
+// Start keeps 2 pixels between its 25 x 21 picture and its caption.
+TEST(TransferDialogs, StartPictureAndCaptionTwoPixelsApart) {
+  Session s({"--serve", "/dev/null"});
+  const auto check = [](QPushButton* start) {
+    EXPECT_EQ(start->icon().pixmap(start->iconSize()).size(), QSize(25, 21));
+    start->setEnabled(true);
+    // A plain red picture shows where the picture ends in the rendering.
+    QPixmap red(25, 21);
+    red.fill(Qt::red);
+    start->setIcon(QIcon(red));
+    const QImage shot = start->grab().toImage();
+    int pictureRight = -1;
+    for (int x = 0; x < shot.width(); ++x)
+      if (shot.pixel(x, shot.height() / 2) == qRgb(255, 0, 0)) pictureRight = x;
+    ASSERT_GE(pictureRight, 24);
+    // The caption's ink starts after its own left bearing, measured alone.
+    QImage alone(100, shot.height(), QImage::Format_RGB32);
+    alone.fill(Qt::white);
+    QPainter painter(&alone);
+    painter.setFont(start->font());
+    painter.setPen(Qt::black);
+    painter.drawText(alone.rect(), Qt::AlignLeft | Qt::AlignVCenter, start->text());
+    painter.end();
+    const int bearing = FirstDarkColumn(alone, 0);
+    EXPECT_EQ(FirstDarkColumn(shot, pictureRight + 1) - bearing - pictureRight - 1, 2);
+  };
+  ASSERT_TRUE(s.upload([&](TUForm& form) {
+    check(form.BitBtn1);
+    click(form.BitBtn2);
+  }));
+  ASSERT_TRUE(s.download([&](TDForm& form) {
+    check(form.BitBtn1);
+    click(form.BitBtn2);
+  }));
 }
 
 TEST(UploadDialog, ReceivesImagesInBothBlockSizesAndAgain) {
