@@ -69,7 +69,10 @@ double Transfer(bool download, size_t size, const std::vector<std::string>& extr
   comm.SetFlowControl(fcNone);
   comm.SetReadBufSize(download ? 2 : 258);
   comm.SetWriteBufSize(download ? 258 : 2);
-  if (!download) comm.SetMonitorEvents({evRxChar});
+  if (!download) {
+    comm.SetOptions({coIgnoreXOff});
+    comm.SetMonitorEvents({evRxChar});
+  }
   if (vprog.Start(vprogPath, args)) comm.Open();
   if (!comm.Enabled()) {
     std::fprintf(stderr, "cannot start %s or open its line\n", vprogPath.c_str());

@@ -4,25 +4,32 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+// Spawned rather than forked: the starting process may have threads, and a
+// forked child could hang on a lock one of them held (an allocation, say)
+// before it reached exec.
 bool VprogProcess::Start(const std::string& program, const std::vector<std::string>& args) {
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
-  pid = fork();
-  if (pid == 0) {
-    dup2(pipeFds[1], STDOUT_FILENO);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // The copy on stdout stays open across exec; the pipe's own ends do not.
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   close(pipeFds[1]);
   out = pipeFds[0];
-  if (pid < 0) return false;
+  if (error != 0) {
+    pid = -1;
+    return false;
+  }
   device = ReadLine(10000);
   return !device.empty();
 }

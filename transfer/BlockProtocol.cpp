@@ -81,14 +81,23 @@ struct Line {
 
 enum class Handshake { Done, Break, Failed };
 
+// Takes the two bytes of the handshake reply. A device that went away after
+// they were counted gives fewer (or -1): that is no reply.
+bool ReadReply(Line& line, std::uint8_t (&reply)[2]) {
+  reply[0] = reply[1] = 0;
+  return line.port.Read(reply, 2) == 2;
+}
+
 // Asks for the block size: STX once a second, for as long as it takes, until
-// two bytes are waiting or the user breaks. A download leaves the wait as soon
-// as the reply is there; an upload takes the count first and finishes the
-// pass, so the pass in which the reply arrives can still repeat STX or break.
+// two bytes are waiting and read or the user breaks. A download leaves the
+// wait as soon as the reply is there; an upload takes the count first and
+// finishes the pass, so the pass in which the reply arrives can still repeat
+// STX or break.
 Handshake OpenHandshake(Line& line, bool upload, int& blockSize) {
   TransferHost& host = line.host;
-  std::uint8_t reply[2];
-  while (line.Waiting() > 0) line.port.Read(reply, 1);
+  std::uint8_t reply[2] = {};
+  std::uint8_t discarded = 0;
+  while (line.Waiting() > 0) line.port.Read(&discarded, 1);
   // A press made before Start must not break this transfer.
   host.EscapePressed();
   if (!upload) host.ProgressReset();
@@ -96,7 +105,7 @@ Handshake OpenHandshake(Line& line, bool upload, int& blockSize) {
   DWORD t0 = host.Now();
   for (;;) {
     const int waiting = line.Waiting();
-    if (!upload && waiting >= 2) break;
+    if (!upload && waiting >= 2 && ReadReply(line, reply)) break;
     const DWORD now = host.Now();
     if (now - t0 >= 1000) {
       line.Send(Ctl::STX);
@@ -104,9 +113,8 @@ Handshake OpenHandshake(Line& line, bool upload, int& blockSize) {
     }
     if (line.UserBreak()) return Handshake::Break;
     host.ProcessMessages();
-    if (upload && waiting >= 2) break;
+    if (upload && waiting >= 2 && ReadReply(line, reply)) break;
   }
-  line.port.Read(reply, 2);
   if (reply[1] != Ctl::ACK) return Handshake::Failed;
   blockSize = BlockSizeFor(reply[0]);
   return Handshake::Done;

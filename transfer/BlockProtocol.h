@@ -29,7 +29,8 @@ constexpr std::int64_t MaxTransferFileSize = 0x7FFFFFFF;
 
 // What the protocol uses of a serial port object. InQueCount is -1 when the
 // port is not open, which counts as nothing waiting; Read is only asked for
-// bytes the count shows waiting; results of Read and Write are not examined.
+// bytes the count shows waiting; results of Read and Write are not examined,
+// except that a handshake reply read short (the device went away) is no reply.
 class TransferPort {
  public:
   virtual ~TransferPort() = default;

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/native.h"
@@ -56,6 +57,14 @@ void SetOwnPriority(DWORD priorityClass) {
 TDForm::TDForm(QWidget* owner) : TTransferForm(owner) {
   setObjectName(QStringLiteral("DForm"));
   setFixedSize(296, 325);
+
+  // The sending side's line: an output queue for one largest block and its
+  // two control bytes. Data bits, parity and stop bits keep the component's
+  // 8, none and 1, and it keeps watching every event.
+  Comm1.SetBaudRate(br115200);
+  Comm1.SetFlowControl(fcNone);
+  Comm1.SetReadBufSize(2);
+  Comm1.SetWriteBufSize(258);
 
   GroupBox1 = new QGroupBox(QStringLiteral(" File Name "), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
@@ -162,6 +171,7 @@ void TDForm::FormShow() {
   DirectoryListBox1->setEnabled(false);
   FileListBox1->setEnabled(false);
   SetPickersColor(QColor(192, 192, 192));
+  ShowPortMessage();
 }
 
 void TDForm::FileListBox1Click() {
@@ -179,7 +189,8 @@ void TDForm::BitBtn1Click() {
 
 void TDForm::ProgressReset() { PBar->setValue(0); }
 
-void TDForm::ProgressRange(int blocks) { PBar->setMaximum(blocks); }
+// A range of 0..0 is drawn as "busy": a file without blocks gets an empty bar.
+void TDForm::ProgressRange(int blocks) { PBar->setMaximum(std::max(blocks, 1)); }
 
 void TDForm::ProgressStep() { PBar->setValue(PBar->value() + 1); }
 

@@ -31,7 +31,7 @@ class TDForm : public TTransferForm {
   const std::string& Directory() const { return directory; }
   void SetDirectory(const std::string& path);
 
-  // The bar counts the blocks: its maximum is the block count.
+  // The bar counts the blocks: its maximum is the block count, at least 1.
   void ProgressReset() override;
   void ProgressRange(int blocks) override;
   void ProgressStep() override;

@@ -53,9 +53,11 @@ class TTransferForm : public QDialog, public TransferHost {
 
  protected:
   // Opens "COM" + the main window's port number and raises RTS and DTR; the
-  // caption becomes captionPrefix + the number. False after the port message
-  // when any step fails.
+  // caption becomes captionPrefix + the number. False when any step fails.
   bool OpenPort(const std::string& captionPrefix);
+  // The message for a port that OpenPort could not open; the dialog disables
+  // what cannot be used before it.
+  void ShowPortMessage();
   void CreateEdit(const QRect& place);
   // Start (with a picture of two linked computers), Stop and Close.
   void CreateButtons(const QRect& start, const QRect& stop, const QRect& close);

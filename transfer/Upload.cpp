@@ -15,6 +15,16 @@ TUForm::TUForm(QWidget* owner) : TTransferForm(owner) {
   setObjectName(QStringLiteral("UForm"));
   setFixedSize(291, 83);
 
+  // The receiving side's line: an input queue for one largest block and its
+  // two control bytes; only arrivals are watched. Data bits, parity and stop
+  // bits keep the component's 8, none and 1.
+  Comm1.SetBaudRate(br115200);
+  Comm1.SetFlowControl(fcNone);
+  Comm1.SetOptions({coIgnoreXOff});
+  Comm1.SetReadBufSize(258);
+  Comm1.SetWriteBufSize(2);
+  Comm1.SetMonitorEvents({evRxChar});
+
   GroupBox1 = new QGroupBox(QStringLiteral(" Full path file name you want to save ."), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
   GroupBox1->setGeometry(0, 0, 291, 54);
@@ -63,7 +73,10 @@ void TUForm::FormShow() {
   const bool opened = OpenPort("Upload data @COM");
   Edit1->setEnabled(opened);
   SpeedButton1->setEnabled(opened);
-  if (!opened) BitBtn1->setEnabled(false);
+  if (opened) return;
+  // Only Close is left, before the message says why.
+  BitBtn1->setEnabled(false);
+  ShowPortMessage();
 }
 
 void TUForm::SpeedButton1Click() {

@@ -239,7 +239,9 @@ TEST_F(OpenPort, ReadingAndWriting) {
   const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(std::string(buffer, 2), "xy");
   EXPECT_GE(waited, std::chrono::milliseconds(900)) << "it waits for the rest until the timeout";
-  EXPECT_LT(waited, std::chrono::seconds(3));
+  // Loose on purpose: a loaded sanitizer build can come back seconds after the
+  // timeout; only a read that goes on far past it should fail here.
+  EXPECT_LT(waited, std::chrono::seconds(30));
   EXPECT_EQ(comm.Read(buffer, 1), 0) << "nothing arrives: 0 after the timeout";
 
   const std::string block(256, '\x5A');

@@ -1,7 +1,10 @@
 #include "support/MessageRecorder.h"
 
 MessageRecorder::MessageRecorder() {
-  SetMessageInterceptor([this](const ShownMessage& m) { messages.push_back(m); });
+  SetMessageInterceptor([this](const ShownMessage& m) {
+    messages.push_back(m);
+    if (onShow) onShow(m);
+  });
 }
 
 MessageRecorder::~MessageRecorder() { SetMessageInterceptor(nullptr); }

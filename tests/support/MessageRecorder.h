@@ -1,6 +1,7 @@
 // Collects the message boxes shown while it lives, instead of showing them.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "app/MessageBoxes.h"
@@ -10,4 +11,7 @@ class MessageRecorder {
   MessageRecorder();
   ~MessageRecorder();
   std::vector<ShownMessage> messages;
+  // When set, runs for each message at the moment the box would be up, so a
+  // test can look at the windows as the user would see them then.
+  std::function<void(const ShownMessage&)> onShow;
 };

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,10 @@ class FakeLine : public TransferPort, public TransferHost {
   DWORD escapeDownAt = Never;
   bool failAllocation = false;
   ScriptedTarget* target = nullptr;
+  // A device that goes away between the count and the read: the next read
+  // gives this many of the bytes asked for (-1: none, as from a port that has
+  // closed), and whatever else was waiting is lost with it.
+  std::optional<int> shortRead;
 
   // What the dialog was told, in order: "W 02" for bytes written (longer
   // writes as "W block 256"), "msg text|caption", "start 1", "stop 0",
@@ -58,11 +63,16 @@ class FakeLine : public TransferPort, public TransferHost {
   int Read(void* buffer, int count) override {
     EXPECT_LE(count, static_cast<int>(waiting.size())) << "read beyond what is waiting";
     auto* out = static_cast<std::uint8_t*>(buffer);
-    for (int i = 0; i < count && !waiting.empty(); ++i) {
+    const int given = shortRead ? std::min(*shortRead, count) : count;
+    for (int i = 0; i < given && !waiting.empty(); ++i) {
       out[i] = waiting.front();
       waiting.pop_front();
     }
-    return count;
+    if (shortRead) {
+      waiting.clear();
+      shortRead.reset();
+    }
+    return given;
   }
   int Write(const void* buffer, int count) override {
     const Bytes bytes(static_cast<const char*>(buffer), static_cast<size_t>(count));

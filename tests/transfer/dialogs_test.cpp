@@ -8,7 +8,9 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
+#include <QPainter>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
@@ -17,6 +19,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QWindow>
+#include <termios.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,6 +28,7 @@
 
 #include "app/Dlg.h"
 #include "app/Main.h"
+#include "comm/Pty.h"
 #include "controls/imGauge.h"
 #include "platform/native.h"
 #include "platform/winapi.h"
@@ -67,6 +72,11 @@ class MessageAnswerer {
   QTimer timer;
 };
 
+// A device that COM1 names instead of the virtual programmer.
+struct Com1Device {
+  std::string path;
+};
+
 // The main window of an installation whose COM1 is the virtual programmer.
 struct Session {
   Installation install;
@@ -78,6 +88,14 @@ struct Session {
   explicit Session(std::vector<std::string> vprogArgs) {
     vprogArgs.insert(vprogArgs.end(), {"--install", install.path(), "--com", "1"});
     EXPECT_TRUE(vprog.Start(VPROG_PATH, vprogArgs));
+    showMain();
+  }
+  explicit Session(const Com1Device& device) {
+    EXPECT_TRUE(WritePrivateProfileStringA("COM devices", "COM1", device.path.c_str(),
+                                           install.file("Talvorin.ini").c_str()));
+    showMain();
+  }
+  void showMain() {
     main = std::make_unique<TMainForm>();
     MainForm = main.get();
     main->show();
@@ -159,6 +177,50 @@ TEST(UploadDialog, LayoutCaptionAndControls) {
   EXPECT_TRUE(s.boxes.messages.empty());
   EXPECT_TRUE(s.messages.shown.empty());
   EXPECT_EQ(UForm, nullptr);
+}
+
+// The first column, from left on, that holds a dark pixel; -1 when none does.
+int FirstDarkColumn(const QImage& image, int from) {
+  for (int x = from; x < image.width(); ++x)
+    for (int y = 0; y < image.height(); ++y)
+      if (qGray(image.pixel(x, y)) < 128) return x;
+  return -1;
+}
+
+// Start keeps 2 pixels between its 25 x 21 picture and its caption.
+TEST(TransferDialogs, StartPictureAndCaptionTwoPixelsApart) {
+  Session s({"--serve", "/dev/null"});
+  const auto check = [](QPushButton* start) {
+    EXPECT_EQ(start->icon().pixmap(start->iconSize()).size(), QSize(25, 21));
+    start->setEnabled(true);
+    // A plain red picture shows where the picture ends in the rendering.
+    QPixmap red(25, 21);
+    red.fill(Qt::red);
+    start->setIcon(QIcon(red));
+    const QImage shot = start->grab().toImage();
+    int pictureRight = -1;
+    for (int x = 0; x < shot.width(); ++x)
+      if (shot.pixel(x, shot.height() / 2) == qRgb(255, 0, 0)) pictureRight = x;
+    ASSERT_GE(pictureRight, 24);
+    // The caption's ink starts after its own left bearing, measured alone.
+    QImage alone(100, shot.height(), QImage::Format_RGB32);
+    alone.fill(Qt::white);
+    QPainter painter(&alone);
+    painter.setFont(start->font());
+    painter.setPen(Qt::black);
+    painter.drawText(alone.rect(), Qt::AlignLeft | Qt::AlignVCenter, start->text());
+    painter.end();
+    const int bearing = FirstDarkColumn(alone, 0);
+    EXPECT_EQ(FirstDarkColumn(shot, pictureRight + 1) - bearing - pictureRight - 1, 2);
+  };
+  ASSERT_TRUE(s.upload([&](TUForm& form) {
+    check(form.BitBtn1);
+    click(form.BitBtn2);
+  }));
+  ASSERT_TRUE(s.download([&](TDForm& form) {
+    check(form.BitBtn1);
+    click(form.BitBtn2);
+  }));
 }
 
 TEST(UploadDialog, ReceivesImagesInBothBlockSizesAndAgain) {
@@ -249,6 +311,19 @@ TEST(TransferDialogs, PortInUseLeavesOnlyClose) {
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
   const ShownMessage expected{"COM1 can not be opened.\nIt may be used by another program.", "ERROR",
                               MB_OK | MB_ICONINFORMATION};
+  // The controls are already off when the message comes up.
+  std::vector<std::string> atMessage;
+  s.boxes.onShow = [&](const ShownMessage&) {
+    if (UForm) {
+      const bool on = UForm->Edit1->isEnabled() || UForm->SpeedButton1->isEnabled() || UForm->BitBtn1->isEnabled();
+      atMessage.push_back(on ? "upload on" : "upload off");
+    } else if (DForm) {
+      const bool on = DForm->DriveComboBox1->isEnabled() || DForm->DirectoryListBox1->isEnabled() ||
+                      DForm->FileListBox1->isEnabled() ||
+                      DForm->FileListBox1->palette().color(QPalette::Text) != QColor(192, 192, 192);
+      atMessage.push_back(on ? "download on" : "download off");
+    }
+  };
   ASSERT_TRUE(s.upload([&](TUForm& form) {
     EXPECT_EQ(form.windowTitle(), "");
     EXPECT_FALSE(form.Edit1->isEnabled() || form.SpeedButton1->isEnabled() || form.BitBtn1->isEnabled());
@@ -263,6 +338,7 @@ TEST(TransferDialogs, PortInUseLeavesOnlyClose) {
     EXPECT_TRUE(form.Edit1->isEnabled());
     click(form.BitBtn2);
   }));
+  EXPECT_EQ(atMessage, (std::vector<std::string>{"upload off", "download off"}));
   ASSERT_EQ(s.boxes.messages.size(), 2u);
   for (const ShownMessage& m : s.boxes.messages) {
     EXPECT_EQ(m.text, expected.text);
@@ -270,6 +346,57 @@ TEST(TransferDialogs, PortInUseLeavesOnlyClose) {
     EXPECT_EQ(m.flags, expected.flags);
   }
   CloseHandle(other);
+}
+
+// The line as the dialog left it, read back from the device's end: the
+// pseudo-terminal keeps the speed and framing though it never uses them.
+void ExpectLine115200N81WithoutFlowControl(const PtyPair& pty) {
+  termios t{};
+  ASSERT_EQ(tcgetattr(pty.master, &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+}
+
+DWORD EventMask(TComm& comm) {
+  DWORD mask = 0;
+  EXPECT_TRUE(GetCommMask(comm.Handle(), &mask));
+  return mask;
+}
+
+TEST(TransferDialogs, SetUpTheirLineBeforeOpeningIt) {
+  {
+    PtyPair pty;
+    Session s(Com1Device{pty.path});
+    ASSERT_TRUE(s.upload([&](TUForm& form) {
+      ASSERT_TRUE(form.Comm1.Enabled());
+      ExpectLine115200N81WithoutFlowControl(pty);
+      EXPECT_EQ(form.Comm1.ReadBufSize(), 258);
+      EXPECT_EQ(form.Comm1.WriteBufSize(), 2);
+      EXPECT_EQ(EventMask(form.Comm1), EV_RXCHAR);
+      EXPECT_EQ(form.Comm1.Options(), TCommOptions{coIgnoreXOff});
+      DCB dcb{};
+      GetCommState(form.Comm1.Handle(), &dcb);
+      EXPECT_EQ(dcb.fTXContinueOnXoff, 1u);
+      EXPECT_EQ(form.Comm1.FlowControl(), fcNone);
+      click(form.BitBtn2);
+    }));
+  }
+  {
+    PtyPair pty;
+    Session s(Com1Device{pty.path});
+    ASSERT_TRUE(s.download([&](TDForm& form) {
+      ASSERT_TRUE(form.Comm1.Enabled());
+      ExpectLine115200N81WithoutFlowControl(pty);
+      EXPECT_EQ(form.Comm1.ReadBufSize(), 2);
+      EXPECT_EQ(form.Comm1.WriteBufSize(), 258);
+      EXPECT_EQ(EventMask(form.Comm1), 0x01FFu) << "every event";
+      EXPECT_EQ(form.Comm1.Options(), TCommOptions{});
+      EXPECT_EQ(form.Comm1.FlowControl(), fcNone);
+      click(form.BitBtn2);
+    }));
+  }
 }
 
 TEST(DownloadDialog, LayoutPickersAndPriority) {
@@ -358,10 +485,15 @@ TEST(DownloadDialog, SendsFilesInBothBlockSizesAndAgain) {
       EXPECT_EQ(form.PBar->maximum(), (200 + block - 1) / block);
       EXPECT_EQ(form.PBar->value(), form.PBar->maximum());
       EXPECT_EQ(dir.read("stored.bin"), Padded(file.substr(0, 200), static_cast<size_t>(block)));
+
+      // An empty file has no blocks: the bar stands empty instead of showing "busy".
+      dir.write("image.bin", "");
+      QTest::keyClick(form.Edit1, Qt::Key_Return);
+      EXPECT_LT(form.PBar->minimum(), form.PBar->maximum());
+      EXPECT_EQ(form.PBar->value(), form.PBar->minimum());
       click(form.BitBtn2);
     }));
-    EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"Download compelete !!!|Job down !!!",
-                                                           "Download compelete !!!|Job down !!!"}));
+    EXPECT_EQ(s.messages.shown, std::vector<std::string>(3, "Download compelete !!!|Job down !!!"));
   }
 }
 

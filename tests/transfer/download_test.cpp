@@ -107,6 +107,22 @@ TEST_F(Download, SilentTargetGetsStxEverySecondUntilEscape) {
   }
 }
 
+// The reply was counted but the device went away before it could be read:
+// no reply, so the request is repeated until the user breaks.
+TEST_F(Download, ShortReadOfTheHandshakeReplyIsNoReply) {
+  for (const int given : {-1, 1}) {
+    SCOPED_TRACE(given);
+    FakeLine fresh;
+    DownloadTarget peer;
+    fresh.target = &peer;
+    fresh.shortRead = given;
+    fresh.stopAt = 2500;
+    dir.write("image.bin", Pattern(300));
+    EXPECT_EQ(RunDownload(fresh, fresh, dir.file("image.bin")), TransferOutcome::BreakWaitingSize);
+    EXPECT_EQ(fresh.sent, STX + STX + STX + ESC);
+  }
+}
+
 TEST_F(Download, EscapePressedBeforeStartDoesNotBreak) {
   line.escapePressedEarlier = true;
   EXPECT_EQ(Run(Pattern(300)), TransferOutcome::Complete);

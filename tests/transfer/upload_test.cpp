@@ -61,6 +61,23 @@ TEST_F(Upload, BlocksAreStoredWhole) {
   }
 }
 
+// The reply was counted but the device went away before it could be read:
+// no reply, so the request is repeated until the user breaks.
+TEST_F(Upload, ShortReadOfTheHandshakeReplyIsNoReply) {
+  for (const int given : {-1, 1}) {
+    SCOPED_TRACE(given);
+    FakeLine fresh;
+    UploadTarget peer;
+    peer.Blocks({Pattern(128)});
+    fresh.target = &peer;
+    fresh.shortRead = given;
+    fresh.stopAt = 2500;
+    EXPECT_EQ(RunUpload(fresh, fresh, dir.file("out.bin")), TransferOutcome::BreakWaitingSize);
+    EXPECT_EQ(fresh.sent, STX + STX + STX + ESC);
+    EXPECT_FALSE(dir.exists("out.bin"));
+  }
+}
+
 TEST_F(Upload, LoneEscAfterTheHandshakeLeavesAnEmptyFile) {
   dir.write("out.bin", "old contents");
   target.chunks = {{ESC, false}};

@@ -2,7 +2,14 @@
 // pseudo-terminal, through a plain file-descriptor port.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <sys/mman.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/winapi.h"
@@ -141,6 +148,41 @@ TEST_F(Vprog, UploadMisbehaviour) {
     EXPECT_EQ(RunUpload(port, host, dir.file("received.bin")), TransferOutcome::Complete);
     EXPECT_EQ(dir.read("received.bin"), image);
   }
+}
+
+// Between a fork and the new program a threaded process may make only
+// async-signal-safe calls, and fork handlers run there. The programmer is
+// started, from a process with a busy second thread, without running any of
+// this process's code in the child: a fork handler never runs.
+std::atomic<bool> forkHandlerArmed{false};
+volatile int* forkHandlerRanInChild = nullptr;  // shared with any child
+
+TEST_F(Vprog, StartsWithoutRunningCodeInAForkedChild) {
+  void* shared = mmap(nullptr, sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(shared, MAP_FAILED);
+  forkHandlerRanInChild = static_cast<volatile int*>(shared);
+  *forkHandlerRanInChild = 0;
+  static std::once_flag registered;
+  std::call_once(registered, [] {
+    pthread_atfork(nullptr, nullptr, [] {
+      if (forkHandlerArmed) *forkHandlerRanInChild = 1;
+    });
+  });
+  std::atomic<bool> done{false};
+  std::thread busy([&] {
+    while (!done) std::make_unique<char[]>(64).reset();
+  });
+  forkHandlerArmed = true;
+  const bool started = vprog.Start(VPROG_PATH, {"--store", "/dev/null"});
+  forkHandlerArmed = false;
+  done = true;
+  busy.join();
+  EXPECT_TRUE(started);
+  EXPECT_EQ(*forkHandlerRanInChild, 0);
+  munmap(shared, sizeof(int));
+
+  VprogProcess missing;
+  EXPECT_FALSE(missing.Start(dir.file("no-such-program"), {}));
 }
 
 TEST_F(Vprog, WritesItsDeviceIntoTheInstallation) {
