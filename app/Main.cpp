@@ -8,9 +8,9 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
-#include "app/Forms.h"
-#include "app/MessageBoxes.h"
 #include "catalogue/Select.h"
+#include "forms/Forms.h"
+#include "forms/MessageBoxes.h"
 #include "launch/LaunchCommands.h"
 #include "platform/Paths.h"
 #include "platform/winapi.h"

@@ -12,8 +12,8 @@
 #include <QStyle>
 
 #include "app/Application.h"
-#include "app/Forms.h"
-#include "app/MessageBoxes.h"
+#include "forms/Forms.h"
+#include "forms/MessageBoxes.h"
 #include "platform/Paths.h"
 #include "platform/winapi.h"
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "app/Main.h"
-#include "app/MessageBoxes.h"
+#include "forms/MessageBoxes.h"
 #include "launch/ProjectFiles.h"
 #include "launch/QeltTool.h"
 #include "platform/Paths.h"

@@ -6,9 +6,9 @@
 #include <QShowEvent>
 #include <QStyle>
 
-#include "app/Forms.h"
 #include "app/Main.h"
-#include "app/MessageBoxes.h"
+#include "forms/Forms.h"
+#include "forms/MessageBoxes.h"
 #include "platform/Paths.h"
 #include "platform/winapi.h"
 #include "ports/PortSettings.h"

@@ -7,10 +7,10 @@
 #include <QShowEvent>
 #include <QStyle>
 
-#include "app/Dlg.h"
-#include "app/Forms.h"
 #include "app/Main.h"
-#include "app/MessageBoxes.h"
+#include "forms/Dlg.h"
+#include "forms/Forms.h"
+#include "forms/MessageBoxes.h"
 #include "platform/winapi.h"
 
 TTransferForm::TTransferForm(QWidget* owner) : QDialog(owner) {

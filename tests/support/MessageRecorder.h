@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "app/MessageBoxes.h"
+#include "forms/MessageBoxes.h"
 
 class MessageRecorder {
  public:

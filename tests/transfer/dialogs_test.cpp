@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Dlg.h"
 #include "app/Main.h"
 #include "controls/imGauge.h"
+#include "forms/Dlg.h"
 #include "platform/native.h"
 #include "platform/winapi.h"
 #include "support/MessageRecorder.h"
