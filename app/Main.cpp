@@ -139,8 +139,8 @@ namespace {
 // Each transfer dialog is new for its one showing, so nothing of an earlier
 // one survives into the next.
 template <class Form>
-void ShowNewDialog(Form*& form, QWidget* owner) {
-  form = new Form(owner);
+void ShowNewDialog(Form*& form, QWidget* owner, std::int32_t comNumber) {
+  form = new Form(owner, comNumber);
   form->exec();
   delete form;
   form = nullptr;
@@ -148,9 +148,9 @@ void ShowNewDialog(Form*& form, QWidget* owner) {
 
 }  // namespace
 
-void TMainForm::Download1Click() { ShowNewDialog(DForm, this); }
+void TMainForm::Download1Click() { ShowNewDialog(DForm, this, ComNumber); }
 
-void TMainForm::Upload1Click() { ShowNewDialog(UForm, this); }
+void TMainForm::Upload1Click() { ShowNewDialog(UForm, this, ComNumber); }
 
 void TMainForm::QELT1Click() { RunQeltTool(*this); }
 

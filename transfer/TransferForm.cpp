@@ -7,13 +7,12 @@
 #include <QShowEvent>
 #include <QStyle>
 
-#include "app/Main.h"
 #include "forms/Dlg.h"
 #include "forms/Forms.h"
 #include "forms/MessageBoxes.h"
 #include "platform/winapi.h"
 
-TTransferForm::TTransferForm(QWidget* owner) : QDialog(owner) {
+TTransferForm::TTransferForm(QWidget* owner, std::int32_t comNumber) : QDialog(owner), comNumber(comNumber) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   ApplyFormStyle(this);
@@ -60,7 +59,7 @@ void TTransferForm::done(int result) {
 }
 
 bool TTransferForm::OpenPort(const std::string& captionPrefix) {
-  const std::string number = std::to_string(MainForm->ComNumber);
+  const std::string number = std::to_string(comNumber);
   try {
     if (Comm1.Enabled()) Comm1.Close();
     Comm1.SetDeviceName("COM" + number);
