@@ -131,7 +131,16 @@ void TMainForm::Port1Click() {
     AppMessageBox(PrnportMissingForPortMessage(), "ERROR", MB_OK | MB_ICONINFORMATION);
     return;
   }
+  // The dialog saves while it closes; the caption follows at that moment.
+  const QMetaObject::Connection saved = connect(LPTForm, &TLPTForm::ChoiceSaved, this, &TMainForm::UsePortNumbers);
   LPTForm->exec();
+  disconnect(saved);
+}
+
+void TMainForm::UsePortNumbers(std::int32_t lptNumber, std::int32_t comNumber) {
+  SetCaption(PortDialogCaption(lptNumber, comNumber));
+  LptNumber = lptNumber;
+  ComNumber = comNumber;
 }
 
 namespace {

@@ -55,6 +55,8 @@ class TMainForm : public QMainWindow {
   void Download1Click();
   void Upload1Click();
   void QELT1Click();
+  // The port dialog saved a choice: the caption shows it, the transfers use it.
+  void UsePortNumbers(std::int32_t lptNumber, std::int32_t comNumber);
   // The work of Device > Change once the selection dialog confirmed a device.
   void SetupDevice(const std::string& device, const std::string& programPath, std::uint8_t byte1,
                    std::uint8_t byte6);
