@@ -91,6 +91,19 @@ void TMainForm::SetPanelText(int panel, const std::string& text) { panels[panel]
 
 std::string TMainForm::PanelText(int panel) const { return panels[panel]->text().toLocal8Bit().toStdString(); }
 
+void TMainForm::SetStatus(int panel, const std::string& text) { SetPanelText(panel, text); }
+
+// Hiding the main window also takes away the program's taskbar button.
+void TMainForm::StepAside() {
+  asideFrom = geometry();
+  hide();
+}
+
+void TMainForm::ComeBack() {
+  setGeometry(asideFrom);
+  show();
+}
+
 void TMainForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (placed) return;

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QRect>
 #include <cstdint>
 #include <string>
+
+#include "launch/LaunchHost.h"
 
 class QAction;
 class QFrame;
@@ -13,7 +16,7 @@ class QLabel;
 class QMenu;
 class QStatusBar;
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, private LaunchHost {
   Q_OBJECT
 
  public:
@@ -66,9 +69,15 @@ class TMainForm : public QMainWindow {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // LaunchHost: the commands of the launch feature run over this window.
+  void SetStatus(int panel, const std::string& text) override;
+  void StepAside() override;
+  void ComeBack() override;
+
   QAction* addCommand(QMenu* menu, const char* caption, const QKeySequence& shortcut, void (TMainForm::*command)());
   QLabel* panels[2];
   bool placed = false;
+  QRect asideFrom;
 };
 
 extern TMainForm* MainForm;
