@@ -48,9 +48,12 @@ class TSelectForm : public QDialog {
   Q_OBJECT
 
  public:
-  // Loads the catalogue; a missing or malformed one is reported and ends the
-  // application after start-up. An unreadable one throws.
+  // Loads the catalogue; a missing or malformed one is reported and sets
+  // CatalogueFailed. An unreadable one throws.
   explicit TSelectForm(QWidget* parent = nullptr);
+
+  // The catalogue could not be used: there is nothing to choose from.
+  bool CatalogueFailed = false;
 
   // Held from start-up until the main window closes and releases it.
   std::unique_ptr<CatalogueLineList> CatalogueLines;
@@ -99,6 +102,7 @@ class TSelectForm : public QDialog {
   void reject() override;
 
  private:
+  void ReportCatalogueFault(const char* text);
   void RequestClose();
   void EnterKeyDown(QObject* watched, Qt::KeyboardModifiers modifiers);
   void ListAllVendors();
