@@ -1,5 +1,3 @@
-include(GoogleTest)
-
 # talvorin_folder_includes(<target> <PUBLIC|PRIVATE> <folder>): the target
 # sees <folder>/ under its own name (#include "<folder>/x.h") and nothing
 # else of the source tree. The include root is a directory of the build that
