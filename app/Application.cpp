@@ -3,7 +3,7 @@
 #include <QKeyEvent>
 
 #include "comm/Thread.h"
-#include "platform/Paths.h"
+#include "forms/MessageBoxes.h"
 #include "platform/native.h"
 #include "platform/winapi.h"
 
@@ -34,14 +34,6 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
       NoteKeyState(VK_ESCAPE, event->type() == QEvent::KeyPress);
   }
   return QApplication::notify(receiver, event);
-}
-
-std::string ApplicationTitle() {
-  char buffer[4096] = {};
-  GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-  const std::string name = ExtractFileName(buffer);
-  const auto dot = name.find_last_of('.');
-  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
 void TerminateApplication() { terminated = true; }

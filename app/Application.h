@@ -1,5 +1,6 @@
 // The application object: the toolkit's application plus what the program
-// needs of it (the title, termination at start-up, the key state feed).
+// needs of it (the title as its name, termination at start-up, the key state
+// feed).
 #pragma once
 
 #include <QApplication>
@@ -13,9 +14,6 @@ class TApplication : public QApplication {
   TApplication(int argc, char** argv);
   bool notify(QObject* receiver, QEvent* event) override;
 };
-
-// The executable's file name without its extension.
-std::string ApplicationTitle();
 
 // Asks the application to end during start-up: the message loop then ends
 // as soon as it would start.

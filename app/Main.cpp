@@ -8,9 +8,9 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
-#include "app/Forms.h"
-#include "app/MessageBoxes.h"
 #include "catalogue/Select.h"
+#include "forms/Forms.h"
+#include "forms/MessageBoxes.h"
 #include "launch/LaunchCommands.h"
 #include "platform/Paths.h"
 #include "platform/winapi.h"
@@ -91,6 +91,19 @@ void TMainForm::SetPanelText(int panel, const std::string& text) { panels[panel]
 
 std::string TMainForm::PanelText(int panel) const { return panels[panel]->text().toLocal8Bit().toStdString(); }
 
+void TMainForm::SetStatus(int panel, const std::string& text) { SetPanelText(panel, text); }
+
+// Hiding the main window also takes away the program's taskbar button.
+void TMainForm::StepAside() {
+  asideFrom = geometry();
+  hide();
+}
+
+void TMainForm::ComeBack() {
+  setGeometry(asideFrom);
+  show();
+}
+
 void TMainForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (placed) return;
@@ -131,7 +144,16 @@ void TMainForm::Port1Click() {
     AppMessageBox(PrnportMissingForPortMessage(), "ERROR", MB_OK | MB_ICONINFORMATION);
     return;
   }
+  // The dialog saves while it closes; the caption follows at that moment.
+  const QMetaObject::Connection saved = connect(LPTForm, &TLPTForm::ChoiceSaved, this, &TMainForm::UsePortNumbers);
   LPTForm->exec();
+  disconnect(saved);
+}
+
+void TMainForm::UsePortNumbers(std::int32_t lptNumber, std::int32_t comNumber) {
+  SetCaption(PortDialogCaption(lptNumber, comNumber));
+  LptNumber = lptNumber;
+  ComNumber = comNumber;
 }
 
 namespace {
@@ -139,8 +161,8 @@ namespace {
 // Each transfer dialog is new for its one showing, so nothing of an earlier
 // one survives into the next.
 template <class Form>
-void ShowNewDialog(Form*& form, QWidget* owner) {
-  form = new Form(owner);
+void ShowNewDialog(Form*& form, QWidget* owner, std::int32_t comNumber) {
+  form = new Form(owner, comNumber);
   form->exec();
   delete form;
   form = nullptr;
@@ -148,9 +170,9 @@ void ShowNewDialog(Form*& form, QWidget* owner) {
 
 }  // namespace
 
-void TMainForm::Download1Click() { ShowNewDialog(DForm, this); }
+void TMainForm::Download1Click() { ShowNewDialog(DForm, this, ComNumber); }
 
-void TMainForm::Upload1Click() { ShowNewDialog(UForm, this); }
+void TMainForm::Upload1Click() { ShowNewDialog(UForm, this, ComNumber); }
 
 void TMainForm::QELT1Click() { RunQeltTool(*this); }
 

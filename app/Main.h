@@ -3,8 +3,11 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QRect>
 #include <cstdint>
 #include <string>
+
+#include "launch/LaunchHost.h"
 
 class QAction;
 class QFrame;
@@ -13,7 +16,7 @@ class QLabel;
 class QMenu;
 class QStatusBar;
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, private LaunchHost {
   Q_OBJECT
 
  public:
@@ -55,6 +58,8 @@ class TMainForm : public QMainWindow {
   void Download1Click();
   void Upload1Click();
   void QELT1Click();
+  // The port dialog saved a choice: the caption shows it, the transfers use it.
+  void UsePortNumbers(std::int32_t lptNumber, std::int32_t comNumber);
   // The work of Device > Change once the selection dialog confirmed a device.
   void SetupDevice(const std::string& device, const std::string& programPath, std::uint8_t byte1,
                    std::uint8_t byte6);
@@ -64,9 +69,15 @@ class TMainForm : public QMainWindow {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // LaunchHost: the commands of the launch feature run over this window.
+  void SetStatus(int panel, const std::string& text) override;
+  void StepAside() override;
+  void ComeBack() override;
+
   QAction* addCommand(QMenu* menu, const char* caption, const QKeySequence& shortcut, void (TMainForm::*command)());
   QLabel* panels[2];
   bool placed = false;
+  QRect asideFrom;
 };
 
 extern TMainForm* MainForm;

@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "app/Application.h"
 #include "app/Main.h"
 #include "catalogue/Select.h"
 #include "ports/Selectlpt.h"
@@ -7,6 +8,8 @@
 void CreateForms() {
   MainForm = new TMainForm();
   SelectForm = new TSelectForm(MainForm);
+  // Without a catalogue the program ends as soon as it would start.
+  if (SelectForm->CatalogueFailed) TerminateApplication();
   LPTForm = new TLPTForm(MainForm);
 }
 

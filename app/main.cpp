@@ -1,7 +1,7 @@
 #include "app/Application.h"
 #include "app/Main.h"
-#include "app/MessageBoxes.h"
 #include "app/Startup.h"
+#include "forms/MessageBoxes.h"
 
 int main(int argc, char** argv) {
   TApplication application(argc, argv);

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "app/Application.h"
-#include "app/MessageBoxes.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Select.h"
+#include "forms/MessageBoxes.h"
 #include "platform/native.h"
 
 namespace {

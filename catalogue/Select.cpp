@@ -11,9 +11,8 @@
 #include <QStatusBar>
 #include <QStyle>
 
-#include "app/Application.h"
-#include "app/Forms.h"
-#include "app/MessageBoxes.h"
+#include "forms/Forms.h"
+#include "forms/MessageBoxes.h"
 #include "platform/Paths.h"
 #include "platform/winapi.h"
 
@@ -24,11 +23,6 @@ namespace {
 QString fromText(const std::string& text) { return QString::fromLocal8Bit(text); }
 
 std::string toText(const QString& text) { return text.toLocal8Bit().toStdString(); }
-
-void reportCatalogueFault(const char* text) {
-  AppMessageBox(text, "ERROR ! ", MB_OK | MB_ICONSTOP);
-  TerminateApplication();
-}
 
 QGroupBox* frame(QWidget* parent, const char* title, const QRect& geometry) {
   auto* box = new QGroupBox(QString::fromLatin1(title), parent);
@@ -148,15 +142,20 @@ TSelectForm::TSelectForm(QWidget* parent) : QDialog(parent) {
   CatalogueLines = std::make_unique<CatalogueLineList>();
   const std::string path = CataloguePath();
   if (!FileExists(path)) {
-    reportCatalogueFault("\"Device.lst\" is not exist.");
+    ReportCatalogueFault("\"Device.lst\" is not exist.");
     return;
   }
   *CatalogueLines = LoadCatalogue(path);
   try {
     ListAllVendors();
   } catch (const std::exception&) {
-    reportCatalogueFault("\"Device.lst\" is written in wrong format.");
+    ReportCatalogueFault("\"Device.lst\" is written in wrong format.");
   }
+}
+
+void TSelectForm::ReportCatalogueFault(const char* text) {
+  AppMessageBox(text, "ERROR ! ", MB_OK | MB_ICONSTOP);
+  CatalogueFailed = true;
 }
 
 std::string TSelectForm::StatusText() const { return toText(statusPanel->text()); }

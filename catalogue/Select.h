@@ -54,9 +54,12 @@ class TSelectForm : public QDialog {
   DeviceSelection rules;
 
  public:
-  // Loads the catalogue; a missing or malformed one is reported and ends the
-  // application after start-up. An unreadable one throws.
+  // Loads the catalogue; a missing or malformed one is reported and sets
+  // CatalogueFailed. An unreadable one throws.
   explicit TSelectForm(QWidget* parent = nullptr);
+
+  // The catalogue could not be used: there is nothing to choose from.
+  bool CatalogueFailed = false;
 
   // Held from start-up until the main window closes and releases it.
   std::unique_ptr<CatalogueLineList>& CatalogueLines = rules.CatalogueLines;
@@ -107,6 +110,7 @@ class TSelectForm : public QDialog {
   void reject() override;
 
  private:
+  void ReportCatalogueFault(const char* text);
   void RequestClose();
   void EnterKeyDown(QObject* watched, Qt::KeyboardModifiers modifiers);
   void ListAllVendors();

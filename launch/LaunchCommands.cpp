@@ -1,17 +1,15 @@
 #include "launch/LaunchCommands.h"
 
-#include <QRect>
 #include <cstdio>
 
-#include "app/Main.h"
-#include "app/MessageBoxes.h"
+#include "forms/MessageBoxes.h"
 #include "launch/ProjectFiles.h"
 #include "launch/QeltTool.h"
 #include "platform/Paths.h"
 #include "platform/winapi.h"
 #include "ports/PortSettings.h"
 
-void ApplyDeviceChoice(TMainForm& form, const std::string& device, const std::string& programPath,
+void ApplyDeviceChoice(LaunchHost& host, const std::string& device, const std::string& programPath,
                        std::uint8_t byte1, std::uint8_t byte6) {
   if (device.empty() || programPath.empty()) return;
   const std::string programShort = ShortPath(programPath);
@@ -21,8 +19,8 @@ void ApplyDeviceChoice(TMainForm& form, const std::string& device, const std::st
   // Names whatever image is there, or nothing.
   const std::string dataShort = ShortPath(eepromPath);
 
-  form.SetPanelText(0, device);
-  form.SetPanelText(1, " " + programShort);
+  host.SetStatus(0, device);
+  host.SetStatus(1, " " + programShort);
 
   const std::string project = ProjectPath();
   WriteProjectFile(project, dataShort, programShort);
@@ -32,7 +30,7 @@ void ApplyDeviceChoice(TMainForm& form, const std::string& device, const std::st
     AppMessageBox(PrnportMissingForChangeMessage, "Error.", MB_OK | MB_ICONSTOP);
 }
 
-void RunQeltTool(TMainForm& form) {
+void RunQeltTool(LaunchHost& host) {
   UpdateQeltIni(ReadProjectImages());
 
   const std::string tool = QeltToolPath();
@@ -53,13 +51,10 @@ void RunQeltTool(TMainForm& form) {
     return;
   }
 
-  // Hiding the main window also takes away the program's taskbar button.
   // While this thread waits, nothing of the program runs.
-  const QRect where = form.geometry();
-  form.hide();
+  host.StepAside();
   WaitForSingleObject(process.hProcess, INFINITE);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  form.setGeometry(where);
-  form.show();
+  host.ComeBack();
 }

@@ -1,19 +1,19 @@
-// Device > Change after a device was chosen, and Action > QELT, over the main
-// window.
+// Device > Change after a device was chosen, and Action > QELT, over the
+// window that runs them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-class TMainForm;
+#include "launch/LaunchHost.h"
 
 // Writes the EEPROM image, the project file and the recent-project entry for
 // the chosen device and shows it in the status bar. Nothing happens without
 // a device and a program image. A refused profile write throws.
-void ApplyDeviceChoice(TMainForm& form, const std::string& device, const std::string& programPath,
+void ApplyDeviceChoice(LaunchHost& host, const std::string& device, const std::string& programPath,
                        std::uint8_t byte1, std::uint8_t byte6);
 
 // Puts the project's image paths into "Qelt.ini", then runs "Qelt.EXE" while
-// the main window is hidden, and returns when it has ended. The errors of
+// the host has stepped aside, and returns when it has ended. The errors of
 // UpdateQeltIni end the command before the tool is started.
-void RunQeltTool(TMainForm& form);
+void RunQeltTool(LaunchHost& host);

@@ -6,9 +6,8 @@
 #include <QShowEvent>
 #include <QStyle>
 
-#include "app/Forms.h"
-#include "app/Main.h"
-#include "app/MessageBoxes.h"
+#include "forms/Forms.h"
+#include "forms/MessageBoxes.h"
 #include "platform/Paths.h"
 #include "platform/winapi.h"
 #include "ports/PortSettings.h"
@@ -103,9 +102,7 @@ void TLPTForm::FormCloseQuery(bool& CanClose) {
     WriteLptIndex(lpt);
   else
     AppMessageBox(PrnportMissingForSaveMessage(), "ERROR", MB_OK | MB_ICONINFORMATION);
-  MainForm->SetCaption(PortDialogCaption(lpt + 1, com + 1));
-  MainForm->LptNumber = lpt + 1;
-  MainForm->ComNumber = com + 1;
+  emit ChoiceSaved(lpt + 1, com + 1);
 }
 
 // A refused write is reported and keeps the dialog open; Confirmed stays set,

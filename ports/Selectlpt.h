@@ -1,8 +1,9 @@
 // The port selection dialog: the LPT and COM choice, saved to the settings
-// files and shown in the main window's caption when confirmed with OK.
+// files when confirmed with OK and then reported to whoever shows the dialog.
 #pragma once
 
 #include <QDialog>
+#include <cstdint>
 
 class QComboBox;
 class QGroupBox;
@@ -27,6 +28,10 @@ class TLPTForm : public QDialog {
 
   // Every way of closing (OK, Cancel, Esc, the close box) ends up here.
   void done(int result) override;
+
+ signals:
+  // A confirmed choice has been saved; 1-based numbers, 0 for no selection.
+  void ChoiceSaved(std::int32_t lptNumber, std::int32_t comNumber);
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -4,9 +4,9 @@
 #include <QEnterEvent>
 #include <QWidget>
 
-#include "app/Forms.h"
 #include "controls/Hlabel.h"
 #include "controls/imGauge.h"
+#include "forms/Forms.h"
 #include "tour/Tour.h"
 
 TOUR_STEP(700, "The activity gauge and the hover label") {

@@ -3,8 +3,8 @@
 #include <QComboBox>
 #include <QPushButton>
 
-#include "app/Dlg.h"
 #include "app/Main.h"
+#include "forms/Dlg.h"
 #include "ports/PortSettings.h"
 #include "ports/Selectlpt.h"
 #include "tour/Tour.h"

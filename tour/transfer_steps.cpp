@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/Dlg.h"
 #include "app/Main.h"
+#include "forms/Dlg.h"
 #include "platform/native.h"
 #include "tools/VprogProcess.h"
 #include "tour/Tour.h"

@@ -54,7 +54,7 @@ void SetOwnPriority(DWORD priorityClass) {
 
 }  // namespace
 
-TDForm::TDForm(QWidget* owner) : TTransferForm(owner) {
+TDForm::TDForm(QWidget* owner, std::int32_t comNumber) : TTransferForm(owner, comNumber) {
   setObjectName(QStringLiteral("DForm"));
   setFixedSize(296, 325);
 

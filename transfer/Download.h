@@ -15,7 +15,7 @@ class TDForm : public TTransferForm {
   Q_OBJECT
 
  public:
-  explicit TDForm(QWidget* owner);
+  TDForm(QWidget* owner, std::int32_t comNumber);
 
   QGroupBox* GroupBox1;
   QComboBox* DriveComboBox1;

@@ -10,13 +10,12 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
-#include "app/Dlg.h"
-#include "app/Forms.h"
-#include "app/Main.h"
-#include "app/MessageBoxes.h"
+#include "forms/Dlg.h"
+#include "forms/Forms.h"
+#include "forms/MessageBoxes.h"
 #include "platform/winapi.h"
 
-TTransferForm::TTransferForm(QWidget* owner) : QDialog(owner) {
+TTransferForm::TTransferForm(QWidget* owner, std::int32_t comNumber) : QDialog(owner), comNumber(comNumber) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   ApplyFormStyle(this);
@@ -63,7 +62,7 @@ void TTransferForm::done(int result) {
 }
 
 bool TTransferForm::OpenPort(const std::string& captionPrefix) {
-  const std::string number = std::to_string(MainForm->ComNumber);
+  const std::string number = std::to_string(comNumber);
   try {
     if (Comm1.Enabled()) Comm1.Close();
     Comm1.SetDeviceName("COM" + number);
@@ -79,7 +78,7 @@ bool TTransferForm::OpenPort(const std::string& captionPrefix) {
 }
 
 void TTransferForm::ShowPortMessage() {
-  AppMessageBox("COM" + std::to_string(MainForm->ComNumber) + " can not be opened.\nIt may be used by another program.",
+  AppMessageBox("COM" + std::to_string(comNumber) + " can not be opened.\nIt may be used by another program.",
                 "ERROR", MB_OK | MB_ICONINFORMATION);
 }
 

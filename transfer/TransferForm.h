@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <cstdint>
 #include <string>
 
 #include "comm/Comm.h"
@@ -17,7 +18,8 @@ class TTransferForm : public QDialog, public TransferHost {
   Q_OBJECT
 
  public:
-  explicit TTransferForm(QWidget* owner);
+  // comNumber: the port the dialog opens, "COM" + comNumber.
+  TTransferForm(QWidget* owner, std::int32_t comNumber);
 
   TComm Comm1;
   bool Stop = false;
@@ -52,7 +54,7 @@ class TTransferForm : public QDialog, public TransferHost {
   void done(int result) override;
 
  protected:
-  // Opens "COM" + the main window's port number and raises RTS and DTR; the
+  // Opens "COM" + the dialog's port number and raises RTS and DTR; the
   // caption becomes captionPrefix + the number. False when any step fails.
   bool OpenPort(const std::string& captionPrefix);
   // The message for a port that OpenPort could not open; the dialog disables
@@ -80,6 +82,7 @@ class TTransferForm : public QDialog, public TransferHost {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  const std::int32_t comNumber;
   bool transferring = false;
   bool closePending = false;
   int closeResult = Rejected;

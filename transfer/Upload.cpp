@@ -11,7 +11,7 @@
 
 TUForm* UForm = nullptr;
 
-TUForm::TUForm(QWidget* owner) : TTransferForm(owner) {
+TUForm::TUForm(QWidget* owner, std::int32_t comNumber) : TTransferForm(owner, comNumber) {
   setObjectName(QStringLiteral("UForm"));
   setFixedSize(291, 83);
 

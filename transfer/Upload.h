@@ -13,7 +13,7 @@ class TUForm : public TTransferForm {
   Q_OBJECT
 
  public:
-  explicit TUForm(QWidget* owner);
+  TUForm(QWidget* owner, std::int32_t comNumber);
 
   QGroupBox* GroupBox1;
   QToolButton* SpeedButton1;

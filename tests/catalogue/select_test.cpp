@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Application.h"
 #include "catalogue/Select.h"
+#include "forms/MessageBoxes.h"
 #include "platform/winapi.h"
 #include "support/MessageRecorder.h"
 #include "support/TempDir.h"

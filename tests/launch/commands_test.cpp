@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "LaunchSupport.h"
-#include "app/Application.h"
 #include "app/Main.h"
+#include "forms/MessageBoxes.h"
 #include "platform/native.h"
 #include "platform/winapi.h"
 #include "support/MessageRecorder.h"

@@ -14,8 +14,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/Application.h"
 #include "app/Main.h"
+#include "forms/MessageBoxes.h"
 #include "platform/winapi.h"
 #include "ports/Selectlpt.h"
 #include "support/MessageRecorder.h"

@@ -4,7 +4,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/MessageBoxes.h"
+#include "forms/MessageBoxes.h"
 
 class MessageRecorder {
  public:

@@ -26,10 +26,10 @@
 #include <string>
 #include <vector>
 
-#include "app/Dlg.h"
 #include "app/Main.h"
 #include "comm/Pty.h"
 #include "controls/imGauge.h"
+#include "forms/Dlg.h"
 #include "platform/native.h"
 #include "platform/winapi.h"
 #include "support/MessageRecorder.h"

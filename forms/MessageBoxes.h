@@ -15,6 +15,9 @@ struct ShownMessage {
 // 8-bit encoding.
 void AppMessageBox(const std::string& text, const std::string& caption, unsigned flags);
 
+// The executable's file name without its extension: the application's title.
+std::string ApplicationTitle();
+
 // The application's standard error report: the error's text in a modal box
 // with the stop icon and the application's title as caption.
 void ShowErrorReport(const std::string& text);

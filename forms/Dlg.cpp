@@ -1,4 +1,4 @@
-#include "app/Dlg.h"
+#include "forms/Dlg.h"
 
 #include <QIcon>
 #include <QKeyEvent>
@@ -9,7 +9,7 @@
 #include <QShowEvent>
 #include <QStyle>
 
-#include "app/Forms.h"
+#include "forms/Forms.h"
 #include "platform/winapi.h"
 
 TMsgDlg* MsgDlg = nullptr;

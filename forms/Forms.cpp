@@ -1,4 +1,4 @@
-#include "app/Forms.h"
+#include "forms/Forms.h"
 
 #include <QFont>
 #include <QGuiApplication>

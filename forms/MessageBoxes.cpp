@@ -1,9 +1,9 @@
-#include "app/MessageBoxes.h"
+#include "forms/MessageBoxes.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
-#include "app/Application.h"
+#include "platform/Paths.h"
 #include "platform/winapi.h"
 
 namespace {
@@ -21,6 +21,14 @@ void AppMessageBox(const std::string& text, const std::string& caption, unsigned
   QMessageBox box(icon, QString::fromLocal8Bit(caption), QString::fromLocal8Bit(text), QMessageBox::Ok,
                   QApplication::activeWindow());
   box.exec();
+}
+
+std::string ApplicationTitle() {
+  char buffer[4096] = {};
+  GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  const std::string name = ExtractFileName(buffer);
+  const auto dot = name.find_last_of('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
 void ShowErrorReport(const std::string& text) { AppMessageBox(text, ApplicationTitle(), MB_OK | MB_ICONSTOP); }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Dlg.h"
+#include "forms/Dlg.h"
 #include "platform/native.h"
 #include "platform/winapi.h"
 #include "support/Modal.h"

@@ -1,0 +1,56 @@
+# The include order: fails when a source in one of the program's folders
+# includes a folder above its own layer, or one beside it that its libraries
+# do not link.
+#
+#   cmake -DROOT=<source tree> -P cmake/CheckIncludes.cmake
+#
+# The table mirrors the target_link_libraries of each folder's libraries: a
+# folder may include its own files and those of the folders listed for it.
+# tests/, tour/ and bench/ are users on top and are not checked.
+cmake_minimum_required(VERSION 3.25)
+
+set(folders platform comm controls forms catalogue ports launch transfer app tools)
+set(allowed_platform "")
+set(allowed_comm platform)
+set(allowed_controls platform)
+set(allowed_forms platform)
+set(allowed_catalogue platform forms)
+set(allowed_ports platform forms)
+set(allowed_launch platform forms ports)
+set(allowed_transfer platform comm controls forms)
+set(allowed_app platform comm controls forms catalogue ports launch transfer)
+set(allowed_tools platform transfer)
+
+if(NOT ROOT)
+  message(FATAL_ERROR "usage: cmake -DROOT=<source tree> -P CheckIncludes.cmake")
+endif()
+
+set(found 0)
+foreach(folder IN LISTS folders)
+  file(GLOB_RECURSE sources RELATIVE ${ROOT} ${ROOT}/${folder}/*.h ${ROOT}/${folder}/*.cpp)
+  foreach(source IN LISTS sources)
+    file(STRINGS ${ROOT}/${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+    foreach(line IN LISTS includes)
+      string(STRIP "${line}" line)
+      set(wrong "")
+      if(line MATCHES "\\.\\./")
+        # A relative path around the include roots would slip past the build.
+        set(wrong "reaches out of ${folder}/ by a relative path")
+      elseif(line MATCHES "include[ \t]*[\"<]([A-Za-z_]+)/")
+        set(included ${CMAKE_MATCH_1})
+        if(included IN_LIST folders AND NOT included STREQUAL folder AND NOT included IN_LIST allowed_${folder})
+          string(REPLACE ";" " " may "${allowed_${folder}}")
+          set(wrong "${folder}/ may include only: ${may}")
+        endif()
+      endif()
+      if(wrong)
+        message(NOTICE "${source}: ${line} (${wrong})")
+        math(EXPR found "${found} + 1")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(found GREATER 0)
+  message(FATAL_ERROR "${found} include(s) against the layer order")
+endif()
