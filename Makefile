@@ -2,19 +2,22 @@
 #              with a virtual programmer on COM1 (without a display: run the
 #              demo tour and leave screenshots)
 # make test  - install what is missing, build, run every test
-# make build / make bench / make test-asan / make test-tsan
+# make build / make bench / make test-asan / make test-tsan / make lint
+# WERROR=ON turns compiler warnings into errors (CI builds so).
 BUILD ?= build
 JOBS ?= 2
+WERROR ?= OFF
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
-           libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
+           libgtest-dev fonts-dejavu-core
+CONFIGURE = cmake -S . -DTALVORIN_WERROR=$(WERROR)
 
-.PHONY: deps build test run bench test-asan test-tsan clean
+.PHONY: deps build test run bench test-asan test-tsan lint clean
 
 deps:
 	@./tools/install-deps.sh $(PACKAGES)
 
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS)
 
 test: build
@@ -22,15 +25,21 @@ test: build
 
 # The suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
-	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTALVORIN_SANITIZE=address,undefined >/dev/null
+	@$(CONFIGURE) -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTALVORIN_SANITIZE=address,undefined >/dev/null
 	@cmake --build build-asan -j$(JOBS)
 	cd build-asan && ctest -j$(JOBS) --output-on-failure --timeout 600
 
 # The threaded tests under ThreadSanitizer.
 test-tsan: deps
-	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DTALVORIN_SANITIZE=thread >/dev/null
+	@$(CONFIGURE) -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DTALVORIN_SANITIZE=thread >/dev/null
 	@cmake --build build-tsan -j$(JOBS) --target tsan_tests
 	cd build-tsan && ctest -L threads -j$(JOBS) --output-on-failure --timeout 600
+
+# clang-tidy over the logic libraries; any finding fails.
+lint: deps
+	@./tools/install-deps.sh clang-tidy
+	@$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@./tools/lint.sh $(BUILD) $(JOBS)
 
 run: build
 	@cmake --build $(BUILD) --target demo
