@@ -44,13 +44,6 @@ constexpr int kInputSpeedShift = 16;      // IBSHIFT: where the input speed code
 // happens; the kernel offers no pollable notice for them.
 constexpr int kModemLinePollMs = 50;
 
-BOOL Fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
-BOOL FailWithErrno() { return Fail(Win32ErrorFromErrno(errno)); }
-
 speed_t SpeedCode(DWORD speed) {
   static const struct {
     DWORD rate;
@@ -131,13 +124,13 @@ class SerialPort final : public KernelObject {
     ReadDeviceState(settings);
     closingFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     epollFd = ::epoll_create1(EPOLL_CLOEXEC);
-    if (closingFd < 0 || epollFd < 0) return FailWithErrno();
+    if (closingFd < 0 || epollFd < 0) return FailWithErrno(errno);
     // Edge-triggered: one notice for each arrival, none for bytes that wait.
     epoll_event in{EPOLLIN | EPOLLET, {.fd = fd}};
     epoll_event closing{EPOLLIN, {.fd = closingFd}};
     if (::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &in) != 0 ||
         ::epoll_ctl(epollFd, EPOLL_CTL_ADD, closingFd, &closing) != 0)
-      return FailWithErrno();
+      return FailWithErrno(errno);
     monitor = std::thread([this] { Monitor(); });
     return TRUE;
   }
@@ -245,7 +238,7 @@ class SerialPort final : public KernelObject {
         CompleteRead(error);
         break;
       }
-      if (!wait) return Fail(ERROR_IO_INCOMPLETE);
+      if (!wait) return FailWith(ERROR_IO_INCOMPLETE);
       const int timeout = NextTimeout(*pendingRead);
       lock.unlock();
       WaitReady(fd, POLLIN, closingFd, timeout);
@@ -373,13 +366,13 @@ bool ApplySettings(int fd, const TerminalSettings& settings) {
   const speed_t code = SpeedCode(settings.speed);
   cfsetispeed(&t, code ? code : B38400);
   cfsetospeed(&t, code ? code : B38400);
-  if (::tcsetattr(fd, TCSANOW, &t) != 0) return FailWithErrno();
+  if (::tcsetattr(fd, TCSANOW, &t) != 0) return FailWithErrno(errno);
   if (code) return TRUE;
   termios2 t2{};
-  if (::ioctl(fd, TCGETS2, &t2) != 0) return FailWithErrno();
+  if (::ioctl(fd, TCGETS2, &t2) != 0) return FailWithErrno(errno);
   t2.c_cflag = (t2.c_cflag & ~CBAUD & ~(CBAUD << kInputSpeedShift)) | kOtherSpeed | (kOtherSpeed << kInputSpeedShift);
   t2.c_ispeed = t2.c_ospeed = settings.speed;
-  if (::ioctl(fd, TCSETS2, &t2) != 0) return FailWithErrno();
+  if (::ioctl(fd, TCSETS2, &t2) != 0) return FailWithErrno(errno);
   return TRUE;
 }
 
@@ -388,7 +381,7 @@ bool ApplySettings(int fd, const TerminalSettings& settings) {
 bool TerminalSettingsFromDcb(const DCB& dcb, TerminalSettings& settings) {
   if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY ||
       (dcb.StopBits != ONESTOPBIT && dcb.StopBits != TWOSTOPBITS) || dcb.BaudRate == 0)
-    return Fail(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_PARAMETER);
   termios& t = settings.attributes;
   // Raw bytes both ways; the receiver on; the modem-control lines stay as
   // they are when the device is closed.
@@ -474,7 +467,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
   if (const auto file = ObjectFromHandleAs<PlainFile>(hFile)) {
     const ssize_t n = ::read(file->fd, lpBuffer, nNumberOfBytesToRead);
-    if (n < 0) return FailWithErrno();
+    if (n < 0) return FailWithErrno(errno);
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = static_cast<DWORD>(n);
     CompleteRecord(lpOverlapped, ERROR_SUCCESS, static_cast<DWORD>(n));
     return TRUE;
@@ -484,15 +477,15 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
   SerialPort::Use use(*port);
   if (!use) return FALSE;
   std::unique_lock lock(port->mutex);
-  if (port->IsClosed()) return Fail(ERROR_INVALID_HANDLE);
-  if (lpOverlapped && port->pendingRead) return Fail(ERROR_INVALID_PARAMETER);  // one read at a time
+  if (port->IsClosed()) return FailWith(ERROR_INVALID_HANDLE);
+  if (lpOverlapped && port->pendingRead) return FailWith(ERROR_INVALID_PARAMETER);  // one read at a time
   ReadRequest request = port->NewRead(lpOverlapped, lpBuffer, nNumberOfBytesToRead);
   DWORD error = ERROR_SUCCESS;
   if (!port->Advance(request, error)) {
     if (lpOverlapped) {
       StartRecord(lpOverlapped);
       port->pendingRead = request;
-      return Fail(ERROR_IO_PENDING);
+      return FailWith(ERROR_IO_PENDING);
     }
     do {  // a caller without a record waits here
       const int timeout = SerialPort::NextTimeout(request);
@@ -504,7 +497,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
   }
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = request.done;
   CompleteRecord(lpOverlapped, error, request.done);
-  return error == ERROR_SUCCESS ? TRUE : Fail(error);
+  return error == ERROR_SUCCESS ? TRUE : FailWith(error);
 }
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
@@ -512,7 +505,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
   if (const auto file = ObjectFromHandleAs<PlainFile>(hFile)) {
     const ssize_t n = ::write(file->fd, lpBuffer, nNumberOfBytesToWrite);
-    if (n < 0) return FailWithErrno();
+    if (n < 0) return FailWithErrno(errno);
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = static_cast<DWORD>(n);
     CompleteRecord(lpOverlapped, ERROR_SUCCESS, static_cast<DWORD>(n));
     return TRUE;
@@ -553,7 +546,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
   std::lock_guard lock(port->mutex);
   CompleteRecord(lpOverlapped, error, done);
-  return error == ERROR_SUCCESS ? TRUE : Fail(error);
+  return error == ERROR_SUCCESS ? TRUE : FailWith(error);
 }
 
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait) {
@@ -564,14 +557,14 @@ BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumb
     lock = std::unique_lock(port->mutex);
     if (use && !port->DrivePendingRead(lock, lpOverlapped, bWait)) return FALSE;
     if (lpOverlapped->Internal == ERROR_IO_PENDING) {
-      if (!bWait) return Fail(ERROR_IO_INCOMPLETE);
+      if (!bWait) return FailWith(ERROR_IO_INCOMPLETE);
       port->completed.wait(lock, [&] { return lpOverlapped->Internal != ERROR_IO_PENDING; });
     }
   } else if (!ObjectFromHandle(hFile)) {
     return FALSE;
   }
   if (lpNumberOfBytesTransferred) *lpNumberOfBytesTransferred = static_cast<DWORD>(lpOverlapped->InternalHigh);
-  return lpOverlapped->Internal == ERROR_SUCCESS ? TRUE : Fail(static_cast<DWORD>(lpOverlapped->Internal));
+  return lpOverlapped->Internal == ERROR_SUCCESS ? TRUE : FailWith(static_cast<DWORD>(lpOverlapped->Internal));
 }
 
 BOOL SetupComm(HANDLE hFile, DWORD, DWORD) {
@@ -589,7 +582,7 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
   SerialPort::Use use(*port);
   if (!use) return FALSE;
   TerminalSettings settings{};
-  if (::tcgetattr(port->fd, &settings.attributes) != 0) return FailWithErrno();
+  if (::tcgetattr(port->fd, &settings.attributes) != 0) return FailWithErrno(errno);
   if (!TerminalSettingsFromDcb(*lpDCB, settings) || !ApplySettings(port->fd, settings)) return FALSE;
   std::lock_guard lock(port->mutex);
   port->dcb = *lpDCB;
@@ -623,8 +616,8 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
   SerialPort::Use use(*port);
   if (!use) return FALSE;
   std::unique_lock lock(port->mutex);
-  if (port->IsClosed()) return Fail(ERROR_INVALID_HANDLE);  // closed meanwhile: nothing would end the wait
-  if (!lpOverlapped || port->pendingEvent) return Fail(ERROR_INVALID_PARAMETER);
+  if (port->IsClosed()) return FailWith(ERROR_INVALID_HANDLE);  // closed meanwhile: nothing would end the wait
+  if (!lpOverlapped || port->pendingEvent) return FailWith(ERROR_INVALID_PARAMETER);
   *lpEvtMask = 0;
   if (port->occurred) {
     *lpEvtMask = port->occurred;
@@ -634,7 +627,7 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
   }
   StartRecord(lpOverlapped);
   port->pendingEvent = EventRequest{lpOverlapped, lpEvtMask};
-  return Fail(ERROR_IO_PENDING);
+  return FailWith(ERROR_IO_PENDING);
 }
 
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
@@ -643,7 +636,7 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
   SerialPort::Use use(*port);
   if (!use) return FALSE;
   int in = 0, out = 0;
-  if (::ioctl(port->fd, FIONREAD, &in) != 0 || ::ioctl(port->fd, TIOCOUTQ, &out) != 0) return FailWithErrno();
+  if (::ioctl(port->fd, FIONREAD, &in) != 0 || ::ioctl(port->fd, TIOCOUTQ, &out) != 0) return FailWithErrno(errno);
   // termios reports no line errors without marking them in the data.
   if (lpErrors) *lpErrors = 0;
   if (lpStat) {
@@ -663,7 +656,7 @@ BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
   if ((dwFlags & PURGE_RXABORT) && port->pendingRead) port->CompleteRead(ERROR_OPERATION_ABORTED);
   const bool in = dwFlags & PURGE_RXCLEAR, out = dwFlags & PURGE_TXCLEAR;
   if ((in || out) && ::tcflush(port->fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
-    return FailWithErrno();
+    return FailWithErrno(errno);
   if (in) port->queued = 0;
   return TRUE;
 }
@@ -675,9 +668,9 @@ BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
   if (!use) return FALSE;
   const auto line = [&](unsigned long request, int bit) {
     // No modem-control lines (a pseudo-terminal): the change has nowhere to go.
-    return ::ioctl(port->fd, request, &bit) == 0 || errno == ENOTTY ? TRUE : FailWithErrno();
+    return ::ioctl(port->fd, request, &bit) == 0 || errno == ENOTTY ? TRUE : FailWithErrno(errno);
   };
-  const auto check = [](int result) { return result == 0 ? TRUE : FailWithErrno(); };
+  const auto check = [](int result) { return result == 0 ? TRUE : FailWithErrno(errno); };
   switch (dwFunc) {
     case SETDTR: return line(TIOCMBIS, TIOCM_DTR);
     case CLRDTR: return line(TIOCMBIC, TIOCM_DTR);
@@ -687,7 +680,7 @@ BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
     case CLRBREAK: return check(::ioctl(port->fd, TIOCCBRK));
     case SETXOFF: return check(::tcflow(port->fd, TCOOFF));
     case SETXON: return check(::tcflow(port->fd, TCOON));
-    default: return Fail(ERROR_INVALID_PARAMETER);
+    default: return FailWith(ERROR_INVALID_PARAMETER);
   }
 }
 
@@ -698,7 +691,7 @@ BOOL GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) {
   if (!use) return FALSE;
   int lines = 0;
   if (::ioctl(port->fd, TIOCMGET, &lines) != 0) {
-    if (errno != ENOTTY) return FailWithErrno();
+    if (errno != ENOTTY) return FailWithErrno(errno);
     lines = 0;  // no modem-control lines: all off
   }
   *lpModemStat = ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0) |

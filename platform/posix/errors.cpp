@@ -10,6 +10,13 @@ DWORD GetLastError() { return lastError; }
 
 void SetLastError(DWORD dwErrCode) { lastError = dwErrCode; }
 
+BOOL FailWith(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+BOOL FailWithErrno(int err) { return FailWith(Win32ErrorFromErrno(err)); }
+
 DWORD Win32ErrorFromErrno(int err) {
   switch (err) {
     case 0: return ERROR_SUCCESS;

@@ -77,11 +77,6 @@ class ProcessObject : public KernelObject {
   bool reaped = false;
 };
 
-BOOL failWith(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
 bool beginsWithMZ(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -146,27 +141,27 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
                     BOOL, DWORD, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory, LPSTARTUPINFOA,
                     LPPROCESS_INFORMATION lpProcessInformation) {
   if (!lpApplicationName || !*lpApplicationName || lpCommandLine || lpEnvironment || !lpProcessInformation)
-    return failWith(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_PARAMETER);
   // A relative name is found from the caller's directory, not the new one.
   std::string program = ResolvePath(lpApplicationName);
   if (program[0] != '/') {
     char cwd[4096];
-    if (!getcwd(cwd, sizeof cwd)) return failWith(Win32ErrorFromErrno(errno));
+    if (!getcwd(cwd, sizeof cwd)) return FailWithErrno(errno);
     program = std::string(cwd) + "/" + program;
   }
   struct stat st;
-  if (stat(program.c_str(), &st) != 0) return failWith(Win32ErrorFromErrno(errno));
-  if (S_ISDIR(st.st_mode)) return failWith(ERROR_ACCESS_DENIED);
+  if (stat(program.c_str(), &st) != 0) return FailWithErrno(errno);
+  if (S_ISDIR(st.st_mode)) return FailWith(ERROR_ACCESS_DENIED);
 
   std::vector<std::string> args{program};
   if (beginsWithMZ(program)) {
     const std::string wine = findOnPath("wine");
-    if (wine.empty()) return failWith(ERROR_EXE_MACHINE_TYPE_MISMATCH);
+    if (wine.empty()) return FailWith(ERROR_EXE_MACHINE_TYPE_MISMATCH);
     args.insert(args.begin(), wine);
   }
   pid_t pid = 0;
   if (const int err = spawn(pid, args, lpCurrentDirectory))
-    return failWith(err == ENOEXEC ? ERROR_BAD_EXE_FORMAT : Win32ErrorFromErrno(err));
+    return FailWith(err == ENOEXEC ? ERROR_BAD_EXE_FORMAT : Win32ErrorFromErrno(err));
   // glibc 2.36 declares pidfd_open without C linkage, so it is called directly.
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   if (pidfd < 0) {
@@ -174,7 +169,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
     const int err = errno;
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-    return failWith(Win32ErrorFromErrno(err));
+    return FailWithErrno(err);
   }
   const auto process = std::make_shared<ProcessObject>(pid, pidfd);
   lpProcessInformation->hProcess = MakeHandle(process);

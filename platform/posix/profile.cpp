@@ -188,15 +188,11 @@ DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefa
 
 BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
                                 LPCSTR lpFileName) {
-  if (!lpFileName) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!lpFileName) return FailWith(ERROR_INVALID_PARAMETER);
   if (!lpAppName) {
     // All three null only flushes a cache, which there is none of.
     if (!lpKeyName && !lpString) return TRUE;
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return FailWith(ERROR_INVALID_PARAMETER);
   }
   Profile profile;
   if (!load(lpFileName, profile)) return FALSE;

@@ -59,20 +59,14 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState
 
 BOOL SetEvent(HANDLE hEvent) {
   const auto event = ObjectFromHandleAs<EventObject>(hEvent);
-  if (!event) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!event) return FailWith(ERROR_INVALID_HANDLE);
   event->Set();
   return TRUE;
 }
 
 BOOL ResetEvent(HANDLE hEvent) {
   const auto event = ObjectFromHandleAs<EventObject>(hEvent);
-  if (!event) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!event) return FailWith(ERROR_INVALID_HANDLE);
   event->Reset();
   return TRUE;
 }
