@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "comm/Pty.h"
+#include "platform/posix/termios_dcb.h"
 #include "platform/winapi.h"
 #include "support/TempDir.h"
 
