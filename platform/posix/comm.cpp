@@ -38,6 +38,25 @@ BOOL WithPortState(HANDLE handle, Action action) {
   return TRUE;
 }
 
+// Runs call on the port behind the handle while its descriptor stays open;
+// FALSE with ERROR_INVALID_HANDLE for a handle that is no open port.
+template <class Call>
+BOOL WithOpenPort(HANDLE handle, Call call) {
+  const auto port = PortFrom(handle);
+  if (!port) return FALSE;
+  SerialPort::Use use(*port);
+  if (!use) return FALSE;
+  return call(*port);
+}
+
+// Ends a read or write of n bytes on a plain file, which never stays pending.
+BOOL PlainTransferDone(ssize_t n, LPDWORD transferred, LPOVERLAPPED ov) {
+  if (n < 0) return FailWithErrno(errno);
+  if (transferred) *transferred = static_cast<DWORD>(n);
+  CompleteRecord(ov, ERROR_SUCCESS, static_cast<DWORD>(n));
+  return TRUE;
+}
+
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
@@ -98,88 +117,74 @@ DWORD GetFileType(HANDLE hFile) {
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped) {
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-  if (const auto file = ObjectFromHandleAs<PlainFile>(hFile)) {
-    const ssize_t n = ::read(file->fd, lpBuffer, nNumberOfBytesToRead);
-    if (n < 0) return FailWithErrno(errno);
-    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = static_cast<DWORD>(n);
-    CompleteRecord(lpOverlapped, ERROR_SUCCESS, static_cast<DWORD>(n));
-    return TRUE;
-  }
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  std::unique_lock lock(port->mutex);
-  if (port->IsClosed()) return FailWith(ERROR_INVALID_HANDLE);
-  if (lpOverlapped && port->pendingRead) return FailWith(ERROR_INVALID_PARAMETER);  // one read at a time
-  ReadRequest request = port->NewRead(lpOverlapped, lpBuffer, nNumberOfBytesToRead);
-  DWORD error = ERROR_SUCCESS;
-  if (!port->Advance(request, error)) {
-    if (lpOverlapped) {
-      StartRecord(lpOverlapped);
-      port->pendingRead = request;
-      return FailWith(ERROR_IO_PENDING);
+  if (const auto file = ObjectFromHandleAs<PlainFile>(hFile))
+    return PlainTransferDone(::read(file->fd, lpBuffer, nNumberOfBytesToRead), lpNumberOfBytesRead, lpOverlapped);
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    std::unique_lock lock(port.mutex);
+    if (port.IsClosed()) return FailWith(ERROR_INVALID_HANDLE);
+    if (lpOverlapped && port.pendingRead) return FailWith(ERROR_INVALID_PARAMETER);  // one read at a time
+    ReadRequest request = port.NewRead(lpOverlapped, lpBuffer, nNumberOfBytesToRead);
+    DWORD error = ERROR_SUCCESS;
+    if (!port.Advance(request, error)) {
+      if (lpOverlapped) {
+        StartRecord(lpOverlapped);
+        port.pendingRead = request;
+        return FailWith(ERROR_IO_PENDING);
+      }
+      do {  // a caller without a record waits here
+        const int timeout = SerialPort::NextTimeout(request);
+        lock.unlock();
+        const bool ready = WaitReady(port.fd, POLLIN, port.closingFd, timeout);
+        lock.lock();
+        if (!ready && port.IsClosed()) error = ERROR_OPERATION_ABORTED;
+      } while (error == ERROR_SUCCESS && !port.Advance(request, error));
     }
-    do {  // a caller without a record waits here
-      const int timeout = SerialPort::NextTimeout(request);
-      lock.unlock();
-      const bool ready = WaitReady(port->fd, POLLIN, port->closingFd, timeout);
-      lock.lock();
-      if (!ready && port->IsClosed()) error = ERROR_OPERATION_ABORTED;
-    } while (error == ERROR_SUCCESS && !port->Advance(request, error));
-  }
-  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = request.done;
-  CompleteRecord(lpOverlapped, error, request.done);
-  return error == ERROR_SUCCESS ? TRUE : FailWith(error);
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = request.done;
+    CompleteRecord(lpOverlapped, error, request.done);
+    return error == ERROR_SUCCESS ? TRUE : FailWith(error);
+  });
 }
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped) {
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
-  if (const auto file = ObjectFromHandleAs<PlainFile>(hFile)) {
-    const ssize_t n = ::write(file->fd, lpBuffer, nNumberOfBytesToWrite);
-    if (n < 0) return FailWithErrno(errno);
-    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = static_cast<DWORD>(n);
-    CompleteRecord(lpOverlapped, ERROR_SUCCESS, static_cast<DWORD>(n));
-    return TRUE;
-  }
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  std::optional<SerialClock::time_point> deadline;
-  {
-    std::lock_guard lock(port->mutex);
-    const std::uint64_t total = std::uint64_t{port->timeouts.WriteTotalTimeoutMultiplier} * nNumberOfBytesToWrite +
-                                port->timeouts.WriteTotalTimeoutConstant;
-    if (total) deadline = SerialClock::now() + std::chrono::milliseconds(total);
-  }
-  // Everything is handed to the device before the write completes; a write
-  // timeout ends it with what went out so far.
-  const char* bytes = static_cast<const char*>(lpBuffer);
-  DWORD done = 0, error = ERROR_SUCCESS;
-  while (done < nNumberOfBytesToWrite) {
-    const ssize_t n = ::write(port->fd, bytes + done, nNumberOfBytesToWrite - done);
-    if (n > 0) {
-      done += static_cast<DWORD>(n);
-    } else if (n < 0 && errno == EAGAIN) {
-      if (deadline && SerialClock::now() >= *deadline) break;
-      // Closing the handle wakes the wait for good: the write ends at once
-      // rather than at its deadline.
-      if (!WaitReady(port->fd, POLLOUT, port->closingFd, deadline ? MillisecondsUntil(*deadline) : -1) &&
-          (!deadline || port->IsClosed())) {
-        error = ERROR_OPERATION_ABORTED;
+  if (const auto file = ObjectFromHandleAs<PlainFile>(hFile))
+    return PlainTransferDone(::write(file->fd, lpBuffer, nNumberOfBytesToWrite), lpNumberOfBytesWritten, lpOverlapped);
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    std::optional<SerialClock::time_point> deadline;
+    {
+      std::lock_guard lock(port.mutex);
+      const std::uint64_t total = std::uint64_t{port.timeouts.WriteTotalTimeoutMultiplier} * nNumberOfBytesToWrite +
+                                  port.timeouts.WriteTotalTimeoutConstant;
+      if (total) deadline = SerialClock::now() + std::chrono::milliseconds(total);
+    }
+    // Everything is handed to the device before the write completes; a write
+    // timeout ends it with what went out so far.
+    const char* bytes = static_cast<const char*>(lpBuffer);
+    DWORD done = 0, error = ERROR_SUCCESS;
+    while (done < nNumberOfBytesToWrite) {
+      const ssize_t n = ::write(port.fd, bytes + done, nNumberOfBytesToWrite - done);
+      if (n > 0) {
+        done += static_cast<DWORD>(n);
+      } else if (n < 0 && errno == EAGAIN) {
+        if (deadline && SerialClock::now() >= *deadline) break;
+        // Closing the handle wakes the wait for good: the write ends at once
+        // rather than at its deadline.
+        if (!WaitReady(port.fd, POLLOUT, port.closingFd, deadline ? MillisecondsUntil(*deadline) : -1) &&
+            (!deadline || port.IsClosed())) {
+          error = ERROR_OPERATION_ABORTED;
+          break;
+        }
+      } else if (n < 0 && errno != EINTR) {
+        error = Win32ErrorFromErrno(errno);
         break;
       }
-    } else if (n < 0 && errno != EINTR) {
-      error = Win32ErrorFromErrno(errno);
-      break;
     }
-  }
-  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
-  std::lock_guard lock(port->mutex);
-  CompleteRecord(lpOverlapped, error, done);
-  return error == ERROR_SUCCESS ? TRUE : FailWith(error);
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
+    std::lock_guard lock(port.mutex);
+    CompleteRecord(lpOverlapped, error, done);
+    return error == ERROR_SUCCESS ? TRUE : FailWith(error);
+  });
 }
 
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait) {
@@ -210,16 +215,14 @@ BOOL GetCommState(HANDLE hFile, LPDCB lpDCB) {
 }
 
 BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  TerminalSettings settings{};
-  if (::tcgetattr(port->fd, &settings.attributes) != 0) return FailWithErrno(errno);
-  if (!TerminalSettingsFromDcb(*lpDCB, settings) || !ApplyTerminalSettings(port->fd, settings)) return FALSE;
-  std::lock_guard lock(port->mutex);
-  port->dcb = *lpDCB;
-  return TRUE;
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    TerminalSettings settings{};
+    if (::tcgetattr(port.fd, &settings.attributes) != 0) return FailWithErrno(errno);
+    if (!TerminalSettingsFromDcb(*lpDCB, settings) || !ApplyTerminalSettings(port.fd, settings)) return FALSE;
+    std::lock_guard lock(port.mutex);
+    port.dcb = *lpDCB;
+    return TRUE;
+  });
 }
 
 BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
@@ -244,90 +247,80 @@ BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
 }
 
 BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  std::unique_lock lock(port->mutex);
-  if (port->IsClosed()) return FailWith(ERROR_INVALID_HANDLE);  // closed meanwhile: nothing would end the wait
-  if (!lpOverlapped || port->pendingEvent) return FailWith(ERROR_INVALID_PARAMETER);
-  *lpEvtMask = 0;
-  if (port->occurred) {
-    *lpEvtMask = port->occurred;
-    port->occurred = 0;
-    CompleteRecord(lpOverlapped, ERROR_SUCCESS, 0);
-    return TRUE;
-  }
-  StartRecord(lpOverlapped);
-  port->pendingEvent = EventRequest{lpOverlapped, lpEvtMask};
-  return FailWith(ERROR_IO_PENDING);
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    std::unique_lock lock(port.mutex);
+    if (port.IsClosed()) return FailWith(ERROR_INVALID_HANDLE);  // closed meanwhile: nothing would end the wait
+    if (!lpOverlapped || port.pendingEvent) return FailWith(ERROR_INVALID_PARAMETER);
+    *lpEvtMask = 0;
+    if (port.occurred) {
+      *lpEvtMask = port.occurred;
+      port.occurred = 0;
+      CompleteRecord(lpOverlapped, ERROR_SUCCESS, 0);
+      return TRUE;
+    }
+    StartRecord(lpOverlapped);
+    port.pendingEvent = EventRequest{lpOverlapped, lpEvtMask};
+    return FailWith(ERROR_IO_PENDING);
+  });
 }
 
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  int in = 0, out = 0;
-  if (::ioctl(port->fd, FIONREAD, &in) != 0 || ::ioctl(port->fd, TIOCOUTQ, &out) != 0) return FailWithErrno(errno);
-  // termios reports no line errors without marking them in the data.
-  if (lpErrors) *lpErrors = 0;
-  if (lpStat) {
-    *lpStat = COMSTAT{};
-    lpStat->cbInQue = static_cast<DWORD>(in);
-    lpStat->cbOutQue = static_cast<DWORD>(out);
-  }
-  return TRUE;
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    int in = 0, out = 0;
+    if (::ioctl(port.fd, FIONREAD, &in) != 0 || ::ioctl(port.fd, TIOCOUTQ, &out) != 0) return FailWithErrno(errno);
+    // termios reports no line errors without marking them in the data.
+    if (lpErrors) *lpErrors = 0;
+    if (lpStat) {
+      *lpStat = COMSTAT{};
+      lpStat->cbInQue = static_cast<DWORD>(in);
+      lpStat->cbOutQue = static_cast<DWORD>(out);
+    }
+    return TRUE;
+  });
 }
 
 BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  std::lock_guard lock(port->mutex);
-  if ((dwFlags & PURGE_RXABORT) && port->pendingRead) port->CompleteRead(ERROR_OPERATION_ABORTED);
-  const bool in = dwFlags & PURGE_RXCLEAR, out = dwFlags & PURGE_TXCLEAR;
-  if ((in || out) && ::tcflush(port->fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
-    return FailWithErrno(errno);
-  if (in) port->queued = 0;
-  return TRUE;
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    std::lock_guard lock(port.mutex);
+    if ((dwFlags & PURGE_RXABORT) && port.pendingRead) port.CompleteRead(ERROR_OPERATION_ABORTED);
+    const bool in = dwFlags & PURGE_RXCLEAR, out = dwFlags & PURGE_TXCLEAR;
+    if ((in || out) && ::tcflush(port.fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
+      return FailWithErrno(errno);
+    if (in) port.queued = 0;
+    return TRUE;
+  });
 }
 
 BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  const auto line = [&](unsigned long request, int bit) {
-    // No modem-control lines (a pseudo-terminal): the change has nowhere to go.
-    return ::ioctl(port->fd, request, &bit) == 0 || errno == ENOTTY ? TRUE : FailWithErrno(errno);
-  };
-  const auto check = [](int result) { return result == 0 ? TRUE : FailWithErrno(errno); };
-  switch (dwFunc) {
-    case SETDTR: return line(TIOCMBIS, TIOCM_DTR);
-    case CLRDTR: return line(TIOCMBIC, TIOCM_DTR);
-    case SETRTS: return line(TIOCMBIS, TIOCM_RTS);
-    case CLRRTS: return line(TIOCMBIC, TIOCM_RTS);
-    case SETBREAK: return check(::ioctl(port->fd, TIOCSBRK));
-    case CLRBREAK: return check(::ioctl(port->fd, TIOCCBRK));
-    case SETXOFF: return check(::tcflow(port->fd, TCOOFF));
-    case SETXON: return check(::tcflow(port->fd, TCOON));
-    default: return FailWith(ERROR_INVALID_PARAMETER);
-  }
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    const auto line = [&](unsigned long request, int bit) {
+      // No modem-control lines (a pseudo-terminal): the change has nowhere to go.
+      return ::ioctl(port.fd, request, &bit) == 0 || errno == ENOTTY ? TRUE : FailWithErrno(errno);
+    };
+    const auto check = [](int result) { return result == 0 ? TRUE : FailWithErrno(errno); };
+    switch (dwFunc) {
+      case SETDTR: return line(TIOCMBIS, TIOCM_DTR);
+      case CLRDTR: return line(TIOCMBIC, TIOCM_DTR);
+      case SETRTS: return line(TIOCMBIS, TIOCM_RTS);
+      case CLRRTS: return line(TIOCMBIC, TIOCM_RTS);
+      case SETBREAK: return check(::ioctl(port.fd, TIOCSBRK));
+      case CLRBREAK: return check(::ioctl(port.fd, TIOCCBRK));
+      case SETXOFF: return check(::tcflow(port.fd, TCOOFF));
+      case SETXON: return check(::tcflow(port.fd, TCOON));
+      default: return FailWith(ERROR_INVALID_PARAMETER);
+    }
+  });
 }
 
 BOOL GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  int lines = 0;
-  if (::ioctl(port->fd, TIOCMGET, &lines) != 0) {
-    if (errno != ENOTTY) return FailWithErrno(errno);
-    lines = 0;  // no modem-control lines: all off
-  }
-  *lpModemStat = ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0) |
-                 ((lines & TIOCM_RNG) ? MS_RING_ON : 0) | ((lines & TIOCM_CAR) ? MS_RLSD_ON : 0);
-  return TRUE;
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    int lines = 0;
+    if (::ioctl(port.fd, TIOCMGET, &lines) != 0) {
+      if (errno != ENOTTY) return FailWithErrno(errno);
+      lines = 0;  // no modem-control lines: all off
+    }
+    *lpModemStat = ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0) |
+                   ((lines & TIOCM_RNG) ? MS_RING_ON : 0) | ((lines & TIOCM_CAR) ? MS_RLSD_ON : 0);
+    return TRUE;
+  });
 }
