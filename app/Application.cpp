@@ -3,8 +3,8 @@
 #include <QKeyEvent>
 
 #include "comm/Thread.h"
+#include "platform/Hooks.h"
 #include "platform/Paths.h"
-#include "platform/native.h"
 #include "platform/winapi.h"
 
 namespace {

@@ -22,7 +22,8 @@
 #include "app/MessageBoxes.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Select.h"
-#include "platform/native.h"
+#include "platform/Files.h"
+#include "platform/Hooks.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "comm/Comm.h"
-#include "platform/native.h"
+#include "platform/Hooks.h"
 #include "tools/PtyPort.h"
 #include "tools/QuietHost.h"
 #include "tools/VprogProcess.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "platform/Convert.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
-#include "platform/native.h"
 
 namespace {
 

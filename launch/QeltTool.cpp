@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
+#include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
-#include "platform/native.h"
 #include "platform/winapi.h"
 
 const char* const QeltMarker = "0000 \\";

@@ -11,7 +11,8 @@
 #include <QStyledItemDelegate>
 #include <filesystem>
 
-#include "platform/native.h"
+#include "platform/Drives.h"
+#include "platform/Priority.h"
 #include "platform/winapi.h"
 #include "transfer/FilePickers.h"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/native.h"
+#include "platform/Files.h"
 
 namespace fs = std::filesystem;
 

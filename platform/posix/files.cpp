@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/native.h"
+#include "platform/Files.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/files.h"
 #include "platform/posix/handles.h"
@@ -85,6 +85,8 @@ struct FindState final : KernelObject {
 };
 
 }  // namespace
+
+const char PathDelim = '/';
 
 std::string ResolvePath(const std::string& path) {
   struct stat st;

@@ -7,10 +7,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/native.h"
+#include "platform/Hooks.h"
 #include "platform/posix/errors.h"
-
-const char PathDelim = '/';
 
 namespace {
 std::mutex overrideMutex;

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/native.h"
+#include "platform/Priority.h"
 #include "platform/posix/errors.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/native.h"
+#include "platform/Files.h"
 #include "platform/posix/errors.h"
 
 namespace {

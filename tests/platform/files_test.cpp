@@ -6,8 +6,9 @@
 
 #include <cstring>
 
+#include "platform/Files.h"
+#include "platform/Hooks.h"
 #include "platform/Paths.h"
-#include "platform/native.h"
 #include "platform/posix/comdevices.h"
 #include "platform/winapi.h"
 #include "support/TempDir.h"

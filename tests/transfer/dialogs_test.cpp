@@ -25,7 +25,7 @@
 #include "app/Dlg.h"
 #include "app/Main.h"
 #include "controls/imGauge.h"
-#include "platform/native.h"
+#include "platform/Priority.h"
 #include "platform/winapi.h"
 #include "support/MessageRecorder.h"
 #include "support/Modal.h"
