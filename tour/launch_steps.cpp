@@ -5,6 +5,7 @@
 #include "launch/QeltTool.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 #include "tour/Tour.h"
 
 TOUR_STEP(250, "Device setup and Action > QELT") {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "platform/Text.h"
 #include "platform/posix/errors.h"
 
 namespace {
@@ -25,26 +26,6 @@ std::string trim(const std::string& s) {
 }
 
 bool sameName(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
-
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string current;
-  bool pending = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(current);
-      current.clear();
-      pending = false;
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      current += c;
-      pending = true;
-    }
-  }
-  if (pending) lines.push_back(current);
-  return lines;
-}
 
 std::optional<std::string> sectionName(const std::string& line) {
   const std::string t = trim(line);
@@ -115,7 +96,7 @@ struct Profile {
 bool load(const char* fileName, Profile& profile) {
   std::string data;
   if (!ReadWholeFile(fileName, data)) return GetLastError() == ERROR_FILE_NOT_FOUND;
-  profile.lines = splitLines(data);
+  profile.lines = SplitLines(data);
   return true;
 }
 
