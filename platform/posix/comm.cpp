@@ -49,12 +49,19 @@ BOOL WithOpenPort(HANDLE handle, Call call) {
   return call(*port);
 }
 
-// Ends a read or write of n bytes on a plain file, which never stays pending.
-BOOL PlainTransferDone(ssize_t n, LPDWORD transferred, LPOVERLAPPED ov) {
-  if (n < 0) return FailWithErrno(errno);
-  if (transferred) *transferred = static_cast<DWORD>(n);
-  CompleteRecord(ov, ERROR_SUCCESS, static_cast<DWORD>(n));
-  return TRUE;
+// A read or write: plain(fd) moves the bytes of a plain file at once, which
+// never stays pending; a port goes through onPort.
+template <class Plain, class OnPort>
+BOOL Transfer(HANDLE handle, LPDWORD transferred, LPOVERLAPPED ov, Plain plain, OnPort onPort) {
+  if (transferred) *transferred = 0;
+  if (const auto file = ObjectFromHandleAs<PlainFile>(handle)) {
+    const ssize_t n = plain(file->fd);
+    if (n < 0) return FailWithErrno(errno);
+    if (transferred) *transferred = static_cast<DWORD>(n);
+    CompleteRecord(ov, ERROR_SUCCESS, static_cast<DWORD>(n));
+    return TRUE;
+  }
+  return WithOpenPort(handle, onPort);
 }
 
 }  // namespace
@@ -116,10 +123,8 @@ DWORD GetFileType(HANDLE hFile) {
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped) {
-  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-  if (const auto file = ObjectFromHandleAs<PlainFile>(hFile))
-    return PlainTransferDone(::read(file->fd, lpBuffer, nNumberOfBytesToRead), lpNumberOfBytesRead, lpOverlapped);
-  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+  const auto plain = [&](int fd) { return ::read(fd, lpBuffer, nNumberOfBytesToRead); };
+  return Transfer(hFile, lpNumberOfBytesRead, lpOverlapped, plain, [&](SerialPort& port) -> BOOL {
     std::unique_lock lock(port.mutex);
     if (port.IsClosed()) return FailWith(ERROR_INVALID_HANDLE);
     if (lpOverlapped && port.pendingRead) return FailWith(ERROR_INVALID_PARAMETER);  // one read at a time
@@ -147,10 +152,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped) {
-  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
-  if (const auto file = ObjectFromHandleAs<PlainFile>(hFile))
-    return PlainTransferDone(::write(file->fd, lpBuffer, nNumberOfBytesToWrite), lpNumberOfBytesWritten, lpOverlapped);
-  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+  const auto plain = [&](int fd) { return ::write(fd, lpBuffer, nNumberOfBytesToWrite); };
+  return Transfer(hFile, lpNumberOfBytesWritten, lpOverlapped, plain, [&](SerialPort& port) -> BOOL {
     std::optional<SerialClock::time_point> deadline;
     {
       std::lock_guard lock(port.mutex);
