@@ -36,7 +36,6 @@ DWORD Win32ErrorFromErrno(int err) {
     case ETXTBSY: return ERROR_SHARING_VIOLATION;
     case EEXIST: return ERROR_ALREADY_EXISTS;
     case EINVAL: return ERROR_INVALID_PARAMETER;
-    case EIO: return ERROR_GEN_FAILURE;
-    default: return ERROR_GEN_FAILURE;
+    default: return ERROR_GEN_FAILURE;  // EIO among them
   }
 }
