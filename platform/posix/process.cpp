@@ -94,7 +94,7 @@ std::string findOnPath(const std::string& name) {
   while (begin <= dirs.size()) {
     size_t end = dirs.find(':', begin);
     if (end == std::string::npos) end = dirs.size();
-    const std::string candidate = dirs.substr(begin, end - begin) + "/" + name;
+    std::string candidate = dirs.substr(begin, end - begin) + "/" + name;
     struct stat st;
     if (end > begin && stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         access(candidate.c_str(), X_OK) == 0)
@@ -108,6 +108,7 @@ std::string findOnPath(const std::string& name) {
 // number, or 0.
 int spawn(pid_t& pid, const std::vector<std::string>& args, const char* directory) {
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
