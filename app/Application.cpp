@@ -4,8 +4,10 @@
 
 #include "comm/Thread.h"
 #include "forms/MessageBoxes.h"
-#include "platform/native.h"
+#include "platform/Hooks.h"
+#include "platform/Paths.h"
 #include "platform/winapi.h"
+#include "ports/PortSettings.h"
 
 namespace {
 bool terminated = false;
@@ -21,6 +23,7 @@ TApplication::TApplication(int argc, char** argv)
     : QApplication((toolkitArgv[0] = argc > 0 ? argv[0] : nullptr, toolkitArgc = argc > 0 ? 1 : 0), toolkitArgv) {
   setApplicationName(QString::fromLocal8Bit(ApplicationTitle()));
   SetBeepHandler(toolkitBeep);
+  SetComDeviceResolver(ComDeviceFromSettings);
   // Serial watchers hand their events over while the message loop runs.
   SetSynchronizeWakeHook([] {
     QMetaObject::invokeMethod(QCoreApplication::instance(), [] { CheckSynchronize(); }, Qt::QueuedConnection);

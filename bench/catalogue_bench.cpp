@@ -22,7 +22,8 @@
 #include "catalogue/Catalogue.h"
 #include "catalogue/Select.h"
 #include "forms/MessageBoxes.h"
-#include "platform/native.h"
+#include "platform/Files.h"
+#include "platform/Hooks.h"
 
 namespace {
 

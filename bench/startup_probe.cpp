@@ -5,7 +5,7 @@
 #include "app/Application.h"
 #include "app/Main.h"
 #include "app/Startup.h"
-#include "platform/native.h"
+#include "platform/Hooks.h"
 
 int main(int argc, char** argv) {
   if (argc > 1) SetModuleFileNameOverride(std::string(argv[1]) + "/Talvorin");

@@ -17,7 +17,8 @@
 #include <vector>
 
 #include "comm/Comm.h"
-#include "platform/native.h"
+#include "platform/Hooks.h"
+#include "ports/PortSettings.h"
 #include "tools/PtyPort.h"
 #include "tools/QuietHost.h"
 #include "tools/VprogProcess.h"
@@ -144,6 +145,8 @@ int main(int argc, char** argv) {
   work = fs::temp_directory_path() / ("talvorin-bench-" + std::to_string(getpid()));
   fs::create_directories(work);
   SetModuleFileNameOverride((work / "Talvorin").string());
+  // COM1 leads where the virtual programmer writes it into "Talvorin.ini".
+  SetComDeviceResolver(ComDeviceFromSettings);
 
   if (std::string(argv[1]) == "--rss-child" && argc == 4) {
     vprogPath = argv[3];

@@ -3,8 +3,9 @@
 #include <algorithm>
 
 #include "platform/Convert.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
-#include "platform/native.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -35,21 +36,7 @@ std::uint8_t lowByte(std::string_view text) {
 
 std::string CataloguePath() { return AppFile({"Devices", "Devices.lst"}); }
 
-CatalogueLineList SplitCatalogueText(std::string_view text) {
-  text = text.substr(0, text.find('\0'));
-  CatalogueLineList lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      lines.emplace_back(text.substr(start));
-      break;
-    }
-    lines.emplace_back(text.substr(start, end - start));
-    start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
-  }
-  return lines;
-}
+CatalogueLineList SplitCatalogueText(std::string_view text) { return SplitLines(text.substr(0, text.find('\0'))); }
 
 CatalogueLineList LoadCatalogue(const std::string& path) {
   std::string data;

@@ -216,13 +216,13 @@ void TThreadComm::SetBREAKState(bool State) {
 
 void TThreadComm::SetXONState(bool State) { EscapeComm(State ? SETXON : SETXOFF); }
 
-void TThreadComm::EscapeComm(int Function) {
+void TThreadComm::EscapeComm(DWORD Function) {
   if (!FOpen) RaiseCommError("Port not open (Error: %d)", -1);
   BOOL ok;
   DWORD error;
   {
     std::lock_guard lock(FLock);
-    ok = EscapeCommFunction(FHandle, static_cast<DWORD>(Function));
+    ok = EscapeCommFunction(FHandle, Function);
     error = GetLastError();
   }
   if (!ok) RaiseCommError("EscapeCommFunction failure (Error: %d)", static_cast<int>(error));

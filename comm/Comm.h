@@ -134,7 +134,7 @@ class TThreadComm : public TObject {
   void SetRTSState(bool State);
   void SetBREAKState(bool State);
   void SetXONState(bool State);
-  void EscapeComm(int Function);
+  void EscapeComm(DWORD Function);
   bool GetModemState(int Index);
   bool GetComState(int Index);
 

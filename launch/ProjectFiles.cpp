@@ -1,8 +1,8 @@
 #include "launch/ProjectFiles.h"
 
+#include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
-#include "platform/native.h"
 #include "platform/winapi.h"
 
 const char* const EepromNotCreatedMessage = "Can not create eeprom.bin .";

@@ -2,9 +2,10 @@
 
 #include <stdexcept>
 
+#include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
-#include "platform/native.h"
+#include "platform/Text.h"
 #include "platform/winapi.h"
 
 const char* const QeltMarker = "0000 \\";
@@ -15,21 +16,6 @@ ProjectImages ReadProjectImages() {
   const TIniFile file(project);
   return {file.ReadString("Files", "Data", AppFile({"Programs", "eeprom.bin"})),
           file.ReadString("Files", "Program", AppFile({"Programs", "$dip20.bin"}))};
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t begin = 0;
-  while (begin < text.size()) {
-    const size_t end = text.find_first_of("\r\n", begin);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(begin));
-      break;
-    }
-    lines.push_back(text.substr(begin, end - begin));
-    begin = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
-  }
-  return lines;
 }
 
 std::string JoinLines(const std::vector<std::string>& lines) {

@@ -19,9 +19,6 @@ ProjectImages ReadProjectImages();
 // A line that begins with this marks the start of the tool's own content.
 extern const char* const QeltMarker;
 
-// The lines of a text file: a line ends at CR LF, LF or CR; a last line
-// without an end counts too.
-std::vector<std::string> SplitLines(const std::string& text);
 // The lines, each ended by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/native.h"
+#include "platform/Files.h"
 #include "platform/winapi.h"
 
 std::string ExeDir() {

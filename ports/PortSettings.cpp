@@ -7,10 +7,15 @@ namespace {
 const char* const LptSection = "port";
 const char* const ComSection = "COM port";
 const char* const AddressKey = "address";
+const char* const ComDevicesSection = "COM devices";
 }  // namespace
 
 std::string PrnportPath() { return AppFile({"prnport.cfg"}); }
 std::string TalvorinIniPath() { return AppFile({"Talvorin.ini"}); }
+
+std::string ComDeviceFromSettings(int number) {
+  return TIniFile(TalvorinIniPath()).ReadString(ComDevicesSection, "COM" + std::to_string(number), "");
+}
 
 std::int32_t ReadLptIndex() { return TIniFile(PrnportPath()).ReadInteger(LptSection, AddressKey, 0); }
 std::int32_t ReadComIndex() { return TIniFile(TalvorinIniPath()).ReadInteger(ComSection, AddressKey, 0); }

@@ -1,5 +1,6 @@
 // The port choice in "prnport.cfg" (LPT, and the recent project for the
-// programming tool) and "Talvorin.ini" (COM), both beside the executable.
+// programming tool) and "Talvorin.ini" (COM, and the device each COM name
+// leads to), both beside the executable.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,11 @@
 
 std::string PrnportPath();
 std::string TalvorinIniPath();
+
+// The device that key "COMn" of section "COM devices" in "Talvorin.ini"
+// names for port number n, or the empty string: where the program's COM ports
+// lead, installed as the platform's ComDeviceResolver.
+std::string ComDeviceFromSettings(int number);
 
 // Stored 0-based indexes; a missing file, key or non-integer value gives 0.
 std::int32_t ReadLptIndex();

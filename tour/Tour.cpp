@@ -13,7 +13,7 @@
 #include "app/Application.h"
 #include "app/Main.h"
 #include "app/Startup.h"
-#include "platform/native.h"
+#include "platform/Hooks.h"
 
 namespace {
 std::multimap<int, std::pair<const char*, TourStepFunction>>& steps() {

@@ -3,8 +3,9 @@
 
 #include "app/Main.h"
 #include "launch/QeltTool.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
-#include "platform/native.h"
+#include "platform/Text.h"
 #include "tour/Tour.h"
 
 TOUR_STEP(250, "Device setup and Action > QELT") {

@@ -8,7 +8,7 @@
 
 #include "app/Main.h"
 #include "forms/Dlg.h"
-#include "platform/native.h"
+#include "platform/Files.h"
 #include "tools/VprogProcess.h"
 #include "tour/Tour.h"
 #include "transfer/Download.h"

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <new>
 
+#include "platform/Files.h"
 #include "platform/Paths.h"
-#include "platform/native.h"
 
 std::unique_ptr<std::uint8_t[]> TransferHost::AllocateBlock(int size) {
   return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[static_cast<size_t>(size)]);

@@ -12,7 +12,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/native.h"
+#include "platform/Drives.h"
+#include "platform/Priority.h"
 #include "platform/winapi.h"
 #include "transfer/FilePickers.h"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/native.h"
+#include "platform/Files.h"
 
 namespace fs = std::filesystem;
 
@@ -74,7 +74,8 @@ DirectoryListing ListDirectories(const std::string& directory) {
   std::string path = root;
   int level = 0;
   for (const auto& piece : chain) {
-    path = (level == 0 ? path : path + PathDelim) + piece;
+    if (level > 0) path += PathDelim;
+    path += piece;
     listing.entries.push_back({piece, path, ++level, true});
   }
   listing.current = static_cast<int>(listing.entries.size()) - 1;

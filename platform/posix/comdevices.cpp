@@ -2,9 +2,16 @@
 
 #include <strings.h>
 
+#include <atomic>
+
 #include "platform/Convert.h"
-#include "platform/IniFile.h"
-#include "platform/Paths.h"
+#include "platform/Hooks.h"
+
+namespace {
+std::atomic<ComDeviceResolver> comDeviceResolver{nullptr};
+}  // namespace
+
+void SetComDeviceResolver(ComDeviceResolver resolver) { comDeviceResolver = resolver; }
 
 std::int32_t ComPortNumber(const std::string& portName) {
   std::string name = portName;
@@ -20,7 +27,7 @@ std::int32_t ComPortNumber(const std::string& portName) {
 std::string ComDevicePath(const std::string& portName) {
   const std::int32_t number = ComPortNumber(portName);
   if (number == 0) return portName;
-  const std::string key = "COM" + std::to_string(number);
-  const std::string mapped = TIniFile(AppFile({"Talvorin.ini"})).ReadString("COM devices", key, "");
+  const ComDeviceResolver resolve = comDeviceResolver;
+  const std::string mapped = resolve ? resolve(number) : std::string();
   return mapped.empty() ? "/dev/ttyS" + std::to_string(number - 1) : mapped;
 }

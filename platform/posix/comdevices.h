@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-// "COMn" (any case, with or without the "\\.\" prefix) is the device that key
-// "COMn" of section "COM devices" in "Talvorin.ini" names, else
+// "COMn" (any case, with or without the "\\.\" prefix) is the device that the
+// installed ComDeviceResolver gives for n (platform/Hooks.h), else
 // /dev/ttyS(n-1). Any other name is a path and is used as it is.
 std::string ComDevicePath(const std::string& portName);
 

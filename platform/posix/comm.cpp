@@ -1,356 +1,27 @@
+// The serial functions of Win32 over the port objects of serial_port.h and
+// the settings translation of termios_dcb.h.
+#include "platform/posix/fail.h"
 #include "platform/posix/comm.h"
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <shared_mutex>
-#include <thread>
 
 #include "platform/posix/comdevices.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/handles.h"
-
-// The kernel's record for line speeds without a B constant (TCGETS2/TCSETS2).
-struct termios2 {
-  tcflag_t c_iflag;
-  tcflag_t c_oflag;
-  tcflag_t c_cflag;
-  tcflag_t c_lflag;
-  cc_t c_line;
-  cc_t c_cc[19];
-  speed_t c_ispeed;
-  speed_t c_ospeed;
-};
+#include "platform/posix/serial_port.h"
+#include "platform/posix/termios_dcb.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-constexpr speed_t kOtherSpeed = 0010000;  // BOTHER: the speed is in c_ospeed
-constexpr int kInputSpeedShift = 16;      // IBSHIFT: where the input speed code sits
-// How often the modem lines of a real device are compared while nothing else
-// happens; the kernel offers no pollable notice for them.
-constexpr int kModemLinePollMs = 50;
-
-BOOL Fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
-BOOL FailWithErrno() { return Fail(Win32ErrorFromErrno(errno)); }
-
-speed_t SpeedCode(DWORD speed) {
-  static const struct {
-    DWORD rate;
-    speed_t code;
-  } codes[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-               {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-               {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-               {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-               {576000, B576000}, {921600, B921600}, {1000000, B1000000}};
-  for (const auto& c : codes)
-    if (c.rate == speed) return c.code;
-  return 0;
-}
-
-void CompleteRecord(OVERLAPPED* ov, DWORD error, DWORD bytes) {
-  if (!ov) return;
-  ov->Internal = error;
-  ov->InternalHigh = bytes;
-  if (ov->hEvent) SetEvent(ov->hEvent);
-}
-
-void StartRecord(OVERLAPPED* ov) {
-  ov->Internal = ERROR_IO_PENDING;
-  ov->InternalHigh = 0;
-  if (ov->hEvent) ResetEvent(ov->hEvent);
-}
-
-// Waits until fd is ready for events or the closing notice arrives; false on
-// timeout or closing.
-bool WaitReady(int fd, short events, int closingFd, int timeoutMs) {
-  pollfd fds[2] = {{fd, events, 0}, {closingFd, POLLIN, 0}};
-  int n;
-  do n = ::poll(fds, 2, timeoutMs);
-  while (n < 0 && errno == EINTR);
-  return n > 0 && fds[1].revents == 0;
-}
-
-int MillisecondsUntil(Clock::time_point when) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
-  return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
-}
-
-// Anything opened that is not a terminal.
-class PlainFile final : public KernelObject {
- public:
-  explicit PlainFile(int fd) : fd(fd) {}
-  ~PlainFile() override { ::close(fd); }
-  const int fd;
-};
-
-struct ReadRequest {
-  OVERLAPPED* ov;
-  char* buffer;
-  DWORD count;
-  DWORD done;
-  std::optional<Clock::time_point> deadline;  // total timeout
-  DWORD interval;                             // between bytes; 0 none
-  Clock::time_point lastByte;
-  bool anyByte;  // complete as soon as one byte is there
-};
-
-struct EventRequest {
-  OVERLAPPED* ov;
-  DWORD* mask;
-};
-
-class SerialPort final : public KernelObject {
- public:
-  SerialPort(int fd, bool exclusive) : fd(fd), exclusive(exclusive) {}
-  ~SerialPort() override { Shutdown(); }
-
-  // Takes the device's settings and prepares the line-event watch; false with
-  // the last error set.
-  bool Start(const termios& settings) {
-    int lines = 0;
-    hasModemLines = ::ioctl(fd, TIOCMGET, &lines) == 0;
-    lastLines = lines;
-    ReadDeviceState(settings);
-    closingFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    epollFd = ::epoll_create1(EPOLL_CLOEXEC);
-    if (closingFd < 0 || epollFd < 0) return FailWithErrno();
-    // Edge-triggered: one notice for each arrival, none for bytes that wait.
-    epoll_event in{EPOLLIN | EPOLLET, {.fd = fd}};
-    epoll_event closing{EPOLLIN, {.fd = closingFd}};
-    if (::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &in) != 0 ||
-        ::epoll_ctl(epollFd, EPOLL_CTL_ADD, closingFd, &closing) != 0)
-      return FailWithErrno();
-    monitor = std::thread([this] { Monitor(); });
-    return TRUE;
-  }
-
-  void HandleClosed() override { Shutdown(); }
-  bool IsClosed() const { return closed; }
-
-  // Keeps the descriptor open for the duration of one call.
-  class Use {
-   public:
-    explicit Use(SerialPort& port) : lock(port.fdUse), open(!port.closed) {
-      if (!open) SetLastError(ERROR_INVALID_HANDLE);
-    }
-    explicit operator bool() const { return open; }
-
-   private:
-    std::shared_lock<std::shared_mutex> lock;
-    bool open;
-  };
-
-  const int fd;
-  const bool exclusive;
-  bool hasModemLines = false;
-  int closingFd = -1;
-  std::mutex mutex;  // guards everything below
-  std::condition_variable completed;
-  DCB dcb{};
-  COMMTIMEOUTS timeouts{};
-  DWORD eventMask = 0;
-  DWORD occurred = 0;  // events seen since the last report
-  DWORD queued = 0;    // received bytes known to wait
-  std::optional<EventRequest> pendingEvent;
-  std::optional<ReadRequest> pendingRead;
-
-  void CompleteEvent(DWORD mask, DWORD error) {
-    *pendingEvent->mask = mask;
-    CompleteRecord(pendingEvent->ov, error, 0);
-    pendingEvent.reset();
-    completed.notify_all();
-  }
-
-  void CompleteRead(DWORD error) {
-    CompleteRecord(pendingRead->ov, error, pendingRead->done);
-    pendingRead.reset();
-    completed.notify_all();
-  }
-
-  // Moves what is waiting into the request; true when the request is done
-  // under the timeouts (error set when the device failed).
-  bool Advance(ReadRequest& request, DWORD& error) {
-    while (request.done < request.count) {
-      const ssize_t n = ::read(fd, request.buffer + request.done, request.count - request.done);
-      if (n > 0) {
-        request.done += static_cast<DWORD>(n);
-        request.lastByte = Clock::now();
-        queued -= std::min(queued, static_cast<DWORD>(n));
-      } else if (n == 0) {
-        return true;  // hung up: nothing more will come
-      } else if (errno == EAGAIN) {
-        break;
-      } else if (errno != EINTR) {
-        error = Win32ErrorFromErrno(errno);
-        return true;
-      }
-    }
-    if (request.done == request.count) return true;
-    if (request.done > 0 && request.anyByte) return true;
-    const auto now = Clock::now();
-    if (request.deadline && now >= *request.deadline) return true;
-    return request.done > 0 && request.interval && now - request.lastByte >= std::chrono::milliseconds(request.interval);
-  }
-
-  // Milliseconds until the request's next timeout, -1 without one.
-  static int NextTimeout(const ReadRequest& request) {
-    std::optional<Clock::time_point> next = request.deadline;
-    if (request.done > 0 && request.interval) {
-      const auto gap = request.lastByte + std::chrono::milliseconds(request.interval);
-      if (!next || gap < *next) next = gap;
-    }
-    return next ? MillisecondsUntil(*next) : -1;
-  }
-
-  ReadRequest NewRead(OVERLAPPED* ov, void* buffer, DWORD count) const {
-    ReadRequest request{ov, static_cast<char*>(buffer), count, 0, std::nullopt, 0, Clock::now(), false};
-    const COMMTIMEOUTS& t = timeouts;
-    if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) {
-      request.deadline = request.lastByte;  // what is there, at once
-    } else if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD) {
-      request.anyByte = true;
-      request.deadline = request.lastByte + std::chrono::milliseconds(t.ReadTotalTimeoutConstant);
-    } else {
-      const std::uint64_t total = std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
-      if (total) request.deadline = request.lastByte + std::chrono::milliseconds(total);
-      if (t.ReadIntervalTimeout != MAXDWORD) request.interval = t.ReadIntervalTimeout;
-    }
-    return request;
-  }
-
-  // Drives the pending read of ov; false with ERROR_IO_INCOMPLETE when it is
-  // not done and the caller does not wait.
-  bool DrivePendingRead(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, bool wait) {
-    while (pendingRead && pendingRead->ov == ov) {
-      DWORD error = ERROR_SUCCESS;
-      if (Advance(*pendingRead, error)) {
-        CompleteRead(error);
-        break;
-      }
-      if (!wait) return Fail(ERROR_IO_INCOMPLETE);
-      const int timeout = NextTimeout(*pendingRead);
-      lock.unlock();
-      WaitReady(fd, POLLIN, closingFd, timeout);
-      lock.lock();
-    }
-    return true;
-  }
-
- private:
-  void ReadDeviceState(const termios& t) {
-    termios2 t2{};
-    dcb.DCBlength = sizeof(DCB);
-    dcb.BaudRate = ::ioctl(fd, TCGETS2, &t2) == 0 ? t2.c_ospeed : 9600;
-    dcb.fBinary = 1;
-    dcb.fParity = (t.c_iflag & INPCK) != 0;
-    dcb.fOutxCtsFlow = (t.c_cflag & CRTSCTS) != 0;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = dcb.fOutxCtsFlow ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
-    // A terminal's cooked defaults include XON/XOFF; a serial port starts
-    // without it, or binary data holding those bytes would be eaten.
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
-    dcb.XonLim = 2048;
-    dcb.XoffLim = 512;
-    switch (t.c_cflag & CSIZE) {
-      case CS5: dcb.ByteSize = 5; break;
-      case CS6: dcb.ByteSize = 6; break;
-      case CS7: dcb.ByteSize = 7; break;
-      default: dcb.ByteSize = 8;
-    }
-    if (!(t.c_cflag & PARENB))
-      dcb.Parity = NOPARITY;
-    else if (t.c_cflag & CMSPAR)
-      dcb.Parity = (t.c_cflag & PARODD) ? MARKPARITY : SPACEPARITY;
-    else
-      dcb.Parity = (t.c_cflag & PARODD) ? ODDPARITY : EVENPARITY;
-    dcb.StopBits = (t.c_cflag & CSTOPB) ? TWOSTOPBITS : ONESTOPBIT;
-    dcb.XonChar = static_cast<char>(t.c_cc[VSTART]);
-    dcb.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
-  }
-
-  static DWORD LineEvents(int changed) {
-    DWORD events = 0;
-    if (changed & TIOCM_CTS) events |= EV_CTS;
-    if (changed & TIOCM_DSR) events |= EV_DSR;
-    if (changed & TIOCM_RNG) events |= EV_RING;
-    if (changed & TIOCM_CAR) events |= EV_RLSD;
-    return events;
-  }
-
-  void Monitor() {
-    for (;;) {
-      epoll_event ready[2];
-      const int n = ::epoll_wait(epollFd, ready, 2, hasModemLines ? kModemLinePollMs : -1);
-      if (closed) return;
-      DWORD seen = 0;
-      int lines = 0;
-      if (hasModemLines && ::ioctl(fd, TIOCMGET, &lines) == 0) {
-        seen |= LineEvents(lines ^ lastLines);
-        lastLines = lines;
-      }
-      std::lock_guard lock(mutex);
-      // Reads and purges keep the count of known bytes under the same lock,
-      // so more bytes than known are a new arrival.
-      int waiting = 0;
-      if (std::any_of(ready, ready + std::max(n, 0), [&](const epoll_event& e) { return e.data.fd == fd; }) &&
-          ::ioctl(fd, FIONREAD, &waiting) == 0) {
-        if (static_cast<DWORD>(waiting) > queued) seen |= EV_RXCHAR;
-        queued = static_cast<DWORD>(waiting);
-      }
-      occurred |= seen & eventMask;
-      if (pendingEvent && occurred) {
-        CompleteEvent(occurred, ERROR_SUCCESS);
-        occurred = 0;
-      }
-    }
-  }
-
-  // Ends every pending request, stops the watch and closes the device.
-  void Shutdown() {
-    {
-      std::lock_guard lock(mutex);
-      if (closed) return;
-      closed = true;
-      if (pendingEvent) CompleteEvent(0, ERROR_OPERATION_ABORTED);
-      if (pendingRead) CompleteRead(ERROR_OPERATION_ABORTED);
-    }
-    if (closingFd >= 0) {
-      const std::uint64_t one = 1;
-      [[maybe_unused]] const auto written = ::write(closingFd, &one, sizeof one);
-    }
-    if (monitor.joinable()) monitor.join();
-    std::unique_lock until(fdUse);  // no call uses the descriptor any more
-    if (exclusive) ::ioctl(fd, TIOCNXCL);
-    ::close(fd);
-    if (epollFd >= 0) ::close(epollFd);
-    if (closingFd >= 0) ::close(closingFd);
-  }
-
-  std::atomic<bool> closed{false};
-  std::shared_mutex fdUse;
-  int epollFd = -1;
-  int lastLines = 0;
-  std::thread monitor;
-};
 
 std::shared_ptr<SerialPort> PortFrom(HANDLE handle) {
   auto port = ObjectFromHandleAs<SerialPort>(handle);
@@ -368,51 +39,33 @@ BOOL WithPortState(HANDLE handle, Action action) {
   return TRUE;
 }
 
-bool ApplySettings(int fd, const TerminalSettings& settings) {
-  termios t = settings.attributes;
-  const speed_t code = SpeedCode(settings.speed);
-  cfsetispeed(&t, code ? code : B38400);
-  cfsetospeed(&t, code ? code : B38400);
-  if (::tcsetattr(fd, TCSANOW, &t) != 0) return FailWithErrno();
-  if (code) return TRUE;
-  termios2 t2{};
-  if (::ioctl(fd, TCGETS2, &t2) != 0) return FailWithErrno();
-  t2.c_cflag = (t2.c_cflag & ~CBAUD & ~(CBAUD << kInputSpeedShift)) | kOtherSpeed | (kOtherSpeed << kInputSpeedShift);
-  t2.c_ispeed = t2.c_ospeed = settings.speed;
-  if (::ioctl(fd, TCSETS2, &t2) != 0) return FailWithErrno();
-  return TRUE;
+// Runs call on the port behind the handle while its descriptor stays open;
+// FALSE with ERROR_INVALID_HANDLE for a handle that is no open port.
+template <class Call>
+BOOL WithOpenPort(HANDLE handle, Call call) {
+  const auto port = PortFrom(handle);
+  if (!port) return FALSE;
+  SerialPort::Use use(*port);
+  if (!use) return FALSE;
+  return call(*port);
+}
+
+// A read or write: plain(fd) moves the bytes of a plain file at once, which
+// never stays pending; a port goes through onPort.
+template <class Plain, class OnPort>
+BOOL Transfer(HANDLE handle, LPDWORD transferred, LPOVERLAPPED ov, Plain plain, OnPort onPort) {
+  if (transferred) *transferred = 0;
+  if (const auto file = ObjectFromHandleAs<PlainFile>(handle)) {
+    const ssize_t n = plain(file->fd);
+    if (n < 0) return FailWithErrno(errno);
+    if (transferred) *transferred = static_cast<DWORD>(n);
+    CompleteRecord(ov, ERROR_SUCCESS, static_cast<DWORD>(n));
+    return TRUE;
+  }
+  return WithOpenPort(handle, onPort);
 }
 
 }  // namespace
-
-bool TerminalSettingsFromDcb(const DCB& dcb, TerminalSettings& settings) {
-  if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY ||
-      (dcb.StopBits != ONESTOPBIT && dcb.StopBits != TWOSTOPBITS) || dcb.BaudRate == 0)
-    return Fail(ERROR_INVALID_PARAMETER);
-  termios& t = settings.attributes;
-  // Raw bytes both ways; the receiver on; the modem-control lines stay as
-  // they are when the device is closed.
-  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
-  t.c_oflag &= ~OPOST;
-  t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | HUPCL | CRTSCTS);
-  t.c_cflag |= CREAD | CLOCAL;
-  static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-  t.c_cflag |= sizes[dcb.ByteSize - 5];
-  static const tcflag_t parities[] = {0, PARENB | PARODD, PARENB, PARENB | CMSPAR | PARODD, PARENB | CMSPAR};
-  t.c_cflag |= parities[dcb.Parity];
-  if (dcb.StopBits == TWOSTOPBITS) t.c_cflag |= CSTOPB;
-  if (dcb.fParity && dcb.Parity != NOPARITY) t.c_iflag |= INPCK;
-  if (dcb.fOutX) t.c_iflag |= IXON;
-  if (dcb.fInX) t.c_iflag |= IXOFF;
-  if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) t.c_cflag |= CRTSCTS;
-  t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
-  t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
-  t.c_cc[VMIN] = 1;
-  t.c_cc[VTIME] = 0;
-  settings.speed = dcb.BaudRate;
-  return true;
-}
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
                    DWORD dwCreationDisposition, DWORD, HANDLE) {
@@ -450,7 +103,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
     return INVALID_HANDLE_VALUE;
   }
   auto port = std::make_shared<SerialPort>(fd, exclusive);
-  if (!port->Start(settings)) return INVALID_HANDLE_VALUE;
+  if (!port->Start(DcbFromTerminal(fd, settings))) return INVALID_HANDLE_VALUE;
   return MakeHandle(std::move(port));
 }
 
@@ -471,89 +124,71 @@ DWORD GetFileType(HANDLE hFile) {
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped) {
-  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-  if (const auto file = ObjectFromHandleAs<PlainFile>(hFile)) {
-    const ssize_t n = ::read(file->fd, lpBuffer, nNumberOfBytesToRead);
-    if (n < 0) return FailWithErrno();
-    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = static_cast<DWORD>(n);
-    CompleteRecord(lpOverlapped, ERROR_SUCCESS, static_cast<DWORD>(n));
-    return TRUE;
-  }
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  std::unique_lock lock(port->mutex);
-  if (port->IsClosed()) return Fail(ERROR_INVALID_HANDLE);
-  if (lpOverlapped && port->pendingRead) return Fail(ERROR_INVALID_PARAMETER);  // one read at a time
-  ReadRequest request = port->NewRead(lpOverlapped, lpBuffer, nNumberOfBytesToRead);
-  DWORD error = ERROR_SUCCESS;
-  if (!port->Advance(request, error)) {
-    if (lpOverlapped) {
-      StartRecord(lpOverlapped);
-      port->pendingRead = request;
-      return Fail(ERROR_IO_PENDING);
+  const auto plain = [&](int fd) { return ::read(fd, lpBuffer, nNumberOfBytesToRead); };
+  return Transfer(hFile, lpNumberOfBytesRead, lpOverlapped, plain, [&](SerialPort& port) -> BOOL {
+    std::unique_lock lock(port.mutex);
+    if (port.IsClosed()) return FailWith(ERROR_INVALID_HANDLE);
+    if (lpOverlapped && port.pendingRead) return FailWith(ERROR_INVALID_PARAMETER);  // one read at a time
+    ReadRequest request = port.NewRead(lpOverlapped, lpBuffer, nNumberOfBytesToRead);
+    DWORD error = ERROR_SUCCESS;
+    if (!port.Advance(request, error)) {
+      if (lpOverlapped) {
+        StartRecord(lpOverlapped);
+        port.pendingRead = request;
+        return FailWith(ERROR_IO_PENDING);
+      }
+      do {  // a caller without a record waits here
+        const int timeout = SerialPort::NextTimeout(request);
+        lock.unlock();
+        const bool ready = WaitReady(port.fd, POLLIN, port.closingFd, timeout);
+        lock.lock();
+        if (!ready && port.IsClosed()) error = ERROR_OPERATION_ABORTED;
+      } while (error == ERROR_SUCCESS && !port.Advance(request, error));
     }
-    do {  // a caller without a record waits here
-      const int timeout = SerialPort::NextTimeout(request);
-      lock.unlock();
-      const bool ready = WaitReady(port->fd, POLLIN, port->closingFd, timeout);
-      lock.lock();
-      if (!ready && port->IsClosed()) error = ERROR_OPERATION_ABORTED;
-    } while (error == ERROR_SUCCESS && !port->Advance(request, error));
-  }
-  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = request.done;
-  CompleteRecord(lpOverlapped, error, request.done);
-  return error == ERROR_SUCCESS ? TRUE : Fail(error);
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = request.done;
+    CompleteRecord(lpOverlapped, error, request.done);
+    return error == ERROR_SUCCESS ? TRUE : FailWith(error);
+  });
 }
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped) {
-  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
-  if (const auto file = ObjectFromHandleAs<PlainFile>(hFile)) {
-    const ssize_t n = ::write(file->fd, lpBuffer, nNumberOfBytesToWrite);
-    if (n < 0) return FailWithErrno();
-    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = static_cast<DWORD>(n);
-    CompleteRecord(lpOverlapped, ERROR_SUCCESS, static_cast<DWORD>(n));
-    return TRUE;
-  }
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  std::optional<Clock::time_point> deadline;
-  {
-    std::lock_guard lock(port->mutex);
-    const std::uint64_t total = std::uint64_t{port->timeouts.WriteTotalTimeoutMultiplier} * nNumberOfBytesToWrite +
-                                port->timeouts.WriteTotalTimeoutConstant;
-    if (total) deadline = Clock::now() + std::chrono::milliseconds(total);
-  }
-  // Everything is handed to the device before the write completes; a write
-  // timeout ends it with what went out so far.
-  const char* bytes = static_cast<const char*>(lpBuffer);
-  DWORD done = 0, error = ERROR_SUCCESS;
-  while (done < nNumberOfBytesToWrite) {
-    const ssize_t n = ::write(port->fd, bytes + done, nNumberOfBytesToWrite - done);
-    if (n > 0) {
-      done += static_cast<DWORD>(n);
-    } else if (n < 0 && errno == EAGAIN) {
-      if (deadline && Clock::now() >= *deadline) break;
-      // Closing the handle wakes the wait for good: the write ends at once
-      // rather than at its deadline.
-      if (!WaitReady(port->fd, POLLOUT, port->closingFd, deadline ? MillisecondsUntil(*deadline) : -1) &&
-          (!deadline || port->IsClosed())) {
-        error = ERROR_OPERATION_ABORTED;
+  const auto plain = [&](int fd) { return ::write(fd, lpBuffer, nNumberOfBytesToWrite); };
+  return Transfer(hFile, lpNumberOfBytesWritten, lpOverlapped, plain, [&](SerialPort& port) -> BOOL {
+    std::optional<SerialClock::time_point> deadline;
+    {
+      std::lock_guard lock(port.mutex);
+      const std::uint64_t total = std::uint64_t{port.timeouts.WriteTotalTimeoutMultiplier} * nNumberOfBytesToWrite +
+                                  port.timeouts.WriteTotalTimeoutConstant;
+      if (total) deadline = SerialClock::now() + std::chrono::milliseconds(total);
+    }
+    // Everything is handed to the device before the write completes; a write
+    // timeout ends it with what went out so far.
+    const char* bytes = static_cast<const char*>(lpBuffer);
+    DWORD done = 0, error = ERROR_SUCCESS;
+    while (done < nNumberOfBytesToWrite) {
+      const ssize_t n = ::write(port.fd, bytes + done, nNumberOfBytesToWrite - done);
+      if (n > 0) {
+        done += static_cast<DWORD>(n);
+      } else if (n < 0 && errno == EAGAIN) {
+        if (deadline && SerialClock::now() >= *deadline) break;
+        // Closing the handle wakes the wait for good: the write ends at once
+        // rather than at its deadline.
+        if (!WaitReady(port.fd, POLLOUT, port.closingFd, deadline ? MillisecondsUntil(*deadline) : -1) &&
+            (!deadline || port.IsClosed())) {
+          error = ERROR_OPERATION_ABORTED;
+          break;
+        }
+      } else if (n < 0 && errno != EINTR) {
+        error = Win32ErrorFromErrno(errno);
         break;
       }
-    } else if (n < 0 && errno != EINTR) {
-      error = Win32ErrorFromErrno(errno);
-      break;
     }
-  }
-  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
-  std::lock_guard lock(port->mutex);
-  CompleteRecord(lpOverlapped, error, done);
-  return error == ERROR_SUCCESS ? TRUE : Fail(error);
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
+    std::lock_guard lock(port.mutex);
+    CompleteRecord(lpOverlapped, error, done);
+    return error == ERROR_SUCCESS ? TRUE : FailWith(error);
+  });
 }
 
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait) {
@@ -564,14 +199,14 @@ BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumb
     lock = std::unique_lock(port->mutex);
     if (use && !port->DrivePendingRead(lock, lpOverlapped, bWait)) return FALSE;
     if (lpOverlapped->Internal == ERROR_IO_PENDING) {
-      if (!bWait) return Fail(ERROR_IO_INCOMPLETE);
+      if (!bWait) return FailWith(ERROR_IO_INCOMPLETE);
       port->completed.wait(lock, [&] { return lpOverlapped->Internal != ERROR_IO_PENDING; });
     }
   } else if (!ObjectFromHandle(hFile)) {
     return FALSE;
   }
   if (lpNumberOfBytesTransferred) *lpNumberOfBytesTransferred = static_cast<DWORD>(lpOverlapped->InternalHigh);
-  return lpOverlapped->Internal == ERROR_SUCCESS ? TRUE : Fail(static_cast<DWORD>(lpOverlapped->Internal));
+  return lpOverlapped->Internal == ERROR_SUCCESS ? TRUE : FailWith(static_cast<DWORD>(lpOverlapped->Internal));
 }
 
 BOOL SetupComm(HANDLE hFile, DWORD, DWORD) {
@@ -584,16 +219,14 @@ BOOL GetCommState(HANDLE hFile, LPDCB lpDCB) {
 }
 
 BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  TerminalSettings settings{};
-  if (::tcgetattr(port->fd, &settings.attributes) != 0) return FailWithErrno();
-  if (!TerminalSettingsFromDcb(*lpDCB, settings) || !ApplySettings(port->fd, settings)) return FALSE;
-  std::lock_guard lock(port->mutex);
-  port->dcb = *lpDCB;
-  return TRUE;
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    TerminalSettings settings{};
+    if (::tcgetattr(port.fd, &settings.attributes) != 0) return FailWithErrno(errno);
+    if (!TerminalSettingsFromDcb(*lpDCB, settings) || !ApplyTerminalSettings(port.fd, settings)) return FALSE;
+    std::lock_guard lock(port.mutex);
+    port.dcb = *lpDCB;
+    return TRUE;
+  });
 }
 
 BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
@@ -618,90 +251,80 @@ BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
 }
 
 BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  std::unique_lock lock(port->mutex);
-  if (port->IsClosed()) return Fail(ERROR_INVALID_HANDLE);  // closed meanwhile: nothing would end the wait
-  if (!lpOverlapped || port->pendingEvent) return Fail(ERROR_INVALID_PARAMETER);
-  *lpEvtMask = 0;
-  if (port->occurred) {
-    *lpEvtMask = port->occurred;
-    port->occurred = 0;
-    CompleteRecord(lpOverlapped, ERROR_SUCCESS, 0);
-    return TRUE;
-  }
-  StartRecord(lpOverlapped);
-  port->pendingEvent = EventRequest{lpOverlapped, lpEvtMask};
-  return Fail(ERROR_IO_PENDING);
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    std::unique_lock lock(port.mutex);
+    if (port.IsClosed()) return FailWith(ERROR_INVALID_HANDLE);  // closed meanwhile: nothing would end the wait
+    if (!lpOverlapped || port.pendingEvent) return FailWith(ERROR_INVALID_PARAMETER);
+    *lpEvtMask = 0;
+    if (port.occurred) {
+      *lpEvtMask = port.occurred;
+      port.occurred = 0;
+      CompleteRecord(lpOverlapped, ERROR_SUCCESS, 0);
+      return TRUE;
+    }
+    StartRecord(lpOverlapped);
+    port.pendingEvent = EventRequest{lpOverlapped, lpEvtMask};
+    return FailWith(ERROR_IO_PENDING);
+  });
 }
 
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  int in = 0, out = 0;
-  if (::ioctl(port->fd, FIONREAD, &in) != 0 || ::ioctl(port->fd, TIOCOUTQ, &out) != 0) return FailWithErrno();
-  // termios reports no line errors without marking them in the data.
-  if (lpErrors) *lpErrors = 0;
-  if (lpStat) {
-    *lpStat = COMSTAT{};
-    lpStat->cbInQue = static_cast<DWORD>(in);
-    lpStat->cbOutQue = static_cast<DWORD>(out);
-  }
-  return TRUE;
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    int in = 0, out = 0;
+    if (::ioctl(port.fd, FIONREAD, &in) != 0 || ::ioctl(port.fd, TIOCOUTQ, &out) != 0) return FailWithErrno(errno);
+    // termios reports no line errors without marking them in the data.
+    if (lpErrors) *lpErrors = 0;
+    if (lpStat) {
+      *lpStat = COMSTAT{};
+      lpStat->cbInQue = static_cast<DWORD>(in);
+      lpStat->cbOutQue = static_cast<DWORD>(out);
+    }
+    return TRUE;
+  });
 }
 
 BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  std::lock_guard lock(port->mutex);
-  if ((dwFlags & PURGE_RXABORT) && port->pendingRead) port->CompleteRead(ERROR_OPERATION_ABORTED);
-  const bool in = dwFlags & PURGE_RXCLEAR, out = dwFlags & PURGE_TXCLEAR;
-  if ((in || out) && ::tcflush(port->fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
-    return FailWithErrno();
-  if (in) port->queued = 0;
-  return TRUE;
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    std::lock_guard lock(port.mutex);
+    if ((dwFlags & PURGE_RXABORT) && port.pendingRead) port.CompleteRead(ERROR_OPERATION_ABORTED);
+    const bool in = dwFlags & PURGE_RXCLEAR, out = dwFlags & PURGE_TXCLEAR;
+    if ((in || out) && ::tcflush(port.fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
+      return FailWithErrno(errno);
+    if (in) port.queued = 0;
+    return TRUE;
+  });
 }
 
 BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  const auto line = [&](unsigned long request, int bit) {
-    // No modem-control lines (a pseudo-terminal): the change has nowhere to go.
-    return ::ioctl(port->fd, request, &bit) == 0 || errno == ENOTTY ? TRUE : FailWithErrno();
-  };
-  const auto check = [](int result) { return result == 0 ? TRUE : FailWithErrno(); };
-  switch (dwFunc) {
-    case SETDTR: return line(TIOCMBIS, TIOCM_DTR);
-    case CLRDTR: return line(TIOCMBIC, TIOCM_DTR);
-    case SETRTS: return line(TIOCMBIS, TIOCM_RTS);
-    case CLRRTS: return line(TIOCMBIC, TIOCM_RTS);
-    case SETBREAK: return check(::ioctl(port->fd, TIOCSBRK));
-    case CLRBREAK: return check(::ioctl(port->fd, TIOCCBRK));
-    case SETXOFF: return check(::tcflow(port->fd, TCOOFF));
-    case SETXON: return check(::tcflow(port->fd, TCOON));
-    default: return Fail(ERROR_INVALID_PARAMETER);
-  }
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    const auto line = [&](unsigned long request, int bit) {
+      // No modem-control lines (a pseudo-terminal): the change has nowhere to go.
+      return ::ioctl(port.fd, request, &bit) == 0 || errno == ENOTTY ? TRUE : FailWithErrno(errno);
+    };
+    const auto check = [](int result) { return result == 0 ? TRUE : FailWithErrno(errno); };
+    switch (dwFunc) {
+      case SETDTR: return line(TIOCMBIS, TIOCM_DTR);
+      case CLRDTR: return line(TIOCMBIC, TIOCM_DTR);
+      case SETRTS: return line(TIOCMBIS, TIOCM_RTS);
+      case CLRRTS: return line(TIOCMBIC, TIOCM_RTS);
+      case SETBREAK: return check(::ioctl(port.fd, TIOCSBRK));
+      case CLRBREAK: return check(::ioctl(port.fd, TIOCCBRK));
+      case SETXOFF: return check(::tcflow(port.fd, TCOOFF));
+      case SETXON: return check(::tcflow(port.fd, TCOON));
+      default: return FailWith(ERROR_INVALID_PARAMETER);
+    }
+  });
 }
 
 BOOL GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) {
-  const auto port = PortFrom(hFile);
-  if (!port) return FALSE;
-  SerialPort::Use use(*port);
-  if (!use) return FALSE;
-  int lines = 0;
-  if (::ioctl(port->fd, TIOCMGET, &lines) != 0) {
-    if (errno != ENOTTY) return FailWithErrno();
-    lines = 0;  // no modem-control lines: all off
-  }
-  *lpModemStat = ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0) |
-                 ((lines & TIOCM_RNG) ? MS_RING_ON : 0) | ((lines & TIOCM_CAR) ? MS_RLSD_ON : 0);
-  return TRUE;
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    int lines = 0;
+    if (::ioctl(port.fd, TIOCMGET, &lines) != 0) {
+      if (errno != ENOTTY) return FailWithErrno(errno);
+      lines = 0;  // no modem-control lines: all off
+    }
+    *lpModemStat = ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0) |
+                   ((lines & TIOCM_RNG) ? MS_RING_ON : 0) | ((lines & TIOCM_CAR) ? MS_RLSD_ON : 0);
+    return TRUE;
+  });
 }

@@ -16,8 +16,6 @@
 // request with ERROR_OPERATION_ABORTED.
 #pragma once
 
-#include <termios.h>
-
 #include "platform/posix/sync.h"
 #include "platform/posix/types.h"
 
@@ -157,12 +155,3 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat);
 BOOL PurgeComm(HANDLE hFile, DWORD dwFlags);
 BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc);
 BOOL GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat);
-
-// The terminal settings a control block gives, starting from the device's
-// current ones; false (with the last error set) for what a terminal cannot
-// do. Line speeds without a B constant are carried in ispeed/ospeed.
-struct TerminalSettings {
-  termios attributes;
-  DWORD speed;  // bits per second
-};
-bool TerminalSettingsFromDcb(const DCB& dcb, TerminalSettings& settings);

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/native.h"
+#include "platform/Drives.h"
 
 namespace {
 

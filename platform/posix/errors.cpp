@@ -1,5 +1,7 @@
 #include "platform/posix/errors.h"
 
+#include "platform/posix/fail.h"
+
 #include <cerrno>
 
 namespace {
@@ -9,6 +11,13 @@ thread_local DWORD lastError = ERROR_SUCCESS;
 DWORD GetLastError() { return lastError; }
 
 void SetLastError(DWORD dwErrCode) { lastError = dwErrCode; }
+
+BOOL FailWith(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+BOOL FailWithErrno(int err) { return FailWith(Win32ErrorFromErrno(err)); }
 
 DWORD Win32ErrorFromErrno(int err) {
   switch (err) {
@@ -29,7 +38,6 @@ DWORD Win32ErrorFromErrno(int err) {
     case ETXTBSY: return ERROR_SHARING_VIOLATION;
     case EEXIST: return ERROR_ALREADY_EXISTS;
     case EINVAL: return ERROR_INVALID_PARAMETER;
-    case EIO: return ERROR_GEN_FAILURE;
-    default: return ERROR_GEN_FAILURE;
+    default: return ERROR_GEN_FAILURE;  // EIO among them
   }
 }

@@ -28,6 +28,3 @@ constexpr DWORD ERROR_GEN_FAILURE = 31;
 
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
-
-// Maps an errno value to the nearest Win32 error number.
-DWORD Win32ErrorFromErrno(int err);

@@ -15,22 +15,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/native.h"
+#include "platform/posix/fail.h"
+#include "platform/Files.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/files.h"
 #include "platform/posix/handles.h"
 
 namespace {
-
-bool failWithErrno(int err) {
-  SetLastError(Win32ErrorFromErrno(err));
-  return false;
-}
-
-bool failWith(DWORD error) {
-  SetLastError(error);
-  return false;
-}
 
 // access() lets root do anything; Windows does not, so for root the mode
 // bits decide.
@@ -96,6 +87,8 @@ struct FindState final : KernelObject {
 
 }  // namespace
 
+const char PathDelim = '/';
+
 std::string ResolvePath(const std::string& path) {
   struct stat st;
   if (path.empty() || lstat(path.c_str(), &st) == 0) return path;
@@ -125,10 +118,10 @@ std::string ResolvePath(const std::string& path) {
 bool ReadWholeFile(const std::string& path, std::string& data) {
   const std::string actual = ResolvePath(path);
   struct stat st;
-  if (stat(actual.c_str(), &st) != 0) return failWithErrno(errno);
-  if (S_ISDIR(st.st_mode) || !permitted(actual, st, R_OK)) return failWith(ERROR_ACCESS_DENIED);
+  if (stat(actual.c_str(), &st) != 0) return FailWithErrno(errno);
+  if (S_ISDIR(st.st_mode) || !permitted(actual, st, R_OK)) return FailWith(ERROR_ACCESS_DENIED);
   const int fd = open(actual.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return failWithErrno(errno);
+  if (fd < 0) return FailWithErrno(errno);
   data.clear();
   char buffer[65536];
   for (;;) {
@@ -137,7 +130,7 @@ bool ReadWholeFile(const std::string& path, std::string& data) {
     if (n < 0) {
       const int err = errno;
       close(fd);
-      return failWithErrno(err);
+      return FailWithErrno(err);
     }
     if (n == 0) break;
     data.append(buffer, static_cast<size_t>(n));
@@ -151,19 +144,19 @@ bool ReplaceFileContents(const std::string& path, const std::string& data) {
   mode_t mode = newFileMode();
   struct stat st;
   if (stat(actual.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode) || !permitted(actual, st, W_OK)) return failWith(ERROR_ACCESS_DENIED);
+    if (S_ISDIR(st.st_mode) || !permitted(actual, st, W_OK)) return FailWith(ERROR_ACCESS_DENIED);
     mode = st.st_mode & 07777;
   } else if (errno != ENOENT) {
-    return failWithErrno(errno);
+    return FailWithErrno(errno);
   }
   const std::string dir = dirName(actual);
   struct stat dst;
-  if (stat(dir.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) return failWith(ERROR_PATH_NOT_FOUND);
-  if (!permitted(dir, dst, W_OK)) return failWith(ERROR_ACCESS_DENIED);
+  if (stat(dir.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) return FailWith(ERROR_PATH_NOT_FOUND);
+  if (!permitted(dir, dst, W_OK)) return FailWith(ERROR_ACCESS_DENIED);
 
   std::string temp = dir + "/." + baseName(actual) + ".XXXXXX";
   const int fd = mkstemp(temp.data());
-  if (fd < 0) return failWithErrno(errno);
+  if (fd < 0) return FailWithErrno(errno);
   size_t done = 0;
   int err = 0;
   while (done < data.size()) {
@@ -181,7 +174,7 @@ bool ReplaceFileContents(const std::string& path, const std::string& data) {
   if (err == 0 && rename(temp.c_str(), actual.c_str()) != 0) err = errno;
   if (err != 0) {
     unlink(temp.c_str());
-    return failWithErrno(err);
+    return FailWithErrno(err);
   }
   return true;
 }
@@ -198,13 +191,13 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
 }
 
 BOOL DeleteFileA(LPCSTR lpFileName) {
-  if (!lpFileName) return failWith(ERROR_INVALID_PARAMETER);
+  if (!lpFileName) return FailWith(ERROR_INVALID_PARAMETER);
   const std::string actual = ResolvePath(lpFileName);
   struct stat st;
-  if (lstat(actual.c_str(), &st) != 0) return failWithErrno(errno);
+  if (lstat(actual.c_str(), &st) != 0) return FailWithErrno(errno);
   if (S_ISDIR(st.st_mode) || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-    return failWith(ERROR_ACCESS_DENIED);
-  if (unlink(actual.c_str()) != 0) return failWithErrno(errno);
+    return FailWith(ERROR_ACCESS_DENIED);
+  if (unlink(actual.c_str()) != 0) return FailWithErrno(errno);
   return TRUE;
 }
 
@@ -240,15 +233,15 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
 
 BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
   const auto state = ObjectFromHandleAs<FindState>(hFindFile);
-  if (!state) return failWith(ERROR_INVALID_HANDLE);
-  if (state->next >= state->entries.size()) return failWith(ERROR_NO_MORE_FILES);
+  if (!state) return FailWith(ERROR_INVALID_HANDLE);
+  if (state->next >= state->entries.size()) return FailWith(ERROR_NO_MORE_FILES);
   const auto& [name, st] = state->entries[state->next++];
   fillFindData(name, st, *lpFindFileData);
   return TRUE;
 }
 
 BOOL FindClose(HANDLE hFindFile) {
-  if (!ObjectFromHandleAs<FindState>(hFindFile)) return failWith(ERROR_INVALID_HANDLE);
+  if (!ObjectFromHandleAs<FindState>(hFindFile)) return FailWith(ERROR_INVALID_HANDLE);
   return CloseHandle(hFindFile);
 }
 

@@ -1,3 +1,4 @@
+#include "platform/posix/fail.h"
 #include "platform/posix/handles.h"
 
 #include <cstdint>
@@ -44,10 +45,7 @@ BOOL CloseHandle(HANDLE hObject) {
   {
     std::lock_guard lock(registryMutex);
     const auto it = registry.find(hObject);
-    if (it == registry.end()) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
+    if (it == registry.end()) return FailWith(ERROR_INVALID_HANDLE);
     object = std::move(it->second);
     registry.erase(it);
   }

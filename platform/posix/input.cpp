@@ -4,7 +4,7 @@
 #include <atomic>
 #include <ctime>
 
-#include "platform/native.h"
+#include "platform/Hooks.h"
 
 namespace {
 std::atomic<bool> escapeDown{false};

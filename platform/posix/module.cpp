@@ -1,3 +1,4 @@
+#include "platform/posix/fail.h"
 #include "platform/posix/module.h"
 
 #include <unistd.h>
@@ -7,10 +8,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/native.h"
+#include "platform/Hooks.h"
 #include "platform/posix/errors.h"
-
-const char PathDelim = '/';
 
 namespace {
 std::mutex overrideMutex;

@@ -1,5 +1,6 @@
 // Priority classes over nice values. Linux keeps a nice value per thread, so a
 // class is applied to each thread listed in /proc/<pid>/task.
+#include "platform/posix/fail.h"
 #include "platform/posix/priority.h"
 
 #include <dirent.h>
@@ -15,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/native.h"
+#include "platform/Priority.h"
 #include "platform/posix/errors.h"
 
 namespace {
@@ -26,11 +27,6 @@ class ProcessRef : public KernelObject {
   explicit ProcessRef(pid_t pid) : pid(pid) {}
   const pid_t pid;
 };
-
-BOOL failWith(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
 
 // The process a handle stands for; 0 with ERROR_INVALID_HANDLE when none.
 pid_t pidOf(HANDLE handle) {
@@ -100,7 +96,7 @@ BOOL SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass) {
   const pid_t pid = pidOf(hProcess);
   if (!pid) return FALSE;
   int nice = 0;
-  if (!niceOfClass(dwPriorityClass, nice)) return failWith(ERROR_INVALID_PARAMETER);
+  if (!niceOfClass(dwPriorityClass, nice)) return FailWith(ERROR_INVALID_PARAMETER);
 
   // A thread started while the list is read may have inherited the old value
   // from a thread not yet changed, so the list is read until it brings no new
@@ -110,7 +106,7 @@ BOOL SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass) {
     std::vector<pid_t> tids;
     if (!threadsOf(pid, tids)) {
       if (!before.empty()) break;  // the process ended meanwhile
-      return failWith(errno == ENOENT ? ERROR_INVALID_PARAMETER : Win32ErrorFromErrno(errno));
+      return FailWith(errno == ENOENT ? ERROR_INVALID_PARAMETER : Win32ErrorFromErrno(errno));
     }
     bool fresh = false;
     for (const pid_t tid : tids) {
@@ -130,7 +126,7 @@ BOOL SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass) {
       // thread holding capabilities the caller lacks; undoing the lowerings
       // before it may then be refused too, and those threads stay lowered.
       for (const auto& [changed, value] : before) setpriority(PRIO_PROCESS, static_cast<id_t>(changed), value);
-      return failWith(err == EACCES || err == EPERM ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(err));
+      return FailWith(err == EACCES || err == EPERM ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(err));
     }
     if (!fresh) break;
   }

@@ -1,5 +1,6 @@
 // Process stand-ins over posix_spawn. A process handle waits on a pidfd, so a
 // wait with a time limit needs no polling and several waiters may share it.
+#include "platform/posix/fail.h"
 #include "platform/posix/process.h"
 
 #include <fcntl.h>
@@ -22,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/native.h"
+#include "platform/Files.h"
 #include "platform/posix/errors.h"
 
 extern char** environ;
@@ -77,11 +78,6 @@ class ProcessObject : public KernelObject {
   bool reaped = false;
 };
 
-BOOL failWith(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
 bool beginsWithMZ(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -99,7 +95,7 @@ std::string findOnPath(const std::string& name) {
   while (begin <= dirs.size()) {
     size_t end = dirs.find(':', begin);
     if (end == std::string::npos) end = dirs.size();
-    const std::string candidate = dirs.substr(begin, end - begin) + "/" + name;
+    std::string candidate = dirs.substr(begin, end - begin) + "/" + name;
     struct stat st;
     if (end > begin && stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         access(candidate.c_str(), X_OK) == 0)
@@ -113,6 +109,7 @@ std::string findOnPath(const std::string& name) {
 // number, or 0.
 int spawn(pid_t& pid, const std::vector<std::string>& args, const char* directory) {
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
@@ -146,27 +143,27 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
                     BOOL, DWORD, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory, LPSTARTUPINFOA,
                     LPPROCESS_INFORMATION lpProcessInformation) {
   if (!lpApplicationName || !*lpApplicationName || lpCommandLine || lpEnvironment || !lpProcessInformation)
-    return failWith(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_PARAMETER);
   // A relative name is found from the caller's directory, not the new one.
   std::string program = ResolvePath(lpApplicationName);
   if (program[0] != '/') {
     char cwd[4096];
-    if (!getcwd(cwd, sizeof cwd)) return failWith(Win32ErrorFromErrno(errno));
+    if (!getcwd(cwd, sizeof cwd)) return FailWithErrno(errno);
     program = std::string(cwd) + "/" + program;
   }
   struct stat st;
-  if (stat(program.c_str(), &st) != 0) return failWith(Win32ErrorFromErrno(errno));
-  if (S_ISDIR(st.st_mode)) return failWith(ERROR_ACCESS_DENIED);
+  if (stat(program.c_str(), &st) != 0) return FailWithErrno(errno);
+  if (S_ISDIR(st.st_mode)) return FailWith(ERROR_ACCESS_DENIED);
 
   std::vector<std::string> args{program};
   if (beginsWithMZ(program)) {
     const std::string wine = findOnPath("wine");
-    if (wine.empty()) return failWith(ERROR_EXE_MACHINE_TYPE_MISMATCH);
+    if (wine.empty()) return FailWith(ERROR_EXE_MACHINE_TYPE_MISMATCH);
     args.insert(args.begin(), wine);
   }
   pid_t pid = 0;
   if (const int err = spawn(pid, args, lpCurrentDirectory))
-    return failWith(err == ENOEXEC ? ERROR_BAD_EXE_FORMAT : Win32ErrorFromErrno(err));
+    return FailWith(err == ENOEXEC ? ERROR_BAD_EXE_FORMAT : Win32ErrorFromErrno(err));
   // glibc 2.36 declares pidfd_open without C linkage, so it is called directly.
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   if (pidfd < 0) {
@@ -174,7 +171,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
     const int err = errno;
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-    return failWith(Win32ErrorFromErrno(err));
+    return FailWithErrno(err);
   }
   const auto process = std::make_shared<ProcessObject>(pid, pidfd);
   lpProcessInformation->hProcess = MakeHandle(process);

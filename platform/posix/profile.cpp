@@ -2,6 +2,7 @@
 // lines without "=" and every other section and key survive a write; written
 // lines end with CR LF. As in Win32 there are no comments: ";k=v" is the key
 // ";k".
+#include "platform/posix/fail.h"
 #include "platform/posix/profile.h"
 
 #include <strings.h>
@@ -12,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/native.h"
+#include "platform/Files.h"
+#include "platform/Text.h"
 #include "platform/posix/errors.h"
 
 namespace {
@@ -25,26 +27,6 @@ std::string trim(const std::string& s) {
 }
 
 bool sameName(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
-
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string current;
-  bool pending = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(current);
-      current.clear();
-      pending = false;
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      current += c;
-      pending = true;
-    }
-  }
-  if (pending) lines.push_back(current);
-  return lines;
-}
 
 std::optional<std::string> sectionName(const std::string& line) {
   const std::string t = trim(line);
@@ -115,7 +97,7 @@ struct Profile {
 bool load(const char* fileName, Profile& profile) {
   std::string data;
   if (!ReadWholeFile(fileName, data)) return GetLastError() == ERROR_FILE_NOT_FOUND;
-  profile.lines = splitLines(data);
+  profile.lines = SplitLines(data);
   return true;
 }
 
@@ -188,15 +170,11 @@ DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefa
 
 BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
                                 LPCSTR lpFileName) {
-  if (!lpFileName) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!lpFileName) return FailWith(ERROR_INVALID_PARAMETER);
   if (!lpAppName) {
     // All three null only flushes a cache, which there is none of.
     if (!lpKeyName && !lpString) return TRUE;
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return FailWith(ERROR_INVALID_PARAMETER);
   }
   Profile profile;
   if (!load(lpFileName, profile)) return FALSE;

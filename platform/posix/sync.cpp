@@ -1,3 +1,4 @@
+#include "platform/posix/fail.h"
 #include "platform/posix/sync.h"
 
 #include <chrono>
@@ -59,20 +60,14 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState
 
 BOOL SetEvent(HANDLE hEvent) {
   const auto event = ObjectFromHandleAs<EventObject>(hEvent);
-  if (!event) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!event) return FailWith(ERROR_INVALID_HANDLE);
   event->Set();
   return TRUE;
 }
 
 BOOL ResetEvent(HANDLE hEvent) {
   const auto event = ObjectFromHandleAs<EventObject>(hEvent);
-  if (!event) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!event) return FailWith(ERROR_INVALID_HANDLE);
   event->Reset();
   return TRUE;
 }

@@ -5,10 +5,14 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "comm/Pty.h"
+#include "platform/Hooks.h"
+#include "platform/posix/termios_dcb.h"
 #include "platform/winapi.h"
 #include "support/TempDir.h"
 
@@ -32,6 +36,23 @@ HANDLE OpenPort(const std::string& path) {
   return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
                      nullptr);
 }
+
+// COM names lead where the test says, by port number, while it lives.
+std::map<int, std::string> comDevices;
+std::string TestComDevice(int number) {
+  const auto it = comDevices.find(number);
+  return it == comDevices.end() ? std::string() : it->second;
+}
+struct ComMapping {
+  explicit ComMapping(std::map<int, std::string> devices) {
+    comDevices = std::move(devices);
+    SetComDeviceResolver(TestComDevice);
+  }
+  ~ComMapping() {
+    SetComDeviceResolver(nullptr);
+    comDevices.clear();
+  }
+};
 
 struct Event {
   Event() : handle(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
@@ -86,10 +107,9 @@ TEST(SerialOpen, OpensTerminalsExclusivelyAndOtherFilesAsThemselves) {
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
-TEST(SerialOpen, ComNamesGoThroughTheSettingsFile) {
+TEST(SerialOpen, ComNamesGoThroughTheInstalledResolver) {
   PtyPair pty;
-  Installation install;
-  install.write("Talvorin.ini", "[COM devices]\nCOM3=" + pty.path + "\n");
+  const ComMapping mapping({{3, pty.path}});
   const HANDLE port = OpenPort("COM3");
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetFileType(port), FILE_TYPE_CHAR);
@@ -97,9 +117,9 @@ TEST(SerialOpen, ComNamesGoThroughTheSettingsFile) {
 }
 
 TEST(SerialOpen, AComNameOnSomethingOtherThanATerminalDoesNotOpen) {
-  Installation install;
-  install.write("plain.bin", "x");
-  install.write("Talvorin.ini", "[COM devices]\nCOM4=/dev/null\nCOM5=" + install.file("plain.bin") + "\n");
+  TempDir dir;
+  dir.write("plain.bin", "x");
+  const ComMapping mapping({{4, "/dev/null"}, {5, dir.file("plain.bin")}});
   const auto openDescriptors = [] {
     const std::filesystem::directory_iterator fds("/proc/self/fd");
     return std::distance(begin(fds), end(fds));

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "forms/Dlg.h"
-#include "platform/native.h"
+#include "platform/Hooks.h"
 #include "platform/winapi.h"
 #include "support/Modal.h"
 

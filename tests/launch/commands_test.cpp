@@ -12,7 +12,7 @@
 #include "LaunchSupport.h"
 #include "app/Main.h"
 #include "forms/MessageBoxes.h"
-#include "platform/native.h"
+#include "platform/Hooks.h"
 #include "platform/winapi.h"
 #include "support/MessageRecorder.h"
 #include "support/TempDir.h"

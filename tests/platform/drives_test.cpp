@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <set>
 
-#include "platform/native.h"
+#include "platform/Drives.h"
 #include "platform/posix/drives.h"
 #include "support/TempDir.h"
 

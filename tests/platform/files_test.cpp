@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "platform/Files.h"
+#include "platform/Hooks.h"
 #include "platform/Paths.h"
-#include "platform/native.h"
 #include "platform/posix/comdevices.h"
 #include "platform/winapi.h"
 #include "support/TempDir.h"
@@ -141,17 +144,29 @@ TEST(ExecutableDirectory, ThePathsHangOffIt) {
   EXPECT_EQ(std::strlen(tiny), 4u);
 }
 
-TEST(ComDevices, MappedThroughTheSettingsFile) {
-  Installation install;
+// Port 2 leads elsewhere; every port number asked for is kept.
+std::vector<int> askedComNumbers;
+std::string TestComDevice(int number) {
+  askedComNumbers.push_back(number);
+  return number == 2 ? "/dev/ttyUSB0" : "";
+}
+
+TEST(ComDevices, TheInstalledResolverElseTheStandardDevice) {
+  SetComDeviceResolver(nullptr);
   EXPECT_EQ(ComDevicePath("COM1"), "/dev/ttyS0");
   EXPECT_EQ(ComDevicePath("com4"), "/dev/ttyS3");
-  install.write("Talvorin.ini", "[COM port]\r\naddress=1\r\n[COM devices]\r\nCOM2=/dev/ttyUSB0\r\n");
+  EXPECT_EQ(ComDevicePath("COM2"), "/dev/ttyS1");
+  SetComDeviceResolver(TestComDevice);
+  askedComNumbers.clear();
   EXPECT_EQ(ComDevicePath("COM2"), "/dev/ttyUSB0");
   EXPECT_EQ(ComDevicePath("\\\\.\\COM2"), "/dev/ttyUSB0");
-  EXPECT_EQ(ComDevicePath("COM3"), "/dev/ttyS2");
+  EXPECT_EQ(ComDevicePath("COM3"), "/dev/ttyS2") << "the resolver gives nothing";
+  EXPECT_EQ(ComDevicePath("com12"), "/dev/ttyS11");
   EXPECT_EQ(ComDevicePath("/dev/pts/7"), "/dev/pts/7");
   EXPECT_EQ(ComDevicePath("COM0"), "COM0");
   EXPECT_EQ(ComDevicePath("COMx"), "COMx");
+  EXPECT_EQ(askedComNumbers, (std::vector<int>{2, 2, 3, 12})) << "asked for COM names only";
+  SetComDeviceResolver(nullptr);
 }
 
 TEST(KeyState, EscapeDownNowOrPressedSinceTheLastQuery) {

@@ -18,7 +18,7 @@
 #include <vector>
 #include <thread>
 
-#include "platform/native.h"
+#include "platform/Priority.h"
 #include "platform/winapi.h"
 
 namespace {

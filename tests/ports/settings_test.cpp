@@ -20,6 +20,15 @@ TEST(PortSettings, ReadsEachFileItsOwnSection) {
   EXPECT_EQ(ReadComIndex(), 3);
 }
 
+TEST(PortSettings, ComDevicesFromTheirOwnSection) {
+  Installation install;
+  EXPECT_EQ(ComDeviceFromSettings(1), "") << "no file";
+  install.write("Talvorin.ini", "[COM port]\r\naddress=1\r\n[COM devices]\r\nCOM2=/dev/ttyUSB0\r\n");
+  EXPECT_EQ(ComDeviceFromSettings(2), "/dev/ttyUSB0");
+  EXPECT_EQ(ComDeviceFromSettings(1), "");
+  EXPECT_EQ(ComDeviceFromSettings(3), "");
+}
+
 TEST(PortSettings, WritesDecimal) {
   Installation install;
   WriteComIndex(-1);

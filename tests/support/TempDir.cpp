@@ -8,7 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/native.h"
+#include "platform/Hooks.h"
 
 namespace fs = std::filesystem;
 

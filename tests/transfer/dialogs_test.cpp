@@ -30,7 +30,7 @@
 #include "comm/Pty.h"
 #include "controls/imGauge.h"
 #include "forms/Dlg.h"
-#include "platform/native.h"
+#include "platform/Priority.h"
 #include "platform/winapi.h"
 #include "support/MessageRecorder.h"
 #include "support/Modal.h"

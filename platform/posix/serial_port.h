@@ -1,0 +1,122 @@
+// The kernel objects behind the handles CreateFileA gives: a serial port over
+// a terminal device, with its pending overlapped requests and the thread that
+// watches for line events, and a plain file for anything else. Internal to the
+// serial stand-in (platform/posix/comm.cpp).
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <thread>
+
+#include "platform/posix/comm.h"
+#include "platform/posix/handles.h"
+
+using SerialClock = std::chrono::steady_clock;
+
+// Ends an overlapped record (if any) with an error and a byte count and
+// signals its event.
+void CompleteRecord(OVERLAPPED* ov, DWORD error, DWORD bytes);
+// Marks a record pending and resets its event.
+void StartRecord(OVERLAPPED* ov);
+
+// Waits until fd is ready for events or the closing notice arrives; false on
+// timeout or closing.
+bool WaitReady(int fd, short events, int closingFd, int timeoutMs);
+
+// Milliseconds from now until when, at least 0.
+int MillisecondsUntil(SerialClock::time_point when);
+
+// Anything opened that is not a terminal.
+class PlainFile final : public KernelObject {
+ public:
+  explicit PlainFile(int fd) : fd(fd) {}
+  ~PlainFile() override;
+  const int fd;
+};
+
+struct ReadRequest {
+  OVERLAPPED* ov;
+  char* buffer;
+  DWORD count;
+  DWORD done;
+  std::optional<SerialClock::time_point> deadline;  // total timeout
+  DWORD interval;                                   // between bytes; 0 none
+  SerialClock::time_point lastByte;
+  bool anyByte;  // complete as soon as one byte is there
+};
+
+struct EventRequest {
+  OVERLAPPED* ov;
+  DWORD* mask;
+};
+
+class SerialPort final : public KernelObject {
+ public:
+  SerialPort(int fd, bool exclusive) : fd(fd), exclusive(exclusive) {}
+  ~SerialPort() override { Shutdown(); }
+
+  // Takes the device's control block and prepares the line-event watch;
+  // false with the last error set.
+  bool Start(const DCB& initial);
+
+  void HandleClosed() override { Shutdown(); }
+  bool IsClosed() const { return closed; }
+
+  // Keeps the descriptor open for the duration of one call.
+  class Use {
+   public:
+    explicit Use(SerialPort& port);
+    explicit operator bool() const { return open; }
+
+   private:
+    std::shared_lock<std::shared_mutex> lock;
+    bool open;
+  };
+
+  const int fd;
+  const bool exclusive;
+  bool hasModemLines = false;
+  int closingFd = -1;
+  std::mutex mutex;  // guards everything below
+  std::condition_variable completed;
+  DCB dcb{};
+  COMMTIMEOUTS timeouts{};
+  DWORD eventMask = 0;
+  DWORD occurred = 0;  // events seen since the last report
+  DWORD queued = 0;    // received bytes known to wait
+  std::optional<EventRequest> pendingEvent;
+  std::optional<ReadRequest> pendingRead;
+
+  void CompleteEvent(DWORD mask, DWORD error);
+  void CompleteRead(DWORD error);
+
+  // Moves what is waiting into the request; true when the request is done
+  // under the timeouts (error set when the device failed).
+  bool Advance(ReadRequest& request, DWORD& error);
+
+  // Milliseconds until the request's next timeout, -1 without one.
+  static int NextTimeout(const ReadRequest& request);
+
+  // A read of count bytes into buffer under the port's timeouts.
+  ReadRequest NewRead(OVERLAPPED* ov, void* buffer, DWORD count) const;
+
+  // Drives the pending read of ov; false with ERROR_IO_INCOMPLETE when it is
+  // not done and the caller does not wait.
+  bool DrivePendingRead(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, bool wait);
+
+ private:
+  void Monitor();
+  // Ends every pending request, stops the watch and closes the device.
+  void Shutdown();
+
+  std::atomic<bool> closed{false};
+  std::shared_mutex fdUse;
+  int epollFd = -1;
+  int lastLines = 0;
+  std::thread monitor;
+};
