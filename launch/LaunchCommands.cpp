@@ -8,6 +8,7 @@
 #include "platform/Paths.h"
 #include "platform/winapi.h"
 #include "ports/PortSettings.h"
+#include "texts/Texts.h"
 
 void ApplyDeviceChoice(LaunchHost& host, const std::string& device, const std::string& programPath,
                        std::uint8_t byte1, std::uint8_t byte6) {
@@ -27,7 +28,7 @@ void ApplyDeviceChoice(LaunchHost& host, const std::string& device, const std::s
   if (FileExists(PrnportPath()))
     WriteRecentProject(ShortPath(project));
   else
-    AppMessageBox(PrnportMissingForChangeMessage, "Error.", MB_OK | MB_ICONSTOP);
+    AppMessageBox(Texts::PrnportMissingForChange, Texts::ErrorCaptionDot, MB_OK | MB_ICONSTOP);
 }
 
 void RunQeltTool(LaunchHost& host) {
