@@ -9,8 +9,10 @@
 // Do not correct them in passing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace Texts {
 
@@ -44,5 +46,37 @@ inline std::string PrnportMissingForSave(const std::string& prnportPath) {
 
 inline constexpr const char* PrnportMissingForChange =
     "The prnport.cfg is not exist.\nThe prnport.cfg must in the same directory with Talvorin.EXE .";
+
+// The device catalogue and its selection dialog.
+
+inline constexpr const char* SelectDialogTitle = "Select program you want.";
+inline constexpr const char* CatalogueMissing = "\"Device.lst\" is not exist.";
+inline constexpr const char* CatalogueWrongFormat = "\"Device.lst\" is written in wrong format.";
+
+inline std::string ProgramStatus(const std::string& programField) { return "Program is : " + programField; }
+// Follows ProgramStatus when the program image is missing.
+inline constexpr const char* ProgramMissingNote = " ( Not exist. )";
+
+inline std::string ProgramMissing(const std::string& programPath) {
+  return "The program " + programPath + " is not exists.";
+}
+
+inline std::string CatalogueLineBlank(std::size_t lineNumber) {
+  return "Line " + std::to_string(lineNumber) + " of the catalogue holds nothing but blanks";
+}
+
+inline std::string DeviceLineWithoutProgram(std::string_view line) {
+  return "The device line \"" + std::string(line) + "\" names no program";
+}
+
+// The runtime library's words for a bad number and a file.
+
+inline std::string NotAnInteger(std::string_view text) {
+  return "'" + std::string(text) + "' is not a valid integer value";
+}
+
+inline std::string CannotOpenFile(const std::string& path) { return "Cannot open file " + path; }
+
+inline std::string CannotCreateFile(const std::string& path) { return "Cannot create file " + path; }
 
 }  // namespace Texts
