@@ -1,6 +1,6 @@
 // Handing the project to the programming tool "Qelt.EXE": the image paths
 // from the project file, the head of the tool's "Qelt.ini", and the tool's
-// path and messages.
+// path and why it would not start.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +39,5 @@ std::string QeltIniPath();
 void UpdateQeltIni(const ProjectImages& images);
 
 std::string QeltToolPath();
-std::string ToolMissingMessage(const std::string& toolPath);
 // Why the tool could not be started, from the start's error number.
-std::string ToolNotStartedMessage(const std::string& toolPath, std::uint32_t error);
+const char* ToolStartFailureReason(std::uint32_t error);

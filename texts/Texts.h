@@ -69,7 +69,7 @@ inline std::string DeviceLineWithoutProgram(std::string_view line) {
   return "The device line \"" + std::string(line) + "\" names no program";
 }
 
-// The runtime library's words for a bad number and a file.
+// The runtime library's words for a bad number, a file and a list index.
 
 inline std::string NotAnInteger(std::string_view text) {
   return "'" + std::string(text) + "' is not a valid integer value";
@@ -78,5 +78,27 @@ inline std::string NotAnInteger(std::string_view text) {
 inline std::string CannotOpenFile(const std::string& path) { return "Cannot open file " + path; }
 
 inline std::string CannotCreateFile(const std::string& path) { return "Cannot create file " + path; }
+
+inline std::string ListIndexOutOfBounds(std::size_t index) {
+  return "List index out of bounds (" + std::to_string(index) + ")";
+}
+
+// Device > Change and Action > QELT.
+
+inline constexpr const char* EepromNotCreated = "Can not create eeprom.bin .";
+
+inline std::string ToolMissing(const std::string& toolPath) { return toolPath + " is not find. Can not launch it."; }
+
+// Why the tool did not start, one reason a kind of failure.
+inline constexpr const char* ToolNotFoundReason = "The file was not found.";
+inline constexpr const char* ToolNotExecutableReason = "Access is denied: the file is not an executable program.";
+inline constexpr const char* ToolNotAProgramReason = "The file is not a valid program.";
+inline constexpr const char* ToolNeedsWineReason =
+    "It is a Windows program, and this system cannot run it (wine is not on the PATH).";
+inline constexpr const char* ToolRefusedReason = "The system refused to start it.";
+
+inline std::string ToolNotStarted(const std::string& toolPath, const std::string& reason, std::uint32_t error) {
+  return toolPath + " can not be started.\n" + reason + " (Error: " + std::to_string(error) + ")";
+}
 
 }  // namespace Texts
