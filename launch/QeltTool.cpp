@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "launch/ProjectFiles.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/native.h"
@@ -11,7 +12,7 @@
 const char* const QeltMarker = "0000 \\";
 
 ProjectImages ReadProjectImages() {
-  const std::string project = AppFile({"Talvorin.avr"});
+  const std::string project = ProjectPath();
   if (!FileExists(project)) return {};
   const TIniFile file(project);
   return {file.ReadString("Files", "Data", AppFile({"Programs", "eeprom.bin"})),

@@ -13,7 +13,8 @@ struct ProjectImages {
 };
 
 // Data and Program of section Files of the project file, with the default
-// images for a missing key; both empty when there is no project file.
+// images for a missing key; both empty when there is no project file
+// (ProjectPath(), the file Device > Change writes).
 ProjectImages ReadProjectImages();
 
 // A line that begins with this marks the start of the tool's own content.
