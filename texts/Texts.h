@@ -101,4 +101,17 @@ inline std::string ToolNotStarted(const std::string& toolPath, const std::string
   return toolPath + " can not be started.\n" + reason + " (Error: " + std::to_string(error) + ")";
 }
 
+// The transfer dialogs.
+
+inline std::string DownloadCaption(std::int32_t comNumber) { return " Download data @COM" + std::to_string(comNumber); }
+
+inline std::string UploadCaption(std::int32_t comNumber) { return "Upload data @COM" + std::to_string(comNumber); }
+
+inline std::string PortNotOpened(std::int32_t comNumber) {
+  return "COM" + std::to_string(comNumber) + " can not be opened.\nIt may be used by another program.";
+}
+
+// The message dialog's caption until the message sets its own.
+inline constexpr const char* MessageDialogTitle = "MsgDlg";
+
 }  // namespace Texts
