@@ -114,4 +114,57 @@ inline std::string PortNotOpened(std::int32_t comNumber) {
 // The message dialog's caption until the message sets its own.
 inline constexpr const char* MessageDialogTitle = "MsgDlg";
 
+// The transfers' messages, in either direction.
+
+inline constexpr const char* UserBreakCaption = "USER BREAK !!!";
+inline constexpr const char* UserPressedEsc = "User press ESC !!!";
+
+// Download.
+
+inline std::string DownloadFileMissing(const std::string& fileName) { return "File : " + fileName + " is not exist."; }
+
+inline std::string DownloadFileUnreadable(const std::string& fileName) {
+  return "File : " + fileName + " can not be read.";
+}
+
+inline std::string DownloadFileTooLarge(const std::string& fileName) {
+  return "File : " + fileName + " is too large. It must be smaller than 2 GB.";
+}
+
+inline constexpr const char* DownloadWaitBreak = "USER Break !!!\n ( It is waiting for ACK. )";
+inline constexpr const char* DownloadWaitBreakCaption = "USER BREAK!!!";
+inline constexpr const char* DownloadNoBlockSize = "Something wrong. Can not get block size.";
+inline constexpr const char* DownloadNoMemory = "Memory alloc error, transmition is abort.";
+
+inline std::string DownloadReadFailed(const std::string& fileName) {
+  return "File : " + fileName + " can not be read. The download is abort.";
+}
+
+inline constexpr const char* TargetSentEsc = "Target send ESC !!!";
+inline constexpr const char* TargetBreakCaption = "Target Break !!!";
+inline constexpr const char* DownloadComplete = "Download compelete !!!";
+inline constexpr const char* DownloadCompleteCaption = "Job down !!!";
+
+// Upload.
+
+inline std::string UploadDirectoryMissing(const std::string& directory) {
+  return "Directory : \" " + directory + " \" is not exist. Please create it first.";
+}
+
+inline constexpr const char* UploadWaitBreak = "User press ESC !!!\n( It is waiting for ACK. )";
+inline constexpr const char* UploadNoBlockSize = "Can not get Block size.";
+
+inline std::string UploadFileNotCreated(const std::string& fileName) {
+  return "Can not open " + fileName + " to save.";
+}
+
+inline constexpr const char* UploadNoMemory = "Can not allocate enough memory.";
+
+inline std::string UploadWriteFailed(const std::string& fileName) {
+  return "Can not write to " + fileName + " . The upload is abort.";
+}
+
+inline constexpr const char* UploadComplete = "Upload compelete !!!";
+inline constexpr const char* UploadCompleteCaption = "FINISH !!!";
+
 }  // namespace Texts

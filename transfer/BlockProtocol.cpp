@@ -8,6 +8,7 @@
 
 #include "platform/Paths.h"
 #include "platform/native.h"
+#include "texts/Texts.h"
 
 std::unique_ptr<std::uint8_t[]> TransferHost::AllocateBlock(int size) {
   return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[static_cast<size_t>(size)]);
@@ -138,16 +139,15 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
 
   if (!FileExists(fileName)) {
     line.Send(Ctl::ESC);
-    host.ShowMessage("File : " + fileName + " is not exist.", "ERROR");
+    host.ShowMessage(Texts::DownloadFileMissing(fileName), Texts::ErrorCaption);
     startAgain();
     return TransferOutcome::FileMissing;
   }
   const std::int64_t fileSize = FileSize(fileName);
   if (fileSize < 0 || fileSize > MaxTransferFileSize) {
     // The block count and the file size are 32-bit: refuse before the target is asked.
-    host.ShowMessage(fileSize < 0 ? "File : " + fileName + " can not be read."
-                                  : "File : " + fileName + " is too large. It must be smaller than 2 GB.",
-                     "ERROR");
+    host.ShowMessage(fileSize < 0 ? Texts::DownloadFileUnreadable(fileName) : Texts::DownloadFileTooLarge(fileName),
+                     Texts::ErrorCaption);
     startAgain();
     return fileSize < 0 ? TransferOutcome::FileUnreadable : TransferOutcome::FileTooLarge;
   }
@@ -158,11 +158,11 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
       line.Send(Ctl::ESC);
       host.ClearStop();
       startAgain();
-      host.ShowMessage("USER Break !!!\n ( It is waiting for ACK. )", "USER BREAK!!!");
+      host.ShowMessage(Texts::DownloadWaitBreak, Texts::DownloadWaitBreakCaption);
       return TransferOutcome::BreakWaitingSize;
     case Handshake::Failed:
       line.Send(Ctl::ESC);
-      host.ShowMessage("Something wrong. Can not get block size.", "ERROR");
+      host.ShowMessage(Texts::DownloadNoBlockSize, Texts::ErrorCaption);
       startAgain();
       return TransferOutcome::HandshakeFailed;
     case Handshake::Done:
@@ -171,7 +171,7 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
 
   auto buffer = host.AllocateBlock(blockSize);
   if (!buffer) {
-    host.ShowMessage("Memory alloc error, transmition is abort.", "ERROR");
+    host.ShowMessage(Texts::DownloadNoMemory, Texts::ErrorCaption);
     line.Send(Ctl::ESC);
     stopDone();
     return TransferOutcome::BufferFailed;
@@ -190,7 +190,7 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
   const auto unreadable = [&] {
     line.Send(Ctl::ESC);
     release();
-    host.ShowMessage("File : " + fileName + " can not be read. The download is abort.", "ERROR");
+    host.ShowMessage(Texts::DownloadReadFailed(fileName), Texts::ErrorCaption);
     stopDone();
     return TransferOutcome::FileUnreadable;
   };
@@ -205,7 +205,7 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
     while (line.Waiting() < 1) {
       if (line.UserBreak()) {
         line.Send(Ctl::ESC);
-        host.ShowMessage("User press ESC !!!", "USER BREAK !!!");
+        host.ShowMessage(Texts::UserPressedEsc, Texts::UserBreakCaption);
         stopDone();
         release();
         return TransferOutcome::BreakWaitingReply;
@@ -218,7 +218,7 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
       port.Write(buffer.get(), blockSize);
     } else if (answer == Ctl::ESC) {
       release();
-      host.ShowMessage("Target send ESC !!!", "Target Break !!!");
+      host.ShowMessage(Texts::TargetSentEsc, Texts::TargetBreakCaption);
       stopDone();
       return TransferOutcome::TargetBreak;
     }
@@ -226,7 +226,7 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
     if (line.UserBreak()) {
       line.Send(Ctl::ESC);
       release();
-      host.ShowMessage("User press ESC !!!", "USER BREAK !!!");
+      host.ShowMessage(Texts::UserPressedEsc, Texts::UserBreakCaption);
       stopDone();
       return TransferOutcome::BreakInExchange;
     }
@@ -234,8 +234,7 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
   }
   line.Send(Ctl::ESC);
   release();
-  // The program's own words: "compelete" is kept on purpose.
-  host.ShowMessage("Download compelete !!!", "Job down !!!");
+  host.ShowMessage(Texts::DownloadComplete, Texts::DownloadCompleteCaption);
   stopDone();
   return TransferOutcome::Complete;
 }
@@ -249,7 +248,7 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
   host.ProgressReset();
   const std::string directory = UploadDirectoryPart(fileName);
   if (!directory.empty() && !DirectoryExists(directory)) {
-    host.ShowMessage("Directory : \" " + directory + " \" is not exist. Please create it first.", "ERROR !!!");
+    host.ShowMessage(Texts::UploadDirectoryMissing(directory), Texts::ErrorCaptionBangs);
     return TransferOutcome::DirectoryMissing;
   }
   host.ClearStop();
@@ -262,11 +261,11 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
       line.Send(Ctl::ESC);
       stopDone();
       host.ProgressReset();
-      host.ShowMessage("User press ESC !!!\n( It is waiting for ACK. )", "USER BREAK !!!");
+      host.ShowMessage(Texts::UploadWaitBreak, Texts::UserBreakCaption);
       return TransferOutcome::BreakWaitingSize;
     case Handshake::Failed:
       line.Send(Ctl::ESC);
-      host.ShowMessage("Can not get Block size.", "ERROR !!!");
+      host.ShowMessage(Texts::UploadNoBlockSize, Texts::ErrorCaptionBangs);
       host.ProgressReset();
       stopDone();
       return TransferOutcome::HandshakeFailed;
@@ -277,19 +276,19 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
   // The failures after the handshake: ESC tells the target that the host has stopped.
   const auto failed = [&](const std::string& message, TransferOutcome outcome) {
     line.Send(Ctl::ESC);
-    host.ShowMessage(message, "ERROR !!!");
+    host.ShowMessage(message, Texts::ErrorCaptionBangs);
     host.ProgressReset();
     stopDone();
     return outcome;
   };
   TransferFile file;
-  if (!file.Create(fileName)) return failed("Can not open " + fileName + " to save.", TransferOutcome::FileNotCreated);
+  if (!file.Create(fileName)) return failed(Texts::UploadFileNotCreated(fileName), TransferOutcome::FileNotCreated);
   auto buffer = host.AllocateBlock(blockSize);
-  if (!buffer) return failed("Can not allocate enough memory.", TransferOutcome::BufferFailed);
+  if (!buffer) return failed(Texts::UploadNoMemory, TransferOutcome::BufferFailed);
 
   const auto userBreak = [&] {
     line.Send(Ctl::ESC);
-    host.ShowMessage("User press ESC !!!", "USER BREAK !!!");
+    host.ShowMessage(Texts::UserPressedEsc, Texts::UserBreakCaption);
     stopDone();
     buffer.reset();
     file.Close();
@@ -299,7 +298,7 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
   const auto writeFailed = [&] {
     buffer.reset();
     file.Close();
-    return failed("Can not write to " + fileName + " . The upload is abort.", TransferOutcome::WriteFailed);
+    return failed(Texts::UploadWriteFailed(fileName), TransferOutcome::WriteFailed);
   };
 
   // The control byte: a lone byte from the target, or the ACK that answered its STX.
@@ -332,7 +331,7 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
   host.ProgressReset();
   buffer.reset();
   if (!file.Close()) return writeFailed();
-  host.ShowMessage("Upload compelete !!!", "FINISH !!!");
+  host.ShowMessage(Texts::UploadComplete, Texts::UploadCompleteCaption);
   stopDone();
   return TransferOutcome::Complete;
 }
