@@ -15,6 +15,7 @@
 #include "platform/Drives.h"
 #include "platform/Priority.h"
 #include "platform/winapi.h"
+#include "texts/Texts.h"
 #include "transfer/FilePickers.h"
 
 TDForm* DForm = nullptr;
@@ -162,7 +163,7 @@ void TDForm::SetPickersColor(const QColor& color) {
 }
 
 void TDForm::FormShow() {
-  if (OpenPort(" Download data @COM")) {
+  if (OpenPort(Texts::DownloadCaption)) {
     SetPickersColor(Qt::black);
     Stop = false;
     Edit1->setFocus();
