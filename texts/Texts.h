@@ -111,6 +111,12 @@ inline std::string PortNotOpened(std::int32_t comNumber) {
   return "COM" + std::to_string(comNumber) + " can not be opened.\nIt may be used by another program.";
 }
 
+// The programmer went away during a transfer or before it (unplugged, or
+// switched off): portName as the dialog opened it, "COM1".
+inline std::string PortDisconnected(const std::string& portName) {
+  return portName + " was disconnected.\nThe programmer is no longer connected.";
+}
+
 // The message dialog's caption until the message sets its own.
 inline constexpr const char* MessageDialogTitle = "MsgDlg";
 
@@ -162,6 +168,12 @@ inline constexpr const char* UploadNoMemory = "Can not allocate enough memory.";
 
 inline std::string UploadWriteFailed(const std::string& fileName) {
   return "Can not write to " + fileName + " . The upload is abort.";
+}
+
+// The whole blocks received before the programmer went away stay in the file.
+inline std::string UploadDisconnected(const std::string& portName, std::int64_t bytesSaved,
+                                      const std::string& fileName) {
+  return PortDisconnected(portName) + "\n" + std::to_string(bytesSaved) + " bytes are saved in " + fileName + " .";
 }
 
 inline constexpr const char* UploadComplete = "Upload compelete !!!";
