@@ -5,15 +5,14 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "comm/Pty.h"
-#include "platform/Hooks.h"
 #include "platform/posix/termios_dcb.h"
 #include "platform/winapi.h"
+#include "support/ComMapping.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -36,23 +35,6 @@ HANDLE OpenPort(const std::string& path) {
   return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
                      nullptr);
 }
-
-// COM names lead where the test says, by port number, while it lives.
-std::map<int, std::string> comDevices;
-std::string TestComDevice(int number) {
-  const auto it = comDevices.find(number);
-  return it == comDevices.end() ? std::string() : it->second;
-}
-struct ComMapping {
-  explicit ComMapping(std::map<int, std::string> devices) {
-    comDevices = std::move(devices);
-    SetComDeviceResolver(TestComDevice);
-  }
-  ~ComMapping() {
-    SetComDeviceResolver(nullptr);
-    comDevices.clear();
-  }
-};
 
 struct Event {
   Event() : handle(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
