@@ -111,6 +111,31 @@ inline std::string PortNotOpened(std::int32_t comNumber) {
   return "COM" + std::to_string(comNumber) + " can not be opened.\nIt may be used by another program.";
 }
 
+// The line the port message adds when the system tells why the port did
+// not open; device is the path the COM number leads to.
+
+inline constexpr const char* ComMappingHint = "COM numbers are mapped in section \"COM devices\" of \"Talvorin.ini\".";
+
+inline std::string PortDeviceMissing(const std::string& device) {
+  return device + " : nothing is connected there. " + ComMappingHint;
+}
+
+inline std::string PortDeviceNotSerial(const std::string& device) {
+  return device + " : it is not a serial port. " + ComMappingHint;
+}
+
+// group: the one whose members may use the device; empty when joining none would help.
+inline std::string PortDeviceDenied(const std::string& device, const std::string& group) {
+  if (group.empty()) return device + " : permission denied.";
+  return device + " : permission denied. Add your user to group \"" + group + "\", then log in again.";
+}
+
+// holder: the program that holds the device, empty when it was not found.
+inline std::string PortDeviceBusy(const std::string& device, const std::string& holder, std::int64_t holderPid) {
+  if (holder.empty()) return device + " : it is busy.";
+  return device + " : it is busy, held by " + holder + " (process " + std::to_string(holderPid) + ").";
+}
+
 // The programmer went away during a transfer or before it (unplugged, or
 // switched off): portName as the dialog opened it, "COM1".
 inline std::string PortDisconnected(const std::string& portName) {

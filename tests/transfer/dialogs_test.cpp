@@ -20,7 +20,9 @@
 #include <QToolButton>
 #include <QWindow>
 #include <termios.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -311,8 +313,11 @@ TEST(TransferDialogs, PortInUseLeavesOnlyClose) {
   // Another program holds COM1.
   HANDLE other = CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
-  const ShownMessage expected{"COM1 can not be opened.\nIt may be used by another program.", "ERROR",
-                              MB_OK | MB_ICONINFORMATION};
+  // The program's two lines, and which program holds the device: this one.
+  const ShownMessage expected{"COM1 can not be opened.\nIt may be used by another program.\n" + s.vprog.Device() +
+                                  " : it is busy, held by " + program_invocation_short_name + " (process " +
+                                  std::to_string(getpid()) + ").",
+                              "ERROR", MB_OK | MB_ICONINFORMATION};
   // The controls are already off when the message comes up.
   std::vector<std::string> atMessage;
   s.boxes.onShow = [&](const ShownMessage&) {
@@ -348,6 +353,19 @@ TEST(TransferDialogs, PortInUseLeavesOnlyClose) {
     EXPECT_EQ(m.flags, expected.flags);
   }
   CloseHandle(other);
+}
+
+// A COM number that leads nowhere: the message says where it leads and where
+// that is set.
+TEST(TransferDialogs, MissingDeviceSaysWhereTheComNumberLeads) {
+  TempDir dir;
+  Session s(Com1Device{dir.file("ttyUSB7")});
+  ASSERT_TRUE(s.download([&](TDForm& form) { click(form.BitBtn2); }));
+  ASSERT_EQ(s.boxes.messages.size(), 1u);
+  EXPECT_EQ(s.boxes.messages[0].text, "COM1 can not be opened.\nIt may be used by another program.\n" +
+                                          dir.file("ttyUSB7") +
+                                          " : nothing is connected there. COM numbers are mapped in section "
+                                          "\"COM devices\" of \"Talvorin.ini\".");
 }
 
 // The line as the dialog left it, read back from the device's end: the
