@@ -18,6 +18,7 @@
 #include "platform/posix/comdevices.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/handles.h"
+#include "platform/posix/low_latency.h"
 #include "platform/posix/serial_port.h"
 #include "platform/posix/termios_dcb.h"
 
@@ -105,6 +106,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
     return INVALID_HANDLE_VALUE;
   }
   auto port = std::make_shared<SerialPort>(fd, exclusive);
+  port->serialFlags = EnterLowLatency(fd);
   if (!port->Start(DcbFromTerminal(fd, settings))) return INVALID_HANDLE_VALUE;
   return MakeHandle(std::move(port));
 }

@@ -7,7 +7,9 @@
 // type GetFileType reports; but a COM name that leads to no terminal does
 // not open (ERROR_FILE_NOT_FOUND). A device without modem-control lines (a
 // pseudo-terminal) takes DTR and RTS changes as successful no-ops and
-// reports every modem line off.
+// reports every modem line off. A driver with a low-latency mode (USB
+// adapters) is put into it while the port is open, and gets its previous
+// setting back at the close; one that refuses is used as it is.
 //
 // Overlapped requests: a read that cannot finish at once is pending and
 // makes its progress inside GetOverlappedResult on the same handle; writes

@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/posix/errors.h"
+#include "platform/posix/low_latency.h"
 
 namespace {
 
@@ -229,6 +230,7 @@ void SerialPort::Shutdown() {
   }
   if (monitor.joinable()) monitor.join();
   std::unique_lock until(fdUse);  // no call uses the descriptor any more
+  if (serialFlags) RestoreSerialFlags(fd, *serialFlags);
   if (exclusive) ::ioctl(fd, TIOCNXCL);
   ::close(fd);
   if (epollFd >= 0) ::close(epollFd);

@@ -90,6 +90,7 @@ class SerialPort final : public KernelObject {
 
   const int fd;
   const bool exclusive;
+  std::optional<int> serialFlags;  // the driver's flags before low latency, restored at the close
   bool hasModemLines = false;
   int closingFd = -1;
   std::mutex mutex;  // guards everything below

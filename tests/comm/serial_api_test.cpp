@@ -8,8 +8,10 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "comm/Pty.h"
+#include "platform/posix/low_latency.h"
 #include "platform/posix/termios_dcb.h"
 #include "platform/winapi.h"
 #include "support/ComMapping.h"
@@ -277,6 +279,68 @@ TEST_F(SerialApi, LineEventsComeOncePerArrivalAndEndWithTheMaskOrTheHandle) {
   EXPECT_FALSE(WaitCommEvent(port, &mask, &ov));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   port = OpenPort(pty.path);
+}
+
+// A driver with serial settings, played over a pseudo-terminal (which has
+// none): it keeps its flags here, and may refuse either call.
+struct FakeDriver {
+  static inline int flags = 0;
+  static inline bool getFails = false, setFails = false;
+  static inline std::vector<int> written;  // the flags of every accepted set
+  static int Get(int, serial_struct* info) {
+    if (getFails) {
+      errno = ENOTTY;
+      return -1;
+    }
+    *info = serial_struct{};
+    info->flags = flags;
+    return 0;
+  }
+  static int Set(int, const serial_struct* info) {
+    if (setFails) {
+      errno = EPERM;
+      return -1;
+    }
+    flags = info->flags;
+    written.push_back(info->flags);
+    return 0;
+  }
+  FakeDriver(int initial, bool refuseGet, bool refuseSet) {
+    flags = initial;
+    getFails = refuseGet;
+    setFails = refuseSet;
+    written.clear();
+    SetSerialInfoCalls(&calls);
+  }
+  ~FakeDriver() { SetSerialInfoCalls(nullptr); }
+  static inline const SerialInfoCalls calls{Get, Set};
+};
+
+TEST(SerialOpen, LowLatencyWhileOpenAndTheDriversFlagsBackAtTheClose) {
+  PtyPair pty;
+  constexpr int other = 0x40;  // a flag of the driver's own that must survive
+  struct Case {
+    const char* driver;
+    int initial;
+    bool refuseGet, refuseSet;
+    std::vector<int> writes;  // at the open, then at the close
+  };
+  for (const Case& c : {
+           Case{"a USB adapter", other, false, false, {other | ASYNC_LOW_LATENCY, other}},
+           Case{"already low latency", other | ASYNC_LOW_LATENCY, false, false, {}},
+           Case{"refuses the change", other, false, true, {}},
+           Case{"has no serial settings", other, true, false, {}},
+       }) {
+    SCOPED_TRACE(c.driver);
+    FakeDriver driver(c.initial, c.refuseGet, c.refuseSet);
+    const HANDLE port = OpenPort(pty.path);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE) << "a refusal does not stop the open";
+    const bool lowWhileOpen = (FakeDriver::flags & ASYNC_LOW_LATENCY) != 0;
+    EXPECT_EQ(lowWhileOpen, !c.refuseGet && !c.refuseSet);
+    CloseHandle(port);
+    EXPECT_EQ(FakeDriver::written, c.writes);
+    EXPECT_EQ(FakeDriver::flags, c.initial);
+  }
 }
 
 // A removed USB serial device on Windows: every call that reaches it fails

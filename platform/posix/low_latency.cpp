@@ -1,0 +1,36 @@
+#include "platform/posix/low_latency.h"
+
+#include <sys/ioctl.h>
+
+#include <atomic>
+
+namespace {
+
+int RealGet(int fd, serial_struct* info) { return ::ioctl(fd, TIOCGSERIAL, info); }
+int RealSet(int fd, const serial_struct* info) { return ::ioctl(fd, TIOCSSERIAL, info); }
+
+const SerialInfoCalls realCalls{RealGet, RealSet};
+std::atomic<const SerialInfoCalls*> calls{&realCalls};
+
+}  // namespace
+
+void SetSerialInfoCalls(const SerialInfoCalls* replacement) { calls = replacement ? replacement : &realCalls; }
+
+std::optional<int> EnterLowLatency(int fd) {
+  const SerialInfoCalls& driver = *calls;
+  serial_struct info{};
+  if (driver.get(fd, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY)) return std::nullopt;
+  const int before = info.flags;
+  info.flags |= ASYNC_LOW_LATENCY;
+  // Refused (an old driver, or a policy): the port works as it is, only slower.
+  if (driver.set(fd, &info) != 0) return std::nullopt;
+  return before;
+}
+
+void RestoreSerialFlags(int fd, int flags) {
+  const SerialInfoCalls& driver = *calls;
+  serial_struct info{};
+  if (driver.get(fd, &info) != 0) return;  // gone meanwhile: nothing left to restore
+  info.flags = flags;
+  driver.set(fd, &info);
+}
