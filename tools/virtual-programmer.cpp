@@ -176,7 +176,11 @@ int main(int argc, char** argv) {
     target.Begin(role, path);
     while (!target.Finished()) {
       pollfd pfd{pty.master, POLLIN, 0};
-      if (poll(&pfd, 1, -1) <= 0) continue;
+      // A host writes a block at once: a pause inside one is far longer
+      // than any gap between its bytes.
+      const int ready = poll(&pfd, 1, target.InBlock() ? 200 : -1);
+      if (ready == 0) target.LineQuiet();
+      if (ready <= 0) continue;
       const size_t n = line.Take(buffer, sizeof buffer);
       for (size_t at = 0; at < n && !target.Finished();) {
         out.clear();
