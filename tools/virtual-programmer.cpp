@@ -66,6 +66,11 @@ class Line {
     rxFree = rxStart + n * byteTime;
     return static_cast<size_t>(n);
   }
+  // Whether bytes from the host wait to be taken.
+  bool HostSent() const {
+    pollfd pfd{pty.master, POLLIN, 0};
+    return poll(&pfd, 1, 0) > 0;
+  }
   // When byte i of the last Take has fully arrived.
   Nanos ArrivalOf(size_t i) const { return rxStart + static_cast<Nanos>(i + 1) * byteTime; }
 
@@ -75,8 +80,10 @@ class Line {
       // behind a block is harmless (the host takes the block first), but two
       // lone bytes together would look like the start of a block: after a
       // lone byte, give it time to arrive before waiting for it to be taken.
+      // A host that has stopped takes nothing more, but says so: once it
+      // has sent something, the byte goes out and its ESC is read next.
       if (lastAlone) SleepUntil(lastWrite + 10'000'000);
-      while (pty.WaitingAtHost() > 0) SleepUntil(Clock() + 20'000);
+      while (pty.WaitingAtHost() > 0 && !HostSent()) SleepUntil(Clock() + 20'000);
     }
     lastAlone = output.alone;
     if (byteTime == 0) {
