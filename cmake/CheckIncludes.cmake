@@ -19,7 +19,7 @@ set(allowed_ports platform forms)
 set(allowed_launch platform forms ports)
 set(allowed_transfer platform comm controls forms)
 set(allowed_app platform comm controls forms catalogue ports launch transfer)
-set(allowed_tools platform transfer)
+set(allowed_tools platform comm ports transfer)
 
 if(NOT ROOT)
   message(FATAL_ERROR "usage: cmake -DROOT=<source tree> -P CheckIncludes.cmake")
