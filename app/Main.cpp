@@ -16,6 +16,7 @@
 #include "platform/winapi.h"
 #include "ports/PortSettings.h"
 #include "ports/Selectlpt.h"
+#include "texts/Texts.h"
 #include "transfer/Download.h"
 #include "transfer/Upload.h"
 
@@ -68,7 +69,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 
   LptNumber = PortNumber(ReadLptIndex());
   ComNumber = PortNumber(ReadComIndex());
-  SetCaption(StartupCaption(LptNumber, ComNumber));
+  SetCaption(Texts::StartupCaption(LptNumber, ComNumber));
 }
 
 // Items without a command are the disabled ones; nothing enables them.
@@ -141,7 +142,7 @@ void TMainForm::Change1Click() {
 
 void TMainForm::Port1Click() {
   if (!FileExists(PrnportPath())) {
-    AppMessageBox(PrnportMissingForPortMessage(), "ERROR", MB_OK | MB_ICONINFORMATION);
+    AppMessageBox(Texts::PrnportMissingForPort(PrnportPath()), Texts::ErrorCaption, MB_OK | MB_ICONINFORMATION);
     return;
   }
   // The dialog saves while it closes; the caption follows at that moment.
@@ -151,7 +152,7 @@ void TMainForm::Port1Click() {
 }
 
 void TMainForm::UsePortNumbers(std::int32_t lptNumber, std::int32_t comNumber) {
-  SetCaption(PortDialogCaption(lptNumber, comNumber));
+  SetCaption(Texts::PortDialogCaption(lptNumber, comNumber));
   LptNumber = lptNumber;
   ComNumber = comNumber;
 }

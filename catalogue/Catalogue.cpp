@@ -6,6 +6,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "texts/Texts.h"
 
 namespace {
 
@@ -27,8 +28,7 @@ std::string deviceName(std::string_view line) {
 
 std::uint8_t lowByte(std::string_view text) {
   std::int32_t value;
-  if (!TryStrToInt(std::string(text), value))
-    throw std::runtime_error("'" + std::string(text) + "' is not a valid integer value");
+  if (!TryStrToInt(std::string(text), value)) throw std::runtime_error(Texts::NotAnInteger(text));
   return static_cast<std::uint8_t>(value & 0xFF);
 }
 
@@ -40,7 +40,7 @@ CatalogueLineList SplitCatalogueText(std::string_view text) { return SplitLines(
 
 CatalogueLineList LoadCatalogue(const std::string& path) {
   std::string data;
-  if (!ReadWholeFile(path, data)) throw std::runtime_error("Cannot open file " + path);
+  if (!ReadWholeFile(path, data)) throw std::runtime_error(Texts::CannotOpenFile(path));
   CatalogueLineList lines = SplitCatalogueText(data);
   const auto kept = std::remove_if(lines.begin(), lines.end(), [](const std::string& line) { return line.empty(); });
   if (kept == lines.end()) return lines;
@@ -50,7 +50,7 @@ CatalogueLineList LoadCatalogue(const std::string& path) {
   if (data.find('\0') != std::string::npos) return lines;
   std::string text;
   for (const auto& line : lines) (text += line) += "\r\n";
-  if (!ReplaceFileContents(path, text)) throw std::runtime_error("Cannot create file " + path);
+  if (!ReplaceFileContents(path, text)) throw std::runtime_error(Texts::CannotCreateFile(path));
   return lines;
 }
 
@@ -58,8 +58,7 @@ void FillVendorList(const CatalogueLineList& lines, CatalogueEntryList& vendors)
   for (size_t i = 0; i < lines.size(); ++i) {
     const std::string& line = lines[i];
     const size_t first = line.find_first_not_of(Blanks);
-    if (first == std::string::npos)
-      throw CatalogueFormatError("Line " + std::to_string(i + 1) + " of the catalogue holds nothing but blanks");
+    if (first == std::string::npos) throw CatalogueFormatError(Texts::CatalogueLineBlank(i + 1));
     if (line[first] != '[') continue;
     const size_t length = line.size() - first;
     vendors.push_back({length >= 2 ? line.substr(first + 1, length - 2) : std::string(), static_cast<int>(i)});
@@ -128,8 +127,7 @@ std::string ReadDeviceEntry(std::string_view line, std::uint8_t& byte1, std::uin
   const size_t equals = line.find('=');
   std::string_view rest = equals == std::string_view::npos ? line : line.substr(equals + 1);
   const size_t start = rest.find_first_not_of(Blanks);
-  if (start == std::string_view::npos)
-    throw std::runtime_error("The device line \"" + std::string(line) + "\" names no program");
+  if (start == std::string_view::npos) throw std::runtime_error(Texts::DeviceLineWithoutProgram(line));
   rest.remove_prefix(start);
   const size_t semicolon = rest.find(';');
   const std::string_view field = semicolon == std::string_view::npos ? std::string_view() : rest.substr(0, semicolon);

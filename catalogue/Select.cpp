@@ -15,6 +15,7 @@
 #include "forms/MessageBoxes.h"
 #include "platform/Paths.h"
 #include "platform/winapi.h"
+#include "texts/Texts.h"
 
 TSelectForm* SelectForm = nullptr;
 
@@ -97,7 +98,7 @@ void TCatalogueListBox::SetItemIndex(int index) {
 
 TSelectForm::TSelectForm(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("SelectForm"));
-  setWindowTitle(QStringLiteral("Select program you want."));
+  setWindowTitle(QString::fromLatin1(Texts::SelectDialogTitle));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   ApplyFormStyle(this);
   setFixedSize(422, 308);
@@ -142,19 +143,19 @@ TSelectForm::TSelectForm(QWidget* parent) : QDialog(parent) {
   CatalogueLines = std::make_unique<CatalogueLineList>();
   const std::string path = CataloguePath();
   if (!FileExists(path)) {
-    ReportCatalogueFault("\"Device.lst\" is not exist.");
+    ReportCatalogueFault(Texts::CatalogueMissing);
     return;
   }
   *CatalogueLines = LoadCatalogue(path);
   try {
     ListAllVendors();
   } catch (const std::exception&) {
-    ReportCatalogueFault("\"Device.lst\" is written in wrong format.");
+    ReportCatalogueFault(Texts::CatalogueWrongFormat);
   }
 }
 
 void TSelectForm::ReportCatalogueFault(const char* text) {
-  AppMessageBox(text, "ERROR ! ", MB_OK | MB_ICONSTOP);
+  AppMessageBox(text, Texts::ErrorCaptionBang, MB_OK | MB_ICONSTOP);
   CatalogueFailed = true;
 }
 

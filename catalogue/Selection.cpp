@@ -1,6 +1,7 @@
 #include "catalogue/Selection.h"
 
 #include "platform/Paths.h"
+#include "texts/Texts.h"
 
 namespace {
 
@@ -72,10 +73,10 @@ void DeviceSelection::SelectDevice(int index) {
     ProgramPath.clear();
     throw;
   }
-  StatusText = "Program is : " + field;
+  StatusText = Texts::ProgramStatus(field);
   ProgramPath = ProgramImagePath(field);
   StatusHint = ProgramPath;
-  if (!FileExists(ProgramPath)) StatusText += " ( Not exist. )";
+  if (!FileExists(ProgramPath)) StatusText += Texts::ProgramMissingNote;
 }
 
 void DeviceSelection::KeywordChanged(std::string_view text) {
@@ -106,7 +107,7 @@ CloseAnswer DeviceSelection::ConfirmQuery() {
     return {};
   }
   if (FileExists(ProgramPath)) return {};
-  CloseAnswer refused{false, "The program " + ProgramPath + " is not exists.", "Error."};
+  CloseAnswer refused{false, Texts::ProgramMissing(ProgramPath), Texts::ErrorCaptionDot};
   Chosen = false;
   ProgramPath.clear();
   SelectedDevice.clear();

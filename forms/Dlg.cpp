@@ -11,6 +11,7 @@
 
 #include "forms/Forms.h"
 #include "platform/winapi.h"
+#include "texts/Texts.h"
 
 TMsgDlg* MsgDlg = nullptr;
 
@@ -48,7 +49,7 @@ TMsgDlg::TMsgDlg(QWidget* owner) : QDialog(owner) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   ApplyFormStyle(this);
-  setWindowTitle(QStringLiteral("MsgDlg"));
+  setWindowTitle(QString::fromLatin1(Texts::MessageDialogTitle));
   const QPixmap balloon = InformationBalloon();
   setWindowIcon(QIcon(balloon.scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
   setFixedSize(303, 75);

@@ -8,6 +8,7 @@
 #include "platform/Paths.h"
 #include "platform/winapi.h"
 #include "ports/PortSettings.h"
+#include "texts/Texts.h"
 
 void ApplyDeviceChoice(LaunchHost& host, const std::string& device, const std::string& programPath,
                        std::uint8_t byte1, std::uint8_t byte6) {
@@ -15,7 +16,7 @@ void ApplyDeviceChoice(LaunchHost& host, const std::string& device, const std::s
   const std::string programShort = ShortPath(programPath);
   const std::string eepromPath = EepromPathFor(programPath);
   if (!WriteEepromImage(eepromPath, byte1, byte6))
-    AppMessageBox(EepromNotCreatedMessage, EepromNotCreatedCaption, MB_OK | MB_ICONSTOP);
+    AppMessageBox(Texts::EepromNotCreated, Texts::ErrorCaptionDots, MB_OK | MB_ICONSTOP);
   // Names whatever image is there, or nothing.
   const std::string dataShort = ShortPath(eepromPath);
 
@@ -27,7 +28,7 @@ void ApplyDeviceChoice(LaunchHost& host, const std::string& device, const std::s
   if (FileExists(PrnportPath()))
     WriteRecentProject(ShortPath(project));
   else
-    AppMessageBox(PrnportMissingForChangeMessage, "Error.", MB_OK | MB_ICONSTOP);
+    AppMessageBox(Texts::PrnportMissingForChange, Texts::ErrorCaptionDot, MB_OK | MB_ICONSTOP);
 }
 
 void RunQeltTool(LaunchHost& host) {
@@ -35,7 +36,7 @@ void RunQeltTool(LaunchHost& host) {
 
   const std::string tool = QeltToolPath();
   if (!FileExists(tool)) {
-    AppMessageBox(ToolMissingMessage(tool), "ERROR", MB_OK | MB_ICONINFORMATION);
+    AppMessageBox(Texts::ToolMissing(tool), Texts::ErrorCaption, MB_OK | MB_ICONINFORMATION);
     return;
   }
   STARTUPINFOA startup;
@@ -47,7 +48,9 @@ void RunQeltTool(LaunchHost& host) {
   std::fflush(nullptr);
   if (!CreateProcessA(tool.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
                       nullptr, &startup, &process)) {
-    AppMessageBox(ToolNotStartedMessage(tool, GetLastError()), "ERROR", MB_OK | MB_ICONSTOP);
+    const DWORD error = GetLastError();
+    AppMessageBox(Texts::ToolNotStarted(tool, ToolStartFailureReason(error), error), Texts::ErrorCaption,
+                  MB_OK | MB_ICONSTOP);
     return;
   }
 

@@ -5,9 +5,6 @@
 #include "platform/Paths.h"
 #include "platform/winapi.h"
 
-const char* const EepromNotCreatedMessage = "Can not create eeprom.bin .";
-const char* const EepromNotCreatedCaption = "Error....";
-
 std::string EepromImage(std::uint8_t byte1, std::uint8_t byte6) {
   std::string image(EepromImageSize, '\xFF');
   image[1] = static_cast<char>(byte1);

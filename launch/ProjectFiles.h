@@ -17,9 +17,6 @@ std::string EepromPathFor(const std::string& programPath);
 // (a read-only file, a missing directory); the old file is then untouched.
 bool WriteEepromImage(const std::string& path, std::uint8_t byte1, std::uint8_t byte6);
 
-extern const char* const EepromNotCreatedMessage;
-extern const char* const EepromNotCreatedCaption;
-
 // "Talvorin.AVR" beside the executable.
 std::string ProjectPath();
 

@@ -2,16 +2,18 @@
 
 #include <stdexcept>
 
+#include "launch/ProjectFiles.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "platform/winapi.h"
+#include "texts/Texts.h"
 
 const char* const QeltMarker = "0000 \\";
 
 ProjectImages ReadProjectImages() {
-  const std::string project = AppFile({"Talvorin.avr"});
+  const std::string project = ProjectPath();
   if (!FileExists(project)) return {};
   const TIniFile file(project);
   return {file.ReadString("Files", "Data", AppFile({"Programs", "eeprom.bin"})),
@@ -26,7 +28,7 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 
 namespace {
 const std::string& lineAt(const std::vector<std::string>& lines, size_t index) {
-  if (index >= lines.size()) throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+  if (index >= lines.size()) throw std::out_of_range(Texts::ListIndexOutOfBounds(index));
   return lines[index];
 }
 
@@ -54,28 +56,20 @@ void UpdateQeltIni(const ProjectImages& images) {
   const std::string path = QeltIniPath();
   if (!FileExists(path)) return;
   std::string text;
-  if (!ReadWholeFile(path, text)) throw std::runtime_error("Cannot open file " + path);
+  if (!ReadWholeFile(path, text)) throw std::runtime_error(Texts::CannotOpenFile(path));
   const std::string updated = JoinLines(PutImagesAtHead(SplitLines(text), images));
-  if (!ReplaceFileContents(path, updated)) throw std::runtime_error("Cannot create file " + path);
+  if (!ReplaceFileContents(path, updated)) throw std::runtime_error(Texts::CannotCreateFile(path));
 }
 
 std::string QeltToolPath() { return AppFile({"Qelt.EXE"}); }
 
-std::string ToolMissingMessage(const std::string& toolPath) {
-  return toolPath + " is not find. Can not launch it.";
-}
-
-std::string ToolNotStartedMessage(const std::string& toolPath, std::uint32_t error) {
-  std::string reason;
+const char* ToolStartFailureReason(std::uint32_t error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: reason = "The file was not found."; break;
-    case ERROR_ACCESS_DENIED: reason = "Access is denied: the file is not an executable program."; break;
-    case ERROR_BAD_EXE_FORMAT: reason = "The file is not a valid program."; break;
-    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
-      reason = "It is a Windows program, and this system cannot run it (wine is not on the PATH).";
-      break;
-    default: reason = "The system refused to start it."; break;
+    case ERROR_PATH_NOT_FOUND: return Texts::ToolNotFoundReason;
+    case ERROR_ACCESS_DENIED: return Texts::ToolNotExecutableReason;
+    case ERROR_BAD_EXE_FORMAT: return Texts::ToolNotAProgramReason;
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH: return Texts::ToolNeedsWineReason;
+    default: return Texts::ToolRefusedReason;
   }
-  return toolPath + " can not be started.\n" + reason + " (Error: " + std::to_string(error) + ")";
 }

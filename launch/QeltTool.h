@@ -1,6 +1,6 @@
 // Handing the project to the programming tool "Qelt.EXE": the image paths
 // from the project file, the head of the tool's "Qelt.ini", and the tool's
-// path and messages.
+// path and why it would not start.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +13,8 @@ struct ProjectImages {
 };
 
 // Data and Program of section Files of the project file, with the default
-// images for a missing key; both empty when there is no project file.
+// images for a missing key; both empty when there is no project file
+// (ProjectPath(), the file Device > Change writes).
 ProjectImages ReadProjectImages();
 
 // A line that begins with this marks the start of the tool's own content.
@@ -36,6 +37,5 @@ std::string QeltIniPath();
 void UpdateQeltIni(const ProjectImages& images);
 
 std::string QeltToolPath();
-std::string ToolMissingMessage(const std::string& toolPath);
 // Why the tool could not be started, from the start's error number.
-std::string ToolNotStartedMessage(const std::string& toolPath, std::uint32_t error);
+const char* ToolStartFailureReason(std::uint32_t error);

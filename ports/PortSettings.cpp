@@ -32,23 +32,3 @@ void WriteRecentProject(const std::string& projectShortPath) {
   file.EraseSection("Recent");
   file.WriteString("Recent", "File0", projectShortPath);
 }
-
-std::string StartupCaption(std::int32_t lptNumber, std::int32_t comNumber) {
-  return "Talvorin V2.20    @LPT " + std::to_string(lptNumber) + "   @COM " + std::to_string(comNumber);
-}
-
-std::string PortDialogCaption(std::int32_t lptNumber, std::int32_t comNumber) {
-  return "Talvorin V1.00  @LPT " + std::to_string(lptNumber) + "  @COM " + std::to_string(comNumber);
-}
-
-std::string PrnportMissingForPortMessage() {
-  return PrnportPath() + " is not exist.\nThe ISP program must in the same directory with Talvorin.EXE .";
-}
-
-std::string PrnportMissingForSaveMessage() {
-  return PrnportPath() +
-         " is not exist.\nThe ISP program must in the same directory with Talvorin.\nCan not save what you had select.";
-}
-
-const char* const PrnportMissingForChangeMessage =
-    "The prnport.cfg is not exist.\nThe prnport.cfg must in the same directory with Talvorin.EXE .";

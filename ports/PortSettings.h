@@ -28,12 +28,3 @@ void WriteLptIndex(std::int32_t index);
 void WriteComIndex(std::int32_t index);
 // Replaces the whole section "Recent" of "prnport.cfg" by File0 = path.
 void WriteRecentProject(const std::string& projectShortPath);
-
-// The main window's caption at start-up and after the port dialog saved.
-std::string StartupCaption(std::int32_t lptNumber, std::int32_t comNumber);
-std::string PortDialogCaption(std::int32_t lptNumber, std::int32_t comNumber);
-
-// Messages about a missing "prnport.cfg".
-std::string PrnportMissingForPortMessage();
-std::string PrnportMissingForSaveMessage();
-extern const char* const PrnportMissingForChangeMessage;

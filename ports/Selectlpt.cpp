@@ -11,6 +11,7 @@
 #include "platform/Paths.h"
 #include "platform/winapi.h"
 #include "ports/PortSettings.h"
+#include "texts/Texts.h"
 
 TLPTForm* LPTForm = nullptr;
 bool Confirmed = false;
@@ -56,7 +57,7 @@ TLPTForm::TLPTForm(QWidget* owner) : QDialog(owner) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   ApplyFormStyle(this);
-  setWindowTitle(QStringLiteral("Select PORT."));
+  setWindowTitle(QString::fromLatin1(Texts::PortDialogTitle));
   setFixedSize(193, 121);
 
   // The frames lie behind the choosers, not around them.
@@ -101,7 +102,7 @@ void TLPTForm::FormCloseQuery(bool& CanClose) {
   if (FileExists(PrnportPath()))
     WriteLptIndex(lpt);
   else
-    AppMessageBox(PrnportMissingForSaveMessage(), "ERROR", MB_OK | MB_ICONINFORMATION);
+    AppMessageBox(Texts::PrnportMissingForSave(PrnportPath()), Texts::ErrorCaption, MB_OK | MB_ICONINFORMATION);
   emit ChoiceSaved(lpt + 1, com + 1);
 }
 

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <optional>
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "texts/Texts.h"
 
 std::unique_ptr<std::uint8_t[]> TransferHost::AllocateBlock(int size) {
   return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[static_cast<size_t>(size)]);
@@ -69,6 +71,7 @@ bool DirectoryExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// The line to the target and the dialog's side of the same transfer.
 struct Line {
   TransferPort& port;
   TransferHost& host;
@@ -77,8 +80,25 @@ struct Line {
   // A port that is not open reports -1: nothing waiting.
   int Waiting() { return std::max(port.InQueCount(), 0); }
   bool UserBreak() { return host.EscapePressed() || host.StopRequested(); }
+  // One turn of a wait: false when the user breaks it; otherwise the dialog's
+  // messages are processed, so that Stop and Close stay usable.
+  bool Poll() {
+    if (UserBreak()) return false;
+    host.ProcessMessages();
+    return true;
+  }
+  // Stop on and Start off while a transfer runs, the other way round once it has ended.
+  void Started() {
+    host.SetStopEnabled(true);
+    host.SetStartEnabled(false);
+  }
+  void Finished() {
+    host.SetStopEnabled(false);
+    host.SetStartEnabled(true);
+  }
 };
 
+enum class Direction { Download, Upload };
 enum class Handshake { Done, Break, Failed };
 
 // Takes the two bytes of the handshake reply. A device that went away after
@@ -93,8 +113,9 @@ bool ReadReply(Line& line, std::uint8_t (&reply)[2]) {
 // wait as soon as the reply is there; an upload takes the count first and
 // finishes the pass, so the pass in which the reply arrives can still repeat
 // STX or break.
-Handshake OpenHandshake(Line& line, bool upload, int& blockSize) {
+Handshake OpenHandshake(Line& line, Direction direction, int& blockSize) {
   TransferHost& host = line.host;
+  const bool upload = direction == Direction::Upload;
   std::uint8_t reply[2] = {};
   std::uint8_t discarded = 0;
   while (line.Waiting() > 0) line.port.Read(&discarded, 1);
@@ -111,8 +132,7 @@ Handshake OpenHandshake(Line& line, bool upload, int& blockSize) {
       line.Send(Ctl::STX);
       t0 = now;
     }
-    if (line.UserBreak()) return Handshake::Break;
-    host.ProcessMessages();
+    if (!line.Poll()) return Handshake::Break;
     if (upload && waiting >= 2 && ReadReply(line, reply)) break;
   }
   if (reply[1] != Ctl::ACK) return Handshake::Failed;
@@ -120,221 +140,275 @@ Handshake OpenHandshake(Line& line, bool upload, int& blockSize) {
   return Handshake::Done;
 }
 
+// The steps of either direction return the outcome when they end the
+// transfer, with its message shown and the buttons set, and nothing when the
+// transfer goes on.
+using Ended = std::optional<TransferOutcome>;
+
+// What either direction holds while blocks go over the line: the file, read
+// or written one block at a time, and the buffer of one block. Both go with
+// the exchange unless a step gives them up earlier.
+class BlockExchange {
+ protected:
+  BlockExchange(Line& line, const std::string& fileName, int blockSize)
+      : line(line), host(line.host), fileName(fileName), blockSize(blockSize) {}
+
+  Line& line;
+  TransferHost& host;
+  const std::string& fileName;
+  const int blockSize;
+  TransferFile file;
+  std::unique_ptr<std::uint8_t[]> buffer;
+};
+
+// Download
+
+// A download that ends before its blocks gives Start back before it takes Stop away.
+void StartAgain(TransferHost& host) {
+  host.SetStartEnabled(true);
+  host.SetStopEnabled(false);
+}
+
+// The file must be there and fit the protocol's 32-bit sizes (the block count
+// and the file size): it is refused before the target is asked.
+Ended CheckDownloadFile(Line& line, const std::string& fileName, std::int64_t& fileSize) {
+  TransferHost& host = line.host;
+  if (!FileExists(fileName)) {
+    line.Send(Ctl::ESC);
+    host.ShowMessage(Texts::DownloadFileMissing(fileName), Texts::ErrorCaption);
+    StartAgain(host);
+    return TransferOutcome::FileMissing;
+  }
+  fileSize = FileSize(fileName);
+  if (fileSize >= 0 && fileSize <= MaxTransferFileSize) return std::nullopt;
+  const bool unreadable = fileSize < 0;
+  host.ShowMessage(unreadable ? Texts::DownloadFileUnreadable(fileName) : Texts::DownloadFileTooLarge(fileName),
+                   Texts::ErrorCaption);
+  StartAgain(host);
+  return unreadable ? TransferOutcome::FileUnreadable : TransferOutcome::FileTooLarge;
+}
+
+Ended DownloadHandshake(Line& line, int& blockSize) {
+  TransferHost& host = line.host;
+  switch (OpenHandshake(line, Direction::Download, blockSize)) {
+    case Handshake::Break:
+      line.Send(Ctl::ESC);
+      host.ClearStop();
+      StartAgain(host);
+      host.ShowMessage(Texts::DownloadWaitBreak, Texts::DownloadWaitBreakCaption);
+      return TransferOutcome::BreakWaitingSize;
+    case Handshake::Failed:
+      line.Send(Ctl::ESC);
+      host.ShowMessage(Texts::DownloadNoBlockSize, Texts::ErrorCaption);
+      StartAgain(host);
+      return TransferOutcome::HandshakeFailed;
+    case Handshake::Done:
+      break;
+  }
+  return std::nullopt;
+}
+
+// Sends the file: for each block STX, and the block, filled up with 0xFF,
+// when the target answers ACK; then ESC.
+class BlockSender : BlockExchange {
+ public:
+  BlockSender(Line& line, const std::string& fileName, std::int32_t fileSize, int blockSize)
+      : BlockExchange(line, fileName, blockSize),
+        remainder(fileSize % blockSize),
+        blocks(fileSize / blockSize + (remainder != 0 ? 1 : 0)) {}
+
+  TransferOutcome Run() {
+    buffer = host.AllocateBlock(blockSize);
+    if (!buffer) {
+      host.ShowMessage(Texts::DownloadNoMemory, Texts::ErrorCaption);
+      line.Send(Ctl::ESC);
+      line.Finished();
+      return TransferOutcome::BufferFailed;
+    }
+    host.ProgressRange(blocks);
+    if (!file.OpenRead(fileName)) return Unreadable();
+    for (std::int32_t i = 0; i < blocks; ++i)
+      if (const Ended ended = SendBlock(i)) return *ended;
+    return End(TransferOutcome::Complete, Texts::DownloadComplete, Texts::DownloadCompleteCaption);
+  }
+
+ private:
+  Ended SendBlock(std::int32_t index) {
+    host.ProgressStep();
+    std::memset(buffer.get(), 0xFF, static_cast<size_t>(blockSize));
+    const std::int32_t piece = index == blocks - 1 && remainder != 0 ? remainder : blockSize;
+    if (!file.ReadExactly(buffer.get(), static_cast<size_t>(piece))) return Unreadable();
+    line.Send(Ctl::STX);
+    while (line.Waiting() < 1)
+      if (!line.Poll()) return BreakWaitingReply();
+    std::uint8_t answer = 0;
+    line.port.Read(&answer, 1);
+    if (answer == Ctl::ACK) {
+      line.port.Write(buffer.get(), blockSize);
+    } else if (answer == Ctl::ESC) {
+      return End(TransferOutcome::TargetBreak, Texts::TargetSentEsc, Texts::TargetBreakCaption, false);
+    }
+    // Any other answer drops this block; the next one is offered.
+    if (!line.Poll()) return End(TransferOutcome::BreakInExchange, Texts::UserPressedEsc, Texts::UserBreakCaption);
+    return std::nullopt;
+  }
+
+  // The file could not be opened or gave fewer bytes than its size promised:
+  // no block of stale or fill bytes goes out in their place.
+  TransferOutcome Unreadable() {
+    return End(TransferOutcome::FileUnreadable, Texts::DownloadReadFailed(fileName), Texts::ErrorCaption);
+  }
+
+  TransferOutcome BreakWaitingReply() {
+    line.Send(Ctl::ESC);
+    host.ShowMessage(Texts::UserPressedEsc, Texts::UserBreakCaption);
+    line.Finished();
+    return TransferOutcome::BreakWaitingReply;
+  }
+
+  // ESC tells the target that the host has stopped, unless the target ended
+  // the transfer itself; the file and the buffer are given up before the message.
+  TransferOutcome End(TransferOutcome outcome, const std::string& text, const char* caption, bool tellTarget = true) {
+    if (tellTarget) line.Send(Ctl::ESC);
+    file.Close();
+    buffer.reset();
+    host.ShowMessage(text, caption);
+    line.Finished();
+    return outcome;
+  }
+
+  const std::int32_t remainder;
+  const std::int32_t blocks;
+};
+
+// Upload
+
+// The file's directory must exist; nothing is sent otherwise.
+Ended CheckUploadDirectory(TransferHost& host, const std::string& fileName) {
+  const std::string directory = UploadDirectoryPart(fileName);
+  if (directory.empty() || DirectoryExists(directory)) return std::nullopt;
+  host.ShowMessage(Texts::UploadDirectoryMissing(directory), Texts::ErrorCaptionBangs);
+  return TransferOutcome::DirectoryMissing;
+}
+
+// The failures from a wrong handshake reply on: ESC tells the target that the host has stopped.
+TransferOutcome UploadFailed(Line& line, const std::string& text, TransferOutcome outcome) {
+  line.Send(Ctl::ESC);
+  line.host.ShowMessage(text, Texts::ErrorCaptionBangs);
+  line.host.ProgressReset();
+  line.Finished();
+  return outcome;
+}
+
+Ended UploadHandshake(Line& line, int& blockSize) {
+  switch (OpenHandshake(line, Direction::Upload, blockSize)) {
+    case Handshake::Break:
+      line.Send(Ctl::ESC);
+      line.Finished();
+      line.host.ProgressReset();
+      line.host.ShowMessage(Texts::UploadWaitBreak, Texts::UserBreakCaption);
+      return TransferOutcome::BreakWaitingSize;
+    case Handshake::Failed:
+      return UploadFailed(line, Texts::UploadNoBlockSize, TransferOutcome::HandshakeFailed);
+    case Handshake::Done:
+      break;
+  }
+  return std::nullopt;
+}
+
+// Receives blocks into the file (an existing one is replaced) until the
+// target sends ESC.
+class BlockReceiver : BlockExchange {
+ public:
+  BlockReceiver(Line& line, const std::string& fileName, int blockSize) : BlockExchange(line, fileName, blockSize) {}
+
+  TransferOutcome Run() {
+    if (!file.Create(fileName))
+      return UploadFailed(line, Texts::UploadFileNotCreated(fileName), TransferOutcome::FileNotCreated);
+    buffer = host.AllocateBlock(blockSize);
+    if (!buffer) return UploadFailed(line, Texts::UploadNoMemory, TransferOutcome::BufferFailed);
+    if (const Ended ended = ReceiveBlocks()) return *ended;
+    host.ProgressReset();
+    buffer.reset();
+    if (!file.Close()) return WriteFailed();
+    host.ShowMessage(Texts::UploadComplete, Texts::UploadCompleteCaption);
+    line.Finished();
+    return TransferOutcome::Complete;
+  }
+
+ private:
+  // Pass after pass: take what is waiting, check for a break, step the gauge.
+  Ended ReceiveBlocks() {
+    // The control byte: a lone byte from the target, or the ACK that answered its STX.
+    std::uint8_t control = Ctl::STX;
+    do {
+      if (const Ended ended = TakeWaiting(control)) return ended;
+      if (line.UserBreak()) return BreakByUser();
+      host.ProgressStep();
+      host.ProcessMessages();
+    } while (control != Ctl::ESC);
+    return std::nullopt;
+  }
+
+  // Everything waiting: a lone byte is the control byte (STX is answered
+  // with ACK), a whole block goes into the file.
+  Ended TakeWaiting(std::uint8_t& control) {
+    for (int waiting = line.Waiting(); waiting > 0; waiting = line.Waiting()) {
+      if (waiting == 1) {
+        line.port.Read(&control, 1);
+        if (control == Ctl::STX) {
+          control = Ctl::ACK;
+          line.port.Write(&control, 1);
+        }
+      } else if (waiting >= blockSize) {
+        line.port.Read(buffer.get(), blockSize);
+        if (!file.WriteAll(buffer.get(), static_cast<size_t>(blockSize))) return WriteFailed();
+      } else if (!line.Poll()) {
+        // A block only partly here: its rest is awaited with Stop and Close kept
+        // usable, should the target stall in the middle of it.
+        return BreakByUser();
+      }
+    }
+    return std::nullopt;
+  }
+
+  TransferOutcome BreakByUser() {
+    line.Send(Ctl::ESC);
+    host.ShowMessage(Texts::UserPressedEsc, Texts::UserBreakCaption);
+    line.Finished();
+    return TransferOutcome::BreakInExchange;
+  }
+
+  // A full disk or a removed medium must not end as a complete upload.
+  TransferOutcome WriteFailed() {
+    buffer.reset();
+    file.Close();
+    return UploadFailed(line, Texts::UploadWriteFailed(fileName), TransferOutcome::WriteFailed);
+  }
+};
+
 }  // namespace
 
 TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName) {
   Line line{port, host};
-  const auto startAgain = [&] {
-    host.SetStartEnabled(true);
-    host.SetStopEnabled(false);
-  };
-  const auto stopDone = [&] {
-    host.SetStopEnabled(false);
-    host.SetStartEnabled(true);
-  };
-  host.SetStopEnabled(true);
-  host.SetStartEnabled(false);
+  line.Started();
   host.ClearStop();
-
-  if (!FileExists(fileName)) {
-    line.Send(Ctl::ESC);
-    host.ShowMessage("File : " + fileName + " is not exist.", "ERROR");
-    startAgain();
-    return TransferOutcome::FileMissing;
-  }
-  const std::int64_t fileSize = FileSize(fileName);
-  if (fileSize < 0 || fileSize > MaxTransferFileSize) {
-    // The block count and the file size are 32-bit: refuse before the target is asked.
-    host.ShowMessage(fileSize < 0 ? "File : " + fileName + " can not be read."
-                                  : "File : " + fileName + " is too large. It must be smaller than 2 GB.",
-                     "ERROR");
-    startAgain();
-    return fileSize < 0 ? TransferOutcome::FileUnreadable : TransferOutcome::FileTooLarge;
-  }
-
+  std::int64_t fileSize = 0;
+  if (const Ended refused = CheckDownloadFile(line, fileName, fileSize)) return *refused;
   int blockSize = 0;
-  switch (OpenHandshake(line, false, blockSize)) {
-    case Handshake::Break:
-      line.Send(Ctl::ESC);
-      host.ClearStop();
-      startAgain();
-      host.ShowMessage("USER Break !!!\n ( It is waiting for ACK. )", "USER BREAK!!!");
-      return TransferOutcome::BreakWaitingSize;
-    case Handshake::Failed:
-      line.Send(Ctl::ESC);
-      host.ShowMessage("Something wrong. Can not get block size.", "ERROR");
-      startAgain();
-      return TransferOutcome::HandshakeFailed;
-    case Handshake::Done:
-      break;
-  }
-
-  auto buffer = host.AllocateBlock(blockSize);
-  if (!buffer) {
-    host.ShowMessage("Memory alloc error, transmition is abort.", "ERROR");
-    line.Send(Ctl::ESC);
-    stopDone();
-    return TransferOutcome::BufferFailed;
-  }
-  const auto size = static_cast<std::int32_t>(fileSize);
-  const std::int32_t remainder = size % blockSize;
-  const std::int32_t blocks = size / blockSize + (remainder != 0 ? 1 : 0);
-  host.ProgressRange(blocks);
-  TransferFile file;
-  const auto release = [&] {
-    file.Close();
-    buffer.reset();
-  };
-  // Ends the transfer when the file cannot be opened or gives fewer bytes than
-  // its size promised: no block of stale or fill bytes goes out in their place.
-  const auto unreadable = [&] {
-    line.Send(Ctl::ESC);
-    release();
-    host.ShowMessage("File : " + fileName + " can not be read. The download is abort.", "ERROR");
-    stopDone();
-    return TransferOutcome::FileUnreadable;
-  };
-  if (!file.OpenRead(fileName)) return unreadable();
-
-  for (std::int32_t i = 0; i < blocks; ++i) {
-    host.ProgressStep();
-    std::memset(buffer.get(), 0xFF, static_cast<size_t>(blockSize));
-    const std::int32_t piece = i == blocks - 1 && remainder != 0 ? remainder : blockSize;
-    if (!file.ReadExactly(buffer.get(), static_cast<size_t>(piece))) return unreadable();
-    line.Send(Ctl::STX);
-    while (line.Waiting() < 1) {
-      if (line.UserBreak()) {
-        line.Send(Ctl::ESC);
-        host.ShowMessage("User press ESC !!!", "USER BREAK !!!");
-        stopDone();
-        release();
-        return TransferOutcome::BreakWaitingReply;
-      }
-      host.ProcessMessages();
-    }
-    std::uint8_t answer = 0;
-    port.Read(&answer, 1);
-    if (answer == Ctl::ACK) {
-      port.Write(buffer.get(), blockSize);
-    } else if (answer == Ctl::ESC) {
-      release();
-      host.ShowMessage("Target send ESC !!!", "Target Break !!!");
-      stopDone();
-      return TransferOutcome::TargetBreak;
-    }
-    // Any other answer drops this block; the next one is offered.
-    if (line.UserBreak()) {
-      line.Send(Ctl::ESC);
-      release();
-      host.ShowMessage("User press ESC !!!", "USER BREAK !!!");
-      stopDone();
-      return TransferOutcome::BreakInExchange;
-    }
-    host.ProcessMessages();
-  }
-  line.Send(Ctl::ESC);
-  release();
-  // The program's own words: "compelete" is kept on purpose.
-  host.ShowMessage("Download compelete !!!", "Job down !!!");
-  stopDone();
-  return TransferOutcome::Complete;
+  if (const Ended failed = DownloadHandshake(line, blockSize)) return *failed;
+  return BlockSender(line, fileName, static_cast<std::int32_t>(fileSize), blockSize).Run();
 }
 
 TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName) {
   Line line{port, host};
-  const auto stopDone = [&] {
-    host.SetStopEnabled(false);
-    host.SetStartEnabled(true);
-  };
   host.ProgressReset();
-  const std::string directory = UploadDirectoryPart(fileName);
-  if (!directory.empty() && !DirectoryExists(directory)) {
-    host.ShowMessage("Directory : \" " + directory + " \" is not exist. Please create it first.", "ERROR !!!");
-    return TransferOutcome::DirectoryMissing;
-  }
+  if (const Ended refused = CheckUploadDirectory(host, fileName)) return *refused;
   host.ClearStop();
-  host.SetStopEnabled(true);
-  host.SetStartEnabled(false);
-
+  line.Started();
   int blockSize = 0;
-  switch (OpenHandshake(line, true, blockSize)) {
-    case Handshake::Break:
-      line.Send(Ctl::ESC);
-      stopDone();
-      host.ProgressReset();
-      host.ShowMessage("User press ESC !!!\n( It is waiting for ACK. )", "USER BREAK !!!");
-      return TransferOutcome::BreakWaitingSize;
-    case Handshake::Failed:
-      line.Send(Ctl::ESC);
-      host.ShowMessage("Can not get Block size.", "ERROR !!!");
-      host.ProgressReset();
-      stopDone();
-      return TransferOutcome::HandshakeFailed;
-    case Handshake::Done:
-      break;
-  }
-
-  // The failures after the handshake: ESC tells the target that the host has stopped.
-  const auto failed = [&](const std::string& message, TransferOutcome outcome) {
-    line.Send(Ctl::ESC);
-    host.ShowMessage(message, "ERROR !!!");
-    host.ProgressReset();
-    stopDone();
-    return outcome;
-  };
-  TransferFile file;
-  if (!file.Create(fileName)) return failed("Can not open " + fileName + " to save.", TransferOutcome::FileNotCreated);
-  auto buffer = host.AllocateBlock(blockSize);
-  if (!buffer) return failed("Can not allocate enough memory.", TransferOutcome::BufferFailed);
-
-  const auto userBreak = [&] {
-    line.Send(Ctl::ESC);
-    host.ShowMessage("User press ESC !!!", "USER BREAK !!!");
-    stopDone();
-    buffer.reset();
-    file.Close();
-    return TransferOutcome::BreakInExchange;
-  };
-  // A full disk or a removed medium must not end as a complete upload.
-  const auto writeFailed = [&] {
-    buffer.reset();
-    file.Close();
-    return failed("Can not write to " + fileName + " . The upload is abort.", TransferOutcome::WriteFailed);
-  };
-
-  // The control byte: a lone byte from the target, or the ACK that answered its STX.
-  std::uint8_t control = Ctl::STX;
-  do {
-    int waiting = line.Waiting();
-    while (waiting > 0) {
-      if (waiting == 1) {
-        port.Read(&control, 1);
-        if (control == Ctl::STX) {
-          control = Ctl::ACK;
-          port.Write(&control, 1);
-        }
-      } else if (waiting >= blockSize) {
-        port.Read(buffer.get(), blockSize);
-        if (!file.WriteAll(buffer.get(), static_cast<size_t>(blockSize))) return writeFailed();
-      } else {
-        // A block only partly here: wait for the rest, with Stop and Close kept usable
-        // should the target stall in the middle of it.
-        if (line.UserBreak()) return userBreak();
-        host.ProcessMessages();
-      }
-      waiting = line.Waiting();
-    }
-    if (line.UserBreak()) return userBreak();
-    host.ProgressStep();
-    host.ProcessMessages();
-  } while (control != Ctl::ESC);
-
-  host.ProgressReset();
-  buffer.reset();
-  if (!file.Close()) return writeFailed();
-  host.ShowMessage("Upload compelete !!!", "FINISH !!!");
-  stopDone();
-  return TransferOutcome::Complete;
+  if (const Ended failed = UploadHandshake(line, blockSize)) return *failed;
+  return BlockReceiver(line, fileName, blockSize).Run();
 }
 
 std::string UploadDirectoryPart(const std::string& fileName) {

@@ -15,6 +15,7 @@
 #include "platform/Drives.h"
 #include "platform/Priority.h"
 #include "platform/winapi.h"
+#include "texts/Texts.h"
 #include "transfer/FilePickers.h"
 #include "transfer/TransferLine.h"
 
@@ -157,7 +158,7 @@ void TDForm::SetPickersColor(const QColor& color) {
 }
 
 void TDForm::FormShow() {
-  if (OpenPort(" Download data @COM")) {
+  if (OpenPort(Texts::DownloadCaption)) {
     SetPickersColor(Qt::black);
     Stop = false;
     Edit1->setFocus();

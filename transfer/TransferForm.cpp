@@ -14,6 +14,7 @@
 #include "forms/Forms.h"
 #include "forms/MessageBoxes.h"
 #include "platform/winapi.h"
+#include "texts/Texts.h"
 
 TTransferForm::TTransferForm(QWidget* owner, std::int32_t comNumber) : QDialog(owner), comNumber(comNumber) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -61,11 +62,10 @@ void TTransferForm::done(int result) {
   QDialog::done(result);
 }
 
-bool TTransferForm::OpenPort(const std::string& captionPrefix) {
-  const std::string number = std::to_string(comNumber);
+bool TTransferForm::OpenPort(std::string (*caption)(std::int32_t comNumber)) {
   try {
     if (Comm1.Enabled()) Comm1.Close();
-    Comm1.SetDeviceName("COM" + number);
+    Comm1.SetDeviceName("COM" + std::to_string(comNumber));
     Comm1.Open();
     // A port that did not open fails here with its "not open" error.
     Comm1.SetRTSState(true);
@@ -73,13 +73,12 @@ bool TTransferForm::OpenPort(const std::string& captionPrefix) {
   } catch (const std::exception&) {
     return false;
   }
-  setWindowTitle(QString::fromLocal8Bit(captionPrefix + number));
+  setWindowTitle(QString::fromLocal8Bit(caption(comNumber)));
   return true;
 }
 
 void TTransferForm::ShowPortMessage() {
-  AppMessageBox("COM" + std::to_string(comNumber) + " can not be opened.\nIt may be used by another program.",
-                "ERROR", MB_OK | MB_ICONINFORMATION);
+  AppMessageBox(Texts::PortNotOpened(comNumber), Texts::ErrorCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 void TTransferForm::showEvent(QShowEvent* event) {

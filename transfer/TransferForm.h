@@ -55,8 +55,8 @@ class TTransferForm : public QDialog, public TransferHost {
 
  protected:
   // Opens "COM" + the dialog's port number and raises RTS and DTR; the
-  // caption becomes captionPrefix + the number. False when any step fails.
-  bool OpenPort(const std::string& captionPrefix);
+  // caption becomes caption(the number). False when any step fails.
+  bool OpenPort(std::string (*caption)(std::int32_t comNumber));
   // The message for a port that OpenPort could not open; the dialog disables
   // what cannot be used before it.
   void ShowPortMessage();

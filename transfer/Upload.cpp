@@ -8,6 +8,7 @@
 #include <QToolButton>
 
 #include "controls/imGauge.h"
+#include "texts/Texts.h"
 #include "transfer/TransferLine.h"
 
 TUForm* UForm = nullptr;
@@ -63,7 +64,7 @@ TUForm::TUForm(QWidget* owner, std::int32_t comNumber) : TTransferForm(owner, co
 }
 
 void TUForm::FormShow() {
-  const bool opened = OpenPort("Upload data @COM");
+  const bool opened = OpenPort(Texts::UploadCaption);
   Edit1->setEnabled(opened);
   SpeedButton1->setEnabled(opened);
   if (opened) return;

@@ -3,6 +3,7 @@
 
 #include "ports/PortSettings.h"
 #include "support/TempDir.h"
+#include "texts/Texts.h"
 
 namespace {
 
@@ -47,12 +48,12 @@ TEST(PortSettings, RecentProjectReplacesTheWholeSection) {
 
 TEST(PortSettings, CaptionsAndMessages) {
   Installation install;
-  EXPECT_EQ(StartupCaption(1, 1), "Talvorin V2.20    @LPT 1   @COM 1");
-  EXPECT_EQ(PortDialogCaption(0, 12), "Talvorin V1.00  @LPT 0  @COM 12");
-  EXPECT_EQ(PrnportMissingForPortMessage(),
-            install.file("prnport.cfg") +
-                " is not exist.\nThe ISP program must in the same directory with Talvorin.EXE .");
-  EXPECT_EQ(PrnportMissingForSaveMessage(),
+  EXPECT_EQ(Texts::StartupCaption(1, 1), "Talvorin V2.20    @LPT 1   @COM 1");
+  EXPECT_EQ(Texts::PortDialogCaption(0, 12), "Talvorin V1.00  @LPT 0  @COM 12");
+  EXPECT_EQ(
+      Texts::PrnportMissingForPort(PrnportPath()),
+      install.file("prnport.cfg") + " is not exist.\nThe ISP program must in the same directory with Talvorin.EXE .");
+  EXPECT_EQ(Texts::PrnportMissingForSave(PrnportPath()),
             install.file("prnport.cfg") +
                 " is not exist.\nThe ISP program must in the same directory with Talvorin.\nCan not save what "
                 "you had select.");
