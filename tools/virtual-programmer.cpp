@@ -74,7 +74,9 @@ class Line {
   // When byte i of the last Take has fully arrived.
   Nanos ArrivalOf(size_t i) const { return rxStart + static_cast<Nanos>(i + 1) * byteTime; }
 
-  void Send(const TargetOutput& output, Nanos notBefore) {
+  // hostSentMore: bytes from the host behind the one answered, taken and not
+  // yet looked at.
+  void Send(const TargetOutput& output, Nanos notBefore, bool hostSentMore) {
     if (output.alone) {
       // Bytes written reach the host's queue a moment later. A lone byte
       // behind a block is harmless (the host takes the block first), but two
@@ -83,7 +85,7 @@ class Line {
       // A host that has stopped takes nothing more, but says so: once it
       // has sent something, the byte goes out and its ESC is read next.
       if (lastAlone) SleepUntil(lastWrite + 10'000'000);
-      while (pty.WaitingAtHost() > 0 && !HostSent()) SleepUntil(Clock() + 20'000);
+      while (!hostSentMore && pty.WaitingAtHost() > 0 && !HostSent()) SleepUntil(Clock() + 20'000);
     }
     lastAlone = output.alone;
     if (byteTime == 0) {
@@ -192,7 +194,7 @@ int main(int argc, char** argv) {
       for (size_t at = 0; at < n && !target.Finished();) {
         out.clear();
         at += target.Receive(buffer + at, n - at, out);
-        for (const auto& output : out) line.Send(output, line.ArrivalOf(at - 1));
+        for (const auto& output : out) line.Send(output, line.ArrivalOf(at - 1), at < n);
       }
     }
     std::printf("%s\n", target.Summary().c_str());
