@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "comm/Comm.h"
 #include "platform/Hooks.h"
@@ -93,6 +95,18 @@ bool OpenLine(TComm& comm, const std::string& deviceName) {
   return opened;
 }
 
+// The port object purges its queues as it closes (as the component does on
+// Windows), and bytes still on their way would be lost: above all the ESC
+// that ends most outcomes. The dialogs close long after, their messages being
+// modal; the tool lets the output leave first. A device's own buffer (a
+// UART's FIFO, a pseudo-terminal's) is not in the count: a moment more for it.
+void LetOutputLeave(TComm& comm) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (comm.OutQueCount() > 0 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
 // The size the download sends, for the progress line; the protocol takes it
 // again itself and judges it.
 std::int64_t FileSizeOf(const std::string& name) {
@@ -160,6 +174,7 @@ int main(int argc, char** argv) {
     CountingPort port(line, host);
     const TransferOutcome outcome =
         direction == Direction::Upload ? RunUpload(port, host, file) : RunDownload(port, host, file);
+    LetOutputLeave(comm);
     return ExitCodeFor(outcome);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "talvorin-transfer: %s\n", error.what());
