@@ -17,6 +17,7 @@
 #include "comm/Comm.h"
 #include "platform/Hooks.h"
 #include "ports/PortSettings.h"
+#include "texts/Texts.h"
 #include "tools/ConsoleHost.h"
 #include "transfer/BlockProtocol.h"
 #include "transfer/TransferLine.h"
@@ -28,7 +29,7 @@ enum ExitCode {
   Completed = 0,
   TargetBroke = 1,
   NoBlockSize = 2,
-  PortNotOpened = 3,
+  PortUnavailable = 3,
   FileFailed = 4,
   Interrupted = 5,
   OtherFailure = 6,
@@ -166,8 +167,8 @@ int main(int argc, char** argv) {
     else
       SetDownloadLine(comm);
     if (!OpenLine(comm, portName)) {
-      std::fprintf(stderr, "%s can not be opened.\nIt may be used by another program.\n", portName.c_str());
-      return PortNotOpened;
+      std::fprintf(stderr, "%s\n", Texts::PortNotOpened(portName).c_str());
+      return PortUnavailable;
     }
     ConsoleHost host(direction, direction == Direction::Download ? FileSizeOf(file) : 0, isatty(STDERR_FILENO) != 0);
     PortOf<TComm> line(comm);
