@@ -121,7 +121,7 @@ std::string ConsoleHost::ProgressLine(int width) const {
     // A marker sweeping to and fro, like the upload dialog's gauge.
     const int span = barWidth - 3;
     const auto steps = std::chrono::duration_cast<std::chrono::milliseconds>(now - started).count() / 80;
-    int at = static_cast<int>(steps % (2 * span));
+    int at = static_cast<int>(steps % (2LL * span));
     if (at > span) at = 2 * span - at;
     bar.replace(static_cast<size_t>(at), 3, "<=>");
   }

@@ -43,7 +43,7 @@ const char exitCodes[] =
     "  3  the port could not be opened\n"
     "  4  the file could not be read or written (missing, 2 GiB or more, no directory, a read or write error)\n"
     "  5  interrupted by SIGINT or SIGTERM (ESC was sent)\n"
-    "  6  any other failure (no memory for the block buffer)\n"
+    "  6  any other failure (no memory for the block buffer, an unexpected error)\n"
     "  100 and above  bad usage";
 
 int ExitCodeFor(TransferOutcome outcome) {
@@ -116,9 +116,27 @@ std::int64_t FileSizeOf(const std::string& name) {
   return error ? 0 : static_cast<std::int64_t>(size);
 }
 
-}  // namespace
+// Opens the port, runs the transfer and tells how it ended.
+int Transfer(Direction direction, const std::string& portName, const std::string& file) {
+  TComm comm;
+  if (direction == Direction::Upload)
+    SetUploadLine(comm);
+  else
+    SetDownloadLine(comm);
+  if (!OpenLine(comm, portName)) {
+    std::fprintf(stderr, "%s\n", Texts::PortNotOpened(portName).c_str());
+    return PortUnavailable;
+  }
+  ConsoleHost host(direction, direction == Direction::Download ? FileSizeOf(file) : 0, isatty(STDERR_FILENO) != 0);
+  PortOf<TComm> line(comm);
+  CountingPort port(line, host);
+  const TransferOutcome outcome =
+      direction == Direction::Upload ? RunUpload(port, host, file) : RunDownload(port, host, file);
+  LetOutputLeave(comm);
+  return ExitCodeFor(outcome);
+}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   CLI::App app{
       "Moves a memory image between a file and the programmer over a serial line, as Talvorin's Download and "
       "Upload dialogs do.",
@@ -156,29 +174,20 @@ int main(int argc, char** argv) {
   if (!install.empty()) SetModuleFileNameOverride(install + "/Talvorin");
   SetComDeviceResolver(ComDeviceFromSettings);
   if (device.empty() && com == 0) com = PortNumber(ReadComIndex());
-  const std::string portName = device.empty() ? "COM" + std::to_string(com) : device;
-  const Direction direction = upload->parsed() ? Direction::Upload : Direction::Download;
-
   CatchStopSignals();
+  return Transfer(upload->parsed() ? Direction::Upload : Direction::Download,
+                  device.empty() ? "COM" + std::to_string(com) : device, file);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
   try {
-    TComm comm;
-    if (direction == Direction::Upload)
-      SetUploadLine(comm);
-    else
-      SetDownloadLine(comm);
-    if (!OpenLine(comm, portName)) {
-      std::fprintf(stderr, "%s\n", Texts::PortNotOpened(portName).c_str());
-      return PortUnavailable;
-    }
-    ConsoleHost host(direction, direction == Direction::Download ? FileSizeOf(file) : 0, isatty(STDERR_FILENO) != 0);
-    PortOf<TComm> line(comm);
-    CountingPort port(line, host);
-    const TransferOutcome outcome =
-        direction == Direction::Upload ? RunUpload(port, host, file) : RunDownload(port, host, file);
-    LetOutputLeave(comm);
-    return ExitCodeFor(outcome);
+    return Run(argc, argv);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "talvorin-transfer: %s\n", error.what());
-    return OtherFailure;
+  } catch (...) {
+    std::fputs("talvorin-transfer: unexpected failure\n", stderr);
   }
+  return OtherFailure;
 }
