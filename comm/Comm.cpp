@@ -48,14 +48,20 @@ void TCommEventThread::Execute() {
   const std::unique_ptr<void, BOOL (*)(HANDLE)> event(overlapped.hEvent, CloseHandle);
   while (!Terminated()) {
     bool ok = WaitCommEvent(FCommHandle, &FEventMask, &overlapped) != FALSE;
-    if (GetLastError() == ERROR_IO_PENDING) ok = WaitForSingleObject(overlapped.hEvent, INFINITE) == WAIT_OBJECT_0;
-    if (ok) {
-      Synchronize([this] {
-        const TCommSignalEvent signal = OnSignal;  // Close may clear OnSignal while it runs
-        signal(this, FEventMask);
-      });
-      ResetEvent(overlapped.hEvent);
+    if (GetLastError() == ERROR_IO_PENDING) {
+      DWORD unused = 0;
+      ok = WaitForSingleObject(overlapped.hEvent, INFINITE) == WAIT_OBJECT_0 &&
+           GetOverlappedResult(FCommHandle, &overlapped, &unused, FALSE);
     }
+    // A wait fails only when the device has gone (or the handle was closed),
+    // and every further one would fail at once: the watcher ends instead of
+    // spinning, and Close finds it finished.
+    if (!ok) return;
+    Synchronize([this] {
+      const TCommSignalEvent signal = OnSignal;  // Close may clear OnSignal while it runs
+      signal(this, FEventMask);
+    });
+    ResetEvent(overlapped.hEvent);
   }
   PurgeComm(FCommHandle, kPurgeAll);
 }
@@ -149,50 +155,51 @@ void TThreadComm::DestroyHandle() {
   FHandle = INVALID_HANDLE_VALUE;
 }
 
+COMSTAT TThreadComm::ClearErrors() {
+  DWORD errors = 0;
+  COMSTAT stat{};
+  // It fails only on a device that is no longer there (a removed adapter).
+  if (!ClearCommError(FHandle, &errors, &stat))
+    RaiseCommError("ClearCommError failure (Error: %d)", static_cast<int>(GetLastError()));
+  return stat;
+}
+
 int TThreadComm::Write(const void* Buffer, DWORD Count) {
   if (!FOpen) return -1;
   std::lock_guard lock(FLock);
   DWORD n = 0;
   if (WriteFile(FHandle, Buffer, Count, &n, &FWriteOS)) return static_cast<int>(n);
   if (GetLastError() != ERROR_IO_PENDING) {
-    ClearCommError(FHandle, nullptr, nullptr);
+    ClearErrors();
     return 0;
   }
   // The thread waits for the device without spinning.
-  if (!GetOverlappedResult(FHandle, &FWriteOS, &n, TRUE)) ClearCommError(FHandle, nullptr, nullptr);
+  if (!GetOverlappedResult(FHandle, &FWriteOS, &n, TRUE)) ClearErrors();
   return static_cast<int>(n);
 }
 
 int TThreadComm::Read(void* Buffer, DWORD Count) {
   if (!FOpen) return -1;
   std::lock_guard lock(FLock);
-  ClearCommError(FHandle, nullptr, nullptr);
+  ClearErrors();
   if (Count == 0) {
-    ClearCommError(FHandle, nullptr, nullptr);
+    ClearErrors();
     return 0;
   }
   DWORD n = 0;
   if (ReadFile(FHandle, Buffer, Count, &n, &FReadOS)) return static_cast<int>(n);
-  if (GetLastError() != ERROR_IO_PENDING) return 0;
-  if (!GetOverlappedResult(FHandle, &FReadOS, &n, TRUE)) ClearCommError(FHandle, nullptr, nullptr);
+  if (GetLastError() != ERROR_IO_PENDING) {
+    // A device that went after the first check gives no short read but its error.
+    ClearErrors();
+    return 0;
+  }
+  if (!GetOverlappedResult(FHandle, &FReadOS, &n, TRUE)) ClearErrors();
   return static_cast<int>(n);
 }
 
-int TThreadComm::InQueCount() {
-  if (!FOpen) return -1;
-  DWORD errors = 0;
-  COMSTAT stat{};
-  ClearCommError(FHandle, &errors, &stat);
-  return static_cast<int>(stat.cbInQue);
-}
+int TThreadComm::InQueCount() { return FOpen ? static_cast<int>(ClearErrors().cbInQue) : -1; }
 
-int TThreadComm::OutQueCount() {
-  if (!FOpen) return -1;
-  DWORD errors = 0;
-  COMSTAT stat{};
-  ClearCommError(FHandle, &errors, &stat);
-  return static_cast<int>(stat.cbOutQue);
-}
+int TThreadComm::OutQueCount() { return FOpen ? static_cast<int>(ClearErrors().cbOutQue) : -1; }
 
 void TThreadComm::PurgeIn() {
   if (FOpen) PurgeComm(FHandle, PURGE_RXABORT | PURGE_RXCLEAR);

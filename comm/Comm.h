@@ -122,7 +122,9 @@ class TThreadComm : public TObject {
   bool Enabled() const { return FOpen; }
   void CheckOpen();
 
-  // -1 when closed; otherwise the bytes moved.
+  // -1 when closed; otherwise the bytes moved, or waiting. A device that
+  // has gone while the port is open (an adapter pulled out) raises
+  // "ClearCommError failure (Error: %d)" with the platform's error.
   int Write(const void* Buffer, DWORD Count);
   int Read(void* Buffer, DWORD Count);
   int InQueCount();
@@ -197,6 +199,8 @@ class TThreadComm : public TObject {
  private:
   template <class T>
   void Reapply(T& field, T value);
+  // ClearCommError's status; raises when it fails.
+  COMSTAT ClearErrors();
 
   TObject* FOwner;
   DCB FDCB{};

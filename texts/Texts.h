@@ -114,6 +114,37 @@ inline std::string PortNotOpened(const std::string& portName) {
 
 inline std::string PortNotOpened(std::int32_t comNumber) { return PortNotOpened("COM" + std::to_string(comNumber)); }
 
+// The line the port message adds when the system tells why the port did
+// not open; device is the path the COM number leads to.
+
+inline constexpr const char* ComMappingHint = "COM numbers are mapped in section \"COM devices\" of \"Talvorin.ini\".";
+
+inline std::string PortDeviceMissing(const std::string& device) {
+  return device + " : nothing is connected there. " + ComMappingHint;
+}
+
+inline std::string PortDeviceNotSerial(const std::string& device) {
+  return device + " : it is not a serial port. " + ComMappingHint;
+}
+
+// group: the one whose members may use the device; empty when joining none would help.
+inline std::string PortDeviceDenied(const std::string& device, const std::string& group) {
+  if (group.empty()) return device + " : permission denied.";
+  return device + " : permission denied. Add your user to group \"" + group + "\", then log in again.";
+}
+
+// holder: the program that holds the device, empty when it was not found.
+inline std::string PortDeviceBusy(const std::string& device, const std::string& holder, std::int64_t holderPid) {
+  if (holder.empty()) return device + " : it is busy.";
+  return device + " : it is busy, held by " + holder + " (process " + std::to_string(holderPid) + ").";
+}
+
+// The programmer went away during a transfer or before it (unplugged, or
+// switched off): portName as the dialog opened it, "COM1".
+inline std::string PortDisconnected(const std::string& portName) {
+  return portName + " was disconnected.\nThe programmer is no longer connected.";
+}
+
 // The message dialog's caption until the message sets its own.
 inline constexpr const char* MessageDialogTitle = "MsgDlg";
 
@@ -165,6 +196,12 @@ inline constexpr const char* UploadNoMemory = "Can not allocate enough memory.";
 
 inline std::string UploadWriteFailed(const std::string& fileName) {
   return "Can not write to " + fileName + " . The upload is abort.";
+}
+
+// The whole blocks received before the programmer went away stay in the file.
+inline std::string UploadDisconnected(const std::string& portName, std::int64_t bytesSaved,
+                                      const std::string& fileName) {
+  return PortDisconnected(portName) + "\n" + std::to_string(bytesSaved) + " bytes are saved in " + fileName + " .";
 }
 
 inline constexpr const char* UploadComplete = "Upload compelete !!!";

@@ -67,6 +67,7 @@ class CountingPort final : public TransferPort {
   int InQueCount() override { return line.InQueCount(); }
   int Read(void* buffer, int count) override;
   int Write(const void* buffer, int count) override;
+  std::string Name() override { return line.Name(); }
 
  private:
   TransferPort& line;

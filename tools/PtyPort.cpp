@@ -49,6 +49,7 @@ int Pty::WaitingAtHost() const {
 
 bool FdComm::Open(const std::string& device) {
   Close();
+  this->device = device;
   fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   if (!MakeRaw(fd)) Close();

@@ -30,9 +30,11 @@ class FdComm {
   int InQueCount();
   int Read(char* buffer, int count);
   int Write(const char* buffer, int count);
+  const std::string& DeviceName() const { return device; }
 
  private:
   int fd = -1;
+  std::string device;
 };
 
 // Raw 8N1 at 115200 baud, no flow control.

@@ -33,6 +33,7 @@ enum ExitCode {
   FileFailed = 4,
   Interrupted = 5,
   OtherFailure = 6,
+  DeviceGone = 7,
 };
 
 const char exitCodes[] =
@@ -44,6 +45,7 @@ const char exitCodes[] =
     "  4  the file could not be read or written (missing, 2 GiB or more, no directory, a read or write error)\n"
     "  5  interrupted by SIGINT or SIGTERM (ESC was sent)\n"
     "  6  any other failure (no memory for the block buffer, an unexpected error)\n"
+    "  7  the programmer went away during the transfer (unplugged)\n"
     "  100 and above  bad usage";
 
 int ExitCodeFor(TransferOutcome outcome) {
@@ -68,6 +70,8 @@ int ExitCodeFor(TransferOutcome outcome) {
       return FileFailed;
     case TransferOutcome::BufferFailed:
       return OtherFailure;
+    case TransferOutcome::Disconnected:
+      return DeviceGone;
   }
   return OtherFailure;
 }
@@ -132,7 +136,8 @@ int Transfer(Direction direction, const std::string& portName, const std::string
   CountingPort port(line, host);
   const TransferOutcome outcome =
       direction == Direction::Upload ? RunUpload(port, host, file) : RunDownload(port, host, file);
-  LetOutputLeave(comm);
+  // A device that went away has no output left to wait for.
+  if (outcome != TransferOutcome::Disconnected) LetOutputLeave(comm);
   return ExitCodeFor(outcome);
 }
 

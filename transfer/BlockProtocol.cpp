@@ -77,6 +77,11 @@ struct Line {
   TransferHost& host;
 
   void Send(std::uint8_t byte) { port.Write(&byte, 1); }
+  // Reads exactly count bytes that were counted waiting; fewer means that
+  // the device went away in between.
+  void Take(void* buffer, int count) {
+    if (port.Read(buffer, count) != count) throw PortGone("read short");
+  }
   // A port that is not open reports -1: nothing waiting.
   int Waiting() { return std::max(port.InQueCount(), 0); }
   bool UserBreak() { return host.EscapePressed() || host.StopRequested(); }
@@ -101,13 +106,6 @@ struct Line {
 enum class Direction { Download, Upload };
 enum class Handshake { Done, Break, Failed };
 
-// Takes the two bytes of the handshake reply. A device that went away after
-// they were counted gives fewer (or -1): that is no reply.
-bool ReadReply(Line& line, std::uint8_t (&reply)[2]) {
-  reply[0] = reply[1] = 0;
-  return line.port.Read(reply, 2) == 2;
-}
-
 // Asks for the block size: STX once a second, for as long as it takes, until
 // two bytes are waiting and read or the user breaks. A download leaves the
 // wait as soon as the reply is there; an upload takes the count first and
@@ -118,7 +116,7 @@ Handshake OpenHandshake(Line& line, Direction direction, int& blockSize) {
   const bool upload = direction == Direction::Upload;
   std::uint8_t reply[2] = {};
   std::uint8_t discarded = 0;
-  while (line.Waiting() > 0) line.port.Read(&discarded, 1);
+  while (line.Waiting() > 0) line.Take(&discarded, 1);
   // A press made before Start must not break this transfer.
   host.EscapePressed();
   if (!upload) host.ProgressReset();
@@ -126,15 +124,16 @@ Handshake OpenHandshake(Line& line, Direction direction, int& blockSize) {
   DWORD t0 = host.Now();
   for (;;) {
     const int waiting = line.Waiting();
-    if (!upload && waiting >= 2 && ReadReply(line, reply)) break;
+    if (!upload && waiting >= 2) break;
     const DWORD now = host.Now();
     if (now - t0 >= 1000) {
       line.Send(Ctl::STX);
       t0 = now;
     }
     if (!line.Poll()) return Handshake::Break;
-    if (upload && waiting >= 2 && ReadReply(line, reply)) break;
+    if (upload && waiting >= 2) break;
   }
+  line.Take(reply, 2);
   if (reply[1] != Ctl::ACK) return Handshake::Failed;
   blockSize = BlockSizeFor(reply[0]);
   return Handshake::Done;
@@ -144,6 +143,20 @@ Handshake OpenHandshake(Line& line, Direction direction, int& blockSize) {
 // transfer, with its message shown and the buttons set, and nothing when the
 // transfer goes on.
 using Ended = std::optional<TransferOutcome>;
+
+// The device went away (PortGone): ESC is attempted all the same, in case the
+// line still reaches the target; then the message, and the buttons as after
+// a break. Whatever the transfer held is given up before.
+TransferOutcome Disconnected(Line& line, const std::string& text, const char* caption) {
+  try {
+    line.Send(Ctl::ESC);
+  } catch (const PortGone&) {
+    // Expected: nothing answers any more.
+  }
+  line.host.ShowMessage(text, caption);
+  line.Finished();
+  return TransferOutcome::Disconnected;
+}
 
 // What either direction holds while blocks go over the line: the file, read
 // or written one block at a time, and the buffer of one block. Both go with
@@ -242,7 +255,7 @@ class BlockSender : BlockExchange {
     while (line.Waiting() < 1)
       if (!line.Poll()) return BreakWaitingReply();
     std::uint8_t answer = 0;
-    line.port.Read(&answer, 1);
+    line.Take(&answer, 1);
     if (answer == Ctl::ACK) {
       line.port.Write(buffer.get(), blockSize);
     } else if (answer == Ctl::ESC) {
@@ -327,7 +340,14 @@ class BlockReceiver : BlockExchange {
       return UploadFailed(line, Texts::UploadFileNotCreated(fileName), TransferOutcome::FileNotCreated);
     buffer = host.AllocateBlock(blockSize);
     if (!buffer) return UploadFailed(line, Texts::UploadNoMemory, TransferOutcome::BufferFailed);
-    if (const Ended ended = ReceiveBlocks()) return *ended;
+    try {
+      if (const Ended ended = ReceiveBlocks()) return *ended;
+    } catch (const PortGone&) {
+      // The whole blocks received so far stay in the file.
+      buffer.reset();
+      file.Close();
+      return Disconnected(line, Texts::UploadDisconnected(line.port.Name(), saved, fileName), Texts::ErrorCaptionBangs);
+    }
     host.ProgressReset();
     buffer.reset();
     if (!file.Close()) return WriteFailed();
@@ -355,14 +375,16 @@ class BlockReceiver : BlockExchange {
   Ended TakeWaiting(std::uint8_t& control) {
     for (int waiting = line.Waiting(); waiting > 0; waiting = line.Waiting()) {
       if (waiting == 1) {
-        line.port.Read(&control, 1);
+        line.Take(&control, 1);
         if (control == Ctl::STX) {
           control = Ctl::ACK;
           line.port.Write(&control, 1);
         }
       } else if (waiting >= blockSize) {
-        line.port.Read(buffer.get(), blockSize);
+        // A block read short never reaches the file: Take raises first.
+        line.Take(buffer.get(), blockSize);
         if (!file.WriteAll(buffer.get(), static_cast<size_t>(blockSize))) return WriteFailed();
+        saved += blockSize;
       } else if (!line.Poll()) {
         // A block only partly here: its rest is awaited with Stop and Close kept
         // usable, should the target stall in the middle of it.
@@ -385,6 +407,8 @@ class BlockReceiver : BlockExchange {
     file.Close();
     return UploadFailed(line, Texts::UploadWriteFailed(fileName), TransferOutcome::WriteFailed);
   }
+
+  std::int64_t saved = 0;  // bytes in the file
 };
 
 }  // namespace
@@ -393,11 +417,16 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
   Line line{port, host};
   line.Started();
   host.ClearStop();
-  std::int64_t fileSize = 0;
-  if (const Ended refused = CheckDownloadFile(line, fileName, fileSize)) return *refused;
-  int blockSize = 0;
-  if (const Ended failed = DownloadHandshake(line, blockSize)) return *failed;
-  return BlockSender(line, fileName, static_cast<std::int32_t>(fileSize), blockSize).Run();
+  try {
+    std::int64_t fileSize = 0;
+    if (const Ended refused = CheckDownloadFile(line, fileName, fileSize)) return *refused;
+    int blockSize = 0;
+    if (const Ended failed = DownloadHandshake(line, blockSize)) return *failed;
+    return BlockSender(line, fileName, static_cast<std::int32_t>(fileSize), blockSize).Run();
+  } catch (const PortGone&) {
+    // The sender has closed the file and freed its buffer on the way here.
+    return Disconnected(line, Texts::PortDisconnected(port.Name()), Texts::ErrorCaption);
+  }
 }
 
 TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName) {
@@ -406,9 +435,14 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
   if (const Ended refused = CheckUploadDirectory(host, fileName)) return *refused;
   host.ClearStop();
   line.Started();
-  int blockSize = 0;
-  if (const Ended failed = UploadHandshake(line, blockSize)) return *failed;
-  return BlockReceiver(line, fileName, blockSize).Run();
+  try {
+    int blockSize = 0;
+    if (const Ended failed = UploadHandshake(line, blockSize)) return *failed;
+    return BlockReceiver(line, fileName, blockSize).Run();
+  } catch (const PortGone&) {
+    // Gone outside the exchange of blocks, which reports what it kept itself.
+    return Disconnected(line, Texts::PortDisconnected(port.Name()), Texts::ErrorCaptionBangs);
+  }
 }
 
 std::string UploadDirectoryPart(const std::string& fileName) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "platform/winapi.h"
@@ -27,28 +28,56 @@ inline int BlockSizeFor(std::uint8_t sizeCode) { return sizeCode == 0x00 ? Large
 // Files from 2 GiB on do not fit the protocol's signed 32-bit sizes.
 constexpr std::int64_t MaxTransferFileSize = 0x7FFFFFFF;
 
+// What a port raises when its device has gone (an adapter pulled out, a
+// programmer that exited): the transfer ends at once as disconnected.
+class PortGone : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // What the protocol uses of a serial port object. InQueCount is -1 when the
 // port is not open, which counts as nothing waiting; Read is only asked for
 // bytes the count shows waiting; results of Read and Write are not examined,
-// except that a handshake reply read short (the device went away) is no reply.
+// except that a read short of what was counted means the device went away
+// (a handshake reply read short is no reply). Each operation may raise
+// PortGone. Name is how messages call the port ("COM1").
 class TransferPort {
  public:
   virtual ~TransferPort() = default;
   virtual int InQueCount() = 0;
   virtual int Read(void* buffer, int count) = 0;
   virtual int Write(const void* buffer, int count) = 0;
+  virtual std::string Name() = 0;
 };
 
-// Any object with InQueCount, Read and Write (the dialogs' TComm) as a port.
+// Any object with InQueCount, Read, Write and DeviceName (the dialogs' TComm)
+// as a port. What those raise, they raise only for a device that no longer
+// answers.
 template <class Comm>
 class PortOf final : public TransferPort {
  public:
   explicit PortOf(Comm& comm) : comm(comm) {}
-  int InQueCount() override { return comm.InQueCount(); }
-  int Read(void* buffer, int count) override { return comm.Read(static_cast<char*>(buffer), count); }
-  int Write(const void* buffer, int count) override { return comm.Write(static_cast<const char*>(buffer), count); }
+  int InQueCount() override {
+    return Guard([&] { return comm.InQueCount(); });
+  }
+  int Read(void* buffer, int count) override {
+    return Guard([&] { return comm.Read(static_cast<char*>(buffer), count); });
+  }
+  int Write(const void* buffer, int count) override {
+    return Guard([&] { return comm.Write(static_cast<const char*>(buffer), count); });
+  }
+  std::string Name() override { return comm.DeviceName(); }
 
  private:
+  template <class Call>
+  static int Guard(Call call) {
+    try {
+      return call();
+    } catch (const std::runtime_error& error) {
+      throw PortGone(error.what());
+    }
+  }
+
   Comm& comm;
 };
 
@@ -98,6 +127,7 @@ enum class TransferOutcome {
   DirectoryMissing,   // upload: the file's directory does not exist; nothing sent
   FileNotCreated,     // upload: the output file could not be created
   WriteFailed,        // upload: a received block could not be written
+  Disconnected,       // the device went away (PortGone); ESC was attempted
 };
 
 // The download dialog's Start: sends the named file, from enabling Stop and

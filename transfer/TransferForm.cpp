@@ -15,6 +15,7 @@
 #include "forms/MessageBoxes.h"
 #include "platform/winapi.h"
 #include "texts/Texts.h"
+#include "transfer/PortMessage.h"
 
 TTransferForm::TTransferForm(QWidget* owner, std::int32_t comNumber) : QDialog(owner), comNumber(comNumber) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -63,10 +64,12 @@ void TTransferForm::done(int result) {
 }
 
 bool TTransferForm::OpenPort(std::string (*caption)(std::int32_t comNumber)) {
+  openError = ERROR_SUCCESS;
   try {
     if (Comm1.Enabled()) Comm1.Close();
     Comm1.SetDeviceName("COM" + std::to_string(comNumber));
     Comm1.Open();
+    if (!Comm1.Enabled()) openError = GetLastError();
     // A port that did not open fails here with its "not open" error.
     Comm1.SetRTSState(true);
     Comm1.SetDTRState(true);
@@ -78,7 +81,8 @@ bool TTransferForm::OpenPort(std::string (*caption)(std::int32_t comNumber)) {
 }
 
 void TTransferForm::ShowPortMessage() {
-  AppMessageBox(Texts::PortNotOpened(comNumber), Texts::ErrorCaption, MB_OK | MB_ICONINFORMATION);
+  const PortOpenFailure why = ExplainPortOpenFailure("COM" + std::to_string(comNumber), openError);
+  AppMessageBox(PortOpenMessage(comNumber, why), Texts::ErrorCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 void TTransferForm::showEvent(QShowEvent* event) {

@@ -57,8 +57,8 @@ class TTransferForm : public QDialog, public TransferHost {
   // Opens "COM" + the dialog's port number and raises RTS and DTR; the
   // caption becomes caption(the number). False when any step fails.
   bool OpenPort(std::string (*caption)(std::int32_t comNumber));
-  // The message for a port that OpenPort could not open; the dialog disables
-  // what cannot be used before it.
+  // The message for a port that OpenPort could not open, with the reason
+  // when the system tells it; the dialog disables what cannot be used before it.
   void ShowPortMessage();
   void CreateEdit(const QRect& place);
   // Start (with a picture of two linked computers), Stop and Close.
@@ -83,6 +83,7 @@ class TTransferForm : public QDialog, public TransferHost {
 
  private:
   const std::int32_t comNumber;
+  DWORD openError = ERROR_SUCCESS;  // what the device's opening left, when it did not open
   bool transferring = false;
   bool closePending = false;
   int closeResult = Rejected;

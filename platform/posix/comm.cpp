@@ -40,13 +40,15 @@ BOOL WithPortState(HANDLE handle, Action action) {
 }
 
 // Runs call on the port behind the handle while its descriptor stays open;
-// FALSE with ERROR_INVALID_HANDLE for a handle that is no open port.
+// FALSE with ERROR_INVALID_HANDLE for a handle that is no open port, and
+// with ERROR_BAD_COMMAND for a device that has gone.
 template <class Call>
 BOOL WithOpenPort(HANDLE handle, Call call) {
   const auto port = PortFrom(handle);
   if (!port) return FALSE;
   SerialPort::Use use(*port);
   if (!use) return FALSE;
+  if (port->Gone()) return FailWith(ERROR_BAD_COMMAND);
   return call(*port);
 }
 
@@ -128,6 +130,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
   return Transfer(hFile, lpNumberOfBytesRead, lpOverlapped, plain, [&](SerialPort& port) -> BOOL {
     std::unique_lock lock(port.mutex);
     if (port.IsClosed()) return FailWith(ERROR_INVALID_HANDLE);
+    if (port.Gone()) return FailWith(ERROR_BAD_COMMAND);  // gone meanwhile: nothing would end the read
     if (lpOverlapped && port.pendingRead) return FailWith(ERROR_INVALID_PARAMETER);  // one read at a time
     ReadRequest request = port.NewRead(lpOverlapped, lpBuffer, nNumberOfBytesToRead);
     DWORD error = ERROR_SUCCESS;
@@ -180,7 +183,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
           break;
         }
       } else if (n < 0 && errno != EINTR) {
-        error = Win32ErrorFromErrno(errno);
+        error = port.ErrorFrom(errno);
         break;
       }
     }
@@ -221,8 +224,9 @@ BOOL GetCommState(HANDLE hFile, LPDCB lpDCB) {
 BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
   return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
     TerminalSettings settings{};
-    if (::tcgetattr(port.fd, &settings.attributes) != 0) return FailWithErrno(errno);
-    if (!TerminalSettingsFromDcb(*lpDCB, settings) || !ApplyTerminalSettings(port.fd, settings)) return FALSE;
+    if (::tcgetattr(port.fd, &settings.attributes) != 0) return port.Fail(errno);
+    if (!TerminalSettingsFromDcb(*lpDCB, settings)) return FALSE;
+    if (!ApplyTerminalSettings(port.fd, settings)) return port.Fail(errno);
     std::lock_guard lock(port.mutex);
     port.dcb = *lpDCB;
     return TRUE;
@@ -254,6 +258,7 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
   return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
     std::unique_lock lock(port.mutex);
     if (port.IsClosed()) return FailWith(ERROR_INVALID_HANDLE);  // closed meanwhile: nothing would end the wait
+    if (port.Gone()) return FailWith(ERROR_BAD_COMMAND);         // likewise gone
     if (!lpOverlapped || port.pendingEvent) return FailWith(ERROR_INVALID_PARAMETER);
     *lpEvtMask = 0;
     if (port.occurred) {
@@ -271,7 +276,7 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
   return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
     int in = 0, out = 0;
-    if (::ioctl(port.fd, FIONREAD, &in) != 0 || ::ioctl(port.fd, TIOCOUTQ, &out) != 0) return FailWithErrno(errno);
+    if (::ioctl(port.fd, FIONREAD, &in) != 0 || ::ioctl(port.fd, TIOCOUTQ, &out) != 0) return port.Fail(errno);
     // termios reports no line errors without marking them in the data.
     if (lpErrors) *lpErrors = 0;
     if (lpStat) {
@@ -289,7 +294,7 @@ BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
     if ((dwFlags & PURGE_RXABORT) && port.pendingRead) port.CompleteRead(ERROR_OPERATION_ABORTED);
     const bool in = dwFlags & PURGE_RXCLEAR, out = dwFlags & PURGE_TXCLEAR;
     if ((in || out) && ::tcflush(port.fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
-      return FailWithErrno(errno);
+      return port.Fail(errno);
     if (in) port.queued = 0;
     return TRUE;
   });
@@ -299,9 +304,9 @@ BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
   return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
     const auto line = [&](unsigned long request, int bit) {
       // No modem-control lines (a pseudo-terminal): the change has nowhere to go.
-      return ::ioctl(port.fd, request, &bit) == 0 || errno == ENOTTY ? TRUE : FailWithErrno(errno);
+      return ::ioctl(port.fd, request, &bit) == 0 || errno == ENOTTY ? TRUE : port.Fail(errno);
     };
-    const auto check = [](int result) { return result == 0 ? TRUE : FailWithErrno(errno); };
+    const auto check = [&](int result) { return result == 0 ? TRUE : port.Fail(errno); };
     switch (dwFunc) {
       case SETDTR: return line(TIOCMBIS, TIOCM_DTR);
       case CLRDTR: return line(TIOCMBIC, TIOCM_DTR);
@@ -320,7 +325,7 @@ BOOL GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) {
   return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
     int lines = 0;
     if (::ioctl(port.fd, TIOCMGET, &lines) != 0) {
-      if (errno != ENOTTY) return FailWithErrno(errno);
+      if (errno != ENOTTY) return port.Fail(errno);
       lines = 0;  // no modem-control lines: all off
     }
     *lpModemStat = ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0) |

@@ -14,6 +14,13 @@
 // finish before WriteFile returns; a WaitCommEvent that is pending completes
 // on its own and signals its event. Closing the handle ends every pending
 // request with ERROR_OPERATION_ABORTED.
+//
+// A device that goes away (an adapter pulled out, or the far end of a
+// pseudo-terminal closed: either way the kernel hangs the line up) ends
+// every pending request, and fails every later call that reaches the device,
+// with ERROR_BAD_COMMAND, as a removed USB serial device does on Windows.
+// Only CloseHandle and the calls that keep settings in the port object
+// (GetCommState, SetCommTimeouts, SetCommMask and their like) still succeed.
 #pragma once
 
 #include "platform/posix/sync.h"

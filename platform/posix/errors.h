@@ -21,6 +21,8 @@ constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_NO_MORE_FILES = 18;
+// What a removed USB serial device answers on Windows.
+constexpr DWORD ERROR_BAD_COMMAND = 22;
 constexpr DWORD ERROR_IO_INCOMPLETE = 996;
 constexpr DWORD ERROR_IO_PENDING = 997;
 constexpr DWORD ERROR_OPERATION_ABORTED = 995;

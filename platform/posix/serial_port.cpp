@@ -18,6 +18,10 @@ namespace {
 // happens; the kernel offers no pollable notice for them.
 constexpr int kModemLinePollMs = 50;
 
+// A terminal that was hung up answers every call but a read with EIO (reads
+// end at once with nothing); a device that has left answers ENXIO or ENODEV.
+bool HangUpErrno(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
+
 DWORD LineEvents(int changed) {
   DWORD events = 0;
   if (changed & TIOCM_CTS) events |= EV_CTS;
@@ -61,6 +65,14 @@ SerialPort::Use::Use(SerialPort& port) : lock(port.fdUse), open(!port.closed) {
   if (!open) SetLastError(ERROR_INVALID_HANDLE);
 }
 
+DWORD SerialPort::ErrorFrom(int err) {
+  if (!HangUpErrno(err)) return Win32ErrorFromErrno(err);
+  gone = true;
+  return ERROR_BAD_COMMAND;
+}
+
+BOOL SerialPort::Fail(int err) { return FailWith(ErrorFrom(err)); }
+
 bool SerialPort::Start(const DCB& initial) {
   int lines = 0;
   hasModemLines = ::ioctl(fd, TIOCMGET, &lines) == 0;
@@ -100,11 +112,16 @@ bool SerialPort::Advance(ReadRequest& request, DWORD& error) {
       request.lastByte = SerialClock::now();
       queued -= std::min(queued, static_cast<DWORD>(n));
     } else if (n == 0) {
-      return true;  // hung up: nothing more will come
+      // The end of the input: a hung-up line (every query fails then), or
+      // nothing now on a line set to return at once.
+      int waiting = 0;
+      if (::ioctl(fd, FIONREAD, &waiting) == 0) break;
+      error = ErrorFrom(errno);
+      return true;
     } else if (errno == EAGAIN) {
       break;
     } else if (errno != EINTR) {
-      error = Win32ErrorFromErrno(errno);
+      error = ErrorFrom(errno);
       return true;
     }
   }
@@ -161,18 +178,32 @@ void SerialPort::Monitor() {
     epoll_event ready[2];
     const int n = ::epoll_wait(epollFd, ready, 2, hasModemLines ? kModemLinePollMs : -1);
     if (closed) return;
+    std::uint32_t device = 0;  // what epoll reports for the device
+    for (int i = 0; i < n; ++i)
+      if (ready[i].data.fd == fd) device |= ready[i].events;
     DWORD seen = 0;
     int lines = 0;
-    if (hasModemLines && ::ioctl(fd, TIOCMGET, &lines) == 0) {
-      seen |= LineEvents(lines ^ lastLines);
-      lastLines = lines;
+    if (hasModemLines) {
+      if (::ioctl(fd, TIOCMGET, &lines) == 0) {
+        seen |= LineEvents(lines ^ lastLines);
+        lastLines = lines;
+      } else {
+        ErrorFrom(errno);
+      }
     }
+    if (device & (EPOLLHUP | EPOLLERR)) gone = true;
     std::lock_guard lock(mutex);
+    if (gone) {
+      // Nothing will come any more: the requests end, and so does the watch,
+      // rather than waking for a device that is not there.
+      if (pendingEvent) CompleteEvent(0, ERROR_BAD_COMMAND);
+      if (pendingRead) CompleteRead(ERROR_BAD_COMMAND);
+      return;
+    }
     // Reads and purges keep the count of known bytes under the same lock,
     // so more bytes than known are a new arrival.
     int waiting = 0;
-    if (std::any_of(ready, ready + std::max(n, 0), [&](const epoll_event& e) { return e.data.fd == fd; }) &&
-        ::ioctl(fd, FIONREAD, &waiting) == 0) {
+    if ((device & EPOLLIN) && ::ioctl(fd, FIONREAD, &waiting) == 0) {
       if (static_cast<DWORD>(waiting) > queued) seen |= EV_RXCHAR;
       queued = static_cast<DWORD>(waiting);
     }

@@ -67,6 +67,16 @@ class SerialPort final : public KernelObject {
   void HandleClosed() override { Shutdown(); }
   bool IsClosed() const { return closed; }
 
+  // The device went away for good: unplugged, or the far end of a
+  // pseudo-terminal closed, which the kernel reports as a hang-up. From then
+  // on every call fails, and every pending request ends, with
+  // ERROR_BAD_COMMAND, as a removed USB serial device answers on Windows.
+  bool Gone() const { return gone; }
+  // The Win32 error for a system call on the device that failed with err;
+  // a hang-up marks the device gone.
+  DWORD ErrorFrom(int err);
+  BOOL Fail(int err);
+
   // Keeps the descriptor open for the duration of one call.
   class Use {
    public:
@@ -96,7 +106,7 @@ class SerialPort final : public KernelObject {
   void CompleteRead(DWORD error);
 
   // Moves what is waiting into the request; true when the request is done
-  // under the timeouts (error set when the device failed).
+  // under the timeouts (error set when the device failed or is gone).
   bool Advance(ReadRequest& request, DWORD& error);
 
   // Milliseconds until the request's next timeout, -1 without one.
@@ -115,6 +125,7 @@ class SerialPort final : public KernelObject {
   void Shutdown();
 
   std::atomic<bool> closed{false};
+  std::atomic<bool> gone{false};
   std::shared_mutex fdUse;
   int epollFd = -1;
   int lastLines = 0;

@@ -21,7 +21,7 @@ class PtyPair {
     path = name;
   }
   ~PtyPair() {
-    ::close(master);
+    if (master >= 0) ::close(master);
     ::close(slave);
   }
   PtyPair(const PtyPair&) = delete;
@@ -45,6 +45,13 @@ class PtyPair {
       if (n > 0) got.append(buffer, static_cast<size_t>(n));
     }
     return got;
+  }
+
+  // The device goes away: the far end closes, and the kernel hangs the line
+  // up as it does for an adapter pulled out.
+  void Vanish() {
+    ::close(master);
+    master = -1;
   }
 
   int master = -1;

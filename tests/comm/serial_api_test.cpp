@@ -5,15 +5,14 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "comm/Pty.h"
-#include "platform/Hooks.h"
 #include "platform/posix/termios_dcb.h"
 #include "platform/winapi.h"
+#include "support/ComMapping.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -36,23 +35,6 @@ HANDLE OpenPort(const std::string& path) {
   return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
                      nullptr);
 }
-
-// COM names lead where the test says, by port number, while it lives.
-std::map<int, std::string> comDevices;
-std::string TestComDevice(int number) {
-  const auto it = comDevices.find(number);
-  return it == comDevices.end() ? std::string() : it->second;
-}
-struct ComMapping {
-  explicit ComMapping(std::map<int, std::string> devices) {
-    comDevices = std::move(devices);
-    SetComDeviceResolver(TestComDevice);
-  }
-  ~ComMapping() {
-    SetComDeviceResolver(nullptr);
-    comDevices.clear();
-  }
-};
 
 struct Event {
   Event() : handle(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
@@ -295,6 +277,63 @@ TEST_F(SerialApi, LineEventsComeOncePerArrivalAndEndWithTheMaskOrTheHandle) {
   EXPECT_FALSE(WaitCommEvent(port, &mask, &ov));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   port = OpenPort(pty.path);
+}
+
+// A removed USB serial device on Windows: every call that reaches it fails
+// with ERROR_BAD_COMMAND, and so do the requests it left pending.
+TEST_F(SerialApi, AVanishedDeviceFailsEveryCallUntilItIsClosed) {
+  SetLine(115200, 8, NOPARITY, ONESTOPBIT);
+  COMMTIMEOUTS none{};  // no timeouts: a read waits for every byte
+  ASSERT_TRUE(SetCommTimeouts(port, &none));
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  Event waited, read;
+  OVERLAPPED waitOv{}, readOv{};
+  waitOv.hEvent = waited.handle;
+  readOv.hEvent = read.handle;
+  DWORD mask = 0xFF, n = 0;
+  char buffer[8] = {};
+  ASSERT_FALSE(WaitCommEvent(port, &mask, &waitOv));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  pty.Send("ab");
+  ASSERT_EQ(WaitForSingleObject(waited.handle, 5000), WAIT_OBJECT_0);
+  ASSERT_FALSE(ReadFile(port, buffer, 4, &n, &readOv));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  ASSERT_FALSE(WaitCommEvent(port, &mask, &waitOv));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+
+  // A read that waits inside GetOverlappedResult is woken too.
+  std::thread vanish([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pty.Vanish();
+  });
+  EXPECT_FALSE(GetOverlappedResult(port, &readOv, &n, TRUE));
+  EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND);
+  vanish.join();
+  EXPECT_EQ(n, 2u) << "what arrived before stays counted";
+  ASSERT_EQ(WaitForSingleObject(waited.handle, 5000), WAIT_OBJECT_0) << "the event wait ends";
+  EXPECT_FALSE(GetOverlappedResult(port, &waitOv, &n, FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND);
+  EXPECT_EQ(mask, 0u);
+
+  const auto failsGone = [](const char* call, BOOL result) {
+    EXPECT_FALSE(result) << call;
+    EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND) << call;
+  };
+  COMSTAT stat{};
+  DWORD errors = 0, status = 0;
+  DCB dcb{};
+  failsGone("ClearCommError", ClearCommError(port, &errors, &stat));
+  failsGone("ReadFile", ReadFile(port, buffer, 1, &n, &readOv));
+  failsGone("ReadFile without a record", ReadFile(port, buffer, 1, &n, nullptr));
+  failsGone("WriteFile", WriteFile(port, "x", 1, &n, nullptr));
+  failsGone("WaitCommEvent", WaitCommEvent(port, &mask, &waitOv));
+  failsGone("PurgeComm", PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR));
+  failsGone("EscapeCommFunction", EscapeCommFunction(port, SETDTR));
+  failsGone("GetCommModemStatus", GetCommModemStatus(port, &status));
+  ASSERT_TRUE(GetCommState(port, &dcb)) << "the settings stay with the handle";
+  failsGone("SetCommState", SetCommState(port, &dcb));
+  EXPECT_TRUE(CloseHandle(port));
+  port = INVALID_HANDLE_VALUE;
 }
 
 TEST_F(SerialApi, ClosingThePortEndsAWriteThatWaits) {

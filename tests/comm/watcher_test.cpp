@@ -9,6 +9,7 @@
 
 #include "comm/Comm.h"
 #include "comm/Pty.h"
+#include "support/CpuTime.h"
 
 namespace {
 
@@ -191,6 +192,53 @@ TEST_F(Watcher, AHandlerThatClosesThePortEndsTheDispatch) {
   pty.Send("y");
   ASSERT_TRUE(PumpUntil([&] { return !recorder.calls.empty(); }));
   EXPECT_EQ(recorder.calls.rfind("RxChar", 0), 0u) << recorder.calls;
+}
+
+std::string RaisedBy(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// The device goes while the watcher waits for its next event: the watcher
+// and the line's watch end by themselves, nothing is handed over, nothing
+// spins, and every use of the port says why it fails until Close.
+TEST_F(Watcher, AVanishedDeviceEndsTheWatcherAndEveryUseRaises) {
+  comm.Open();  // the first open sets up what lives for the whole run (a sanitizer's thread)
+  comm.Close();
+  const size_t threads = Entries("/proc/self/task");
+  comm.Open();
+  recorder.Attach(comm);
+  pty.Send("a");
+  ASSERT_TRUE(PumpUntil([&] { return !recorder.calls.empty(); }));
+  recorder.calls.clear();
+  ASSERT_GT(Entries("/proc/self/task"), threads);
+
+  pty.Vanish();
+  EXPECT_TRUE(PumpUntil([&] { return Entries("/proc/self/task") == threads; })) << "the threads stay";
+  const double share = CpuShareWhile([] {
+    for (int i = 0; i < 100; ++i) {
+      CheckSynchronize();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  EXPECT_LT(share, kAtRest);
+  EXPECT_EQ(recorder.calls, "") << "a failed wait is no event";
+
+  const std::string gone = "ClearCommError failure (Error: 22)";
+  char buffer[1];
+  EXPECT_EQ(RaisedBy([&] { comm.InQueCount(); }), gone);
+  EXPECT_EQ(RaisedBy([&] { comm.OutQueCount(); }), gone);
+  EXPECT_EQ(RaisedBy([&] { comm.Read(buffer, 1); }), gone);
+  EXPECT_EQ(RaisedBy([&] { comm.Write("x", 1); }), gone);
+  EXPECT_TRUE(comm.Enabled()) << "the port stays open until it is closed";
+  comm.Close();
+  EXPECT_FALSE(comm.Enabled());
+  EXPECT_EQ(comm.InQueCount(), -1);
+  EXPECT_EQ(Entries("/proc/self/task"), threads);
 }
 
 TEST_F(Watcher, ManyOpenCloseCyclesWithEventsLeaveNothingBehind) {

@@ -343,6 +343,20 @@ TEST_F(TransferTool, SignalInTheMiddleOfAPacedTransfer) {
   }
 }
 
+// The programmer unplugged in the middle: the tool ends at once with its own
+// status instead of waiting for a line that is gone.
+TEST_F(TransferTool, ProgrammerGoneInTheMiddle) {
+  dir.write("image.bin", Pattern(64 * 1024, 6));
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--pace", "--store", dir.file("stored.bin")}));
+  Tool tool;
+  tool.Start({"download", dir.file("image.bin"), "--device", vprog.Device()});
+  ASSERT_TRUE(WaitUntil([&] { return SizeOf("stored.bin") >= 2048; }));
+  vprog.Stop();
+  EXPECT_EQ(tool.Wait(), 7) << tool.stdErr;
+  EXPECT_NE(tool.stdErr.find(" was disconnected."), std::string::npos) << tool.stdErr;
+}
+
 TEST_F(TransferTool, ProgressLineOnlyOnATerminal) {
   dir.write("image.bin", Pattern(3000));
   VprogProcess vprog;

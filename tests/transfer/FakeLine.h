@@ -45,10 +45,16 @@ class FakeLine : public TransferPort, public TransferHost {
   DWORD escapeDownAt = Never;
   bool failAllocation = false;
   ScriptedTarget* target = nullptr;
-  // A device that goes away between the count and the read: the next read
-  // gives this many of the bytes asked for (-1: none, as from a port that has
-  // closed), and whatever else was waiting is lost with it.
+  // A device that goes away between the count and the read: the read after
+  // readsBeforeShort others gives this many of the bytes asked for (-1: none,
+  // as from a port that has closed), and whatever else was waiting is lost
+  // with it.
   std::optional<int> shortRead;
+  int readsBeforeShort = 0;
+  // A device that has gone: every call raises PortGone, as the dialogs' port
+  // does. It goes by itself once the host has sent goneAfterSending bytes.
+  bool gone = false;
+  size_t goneAfterSending = std::string::npos;
 
   // What the dialog was told, in order: "W 02" for bytes written (longer
   // writes as "W block 256"), "msg text|caption", "start 1", "stop 0",
@@ -59,29 +65,39 @@ class FakeLine : public TransferPort, public TransferHost {
 
   void Arrive(const Bytes& bytes) { waiting.insert(waiting.end(), bytes.begin(), bytes.end()); }
 
-  int InQueCount() override { return portOpen ? static_cast<int>(waiting.size()) : -1; }
+  int InQueCount() override {
+    CheckGone();
+    return portOpen ? static_cast<int>(waiting.size()) : -1;
+  }
   int Read(void* buffer, int count) override {
+    CheckGone();
     EXPECT_LE(count, static_cast<int>(waiting.size())) << "read beyond what is waiting";
     auto* out = static_cast<std::uint8_t*>(buffer);
-    const int given = shortRead ? std::min(*shortRead, count) : count;
+    const bool cut = shortRead && readsBeforeShort-- == 0;
+    const int given = cut ? std::min(*shortRead, count) : count;
     for (int i = 0; i < given && !waiting.empty(); ++i) {
       out[i] = waiting.front();
       waiting.pop_front();
     }
-    if (shortRead) {
+    if (cut) {
       waiting.clear();
       shortRead.reset();
     }
     return given;
   }
+  // A write to a device that has gone is noted as "W! " and its bytes.
   int Write(const void* buffer, int count) override {
     const Bytes bytes(static_cast<const char*>(buffer), static_cast<size_t>(count));
+    if (gone) events.push_back("W! " + Hex(bytes));
+    CheckGone();
     if (!portOpen) return -1;
     sent += bytes;
     sendTimes.push_back(now);
     events.push_back(count <= 2 ? "W " + Hex(bytes) : "W block " + std::to_string(count));
+    if (sent.size() >= goneAfterSending) gone = true;
     return count;
   }
+  std::string Name() override { return "COM1"; }
 
   DWORD Now() override { return now; }
   bool EscapePressed() override {
@@ -125,6 +141,10 @@ class FakeLine : public TransferPort, public TransferHost {
   // The last n events: how an outcome ended.
   std::vector<std::string> Tail(size_t n) const {
     return std::vector<std::string>(events.end() - static_cast<long>(std::min(n, events.size())), events.end());
+  }
+
+  void CheckGone() const {
+    if (gone) throw PortGone("the device has gone");
   }
 
   static std::string Hex(const Bytes& bytes) {

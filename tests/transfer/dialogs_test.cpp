@@ -20,7 +20,10 @@
 #include <QToolButton>
 #include <QWindow>
 #include <termios.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,6 +35,7 @@
 #include "forms/Dlg.h"
 #include "platform/Priority.h"
 #include "platform/winapi.h"
+#include "support/CpuTime.h"
 #include "support/MessageRecorder.h"
 #include "support/Modal.h"
 #include "support/TempDir.h"
@@ -309,8 +313,11 @@ TEST(TransferDialogs, PortInUseLeavesOnlyClose) {
   // Another program holds COM1.
   HANDLE other = CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
-  const ShownMessage expected{"COM1 can not be opened.\nIt may be used by another program.", "ERROR",
-                              MB_OK | MB_ICONINFORMATION};
+  // The program's two lines, and which program holds the device: this one.
+  const ShownMessage expected{"COM1 can not be opened.\nIt may be used by another program.\n" + s.vprog.Device() +
+                                  " : it is busy, held by " + program_invocation_short_name + " (process " +
+                                  std::to_string(getpid()) + ").",
+                              "ERROR", MB_OK | MB_ICONINFORMATION};
   // The controls are already off when the message comes up.
   std::vector<std::string> atMessage;
   s.boxes.onShow = [&](const ShownMessage&) {
@@ -346,6 +353,19 @@ TEST(TransferDialogs, PortInUseLeavesOnlyClose) {
     EXPECT_EQ(m.flags, expected.flags);
   }
   CloseHandle(other);
+}
+
+// A COM number that leads nowhere: the message says where it leads and where
+// that is set.
+TEST(TransferDialogs, MissingDeviceSaysWhereTheComNumberLeads) {
+  TempDir dir;
+  Session s(Com1Device{dir.file("ttyUSB7")});
+  ASSERT_TRUE(s.download([&](TDForm& form) { click(form.BitBtn2); }));
+  ASSERT_EQ(s.boxes.messages.size(), 1u);
+  EXPECT_EQ(s.boxes.messages[0].text, "COM1 can not be opened.\nIt may be used by another program.\n" +
+                                          dir.file("ttyUSB7") +
+                                          " : nothing is connected there. COM numbers are mapped in section "
+                                          "\"COM devices\" of \"Talvorin.ini\".");
 }
 
 // The line as the dialog left it, read back from the device's end: the
@@ -569,6 +589,111 @@ TEST(TransferDialogs, CloseDuringATransferWaitsForItsEnd) {
   EXPECT_EQ(stored.size() % 256, 0u);
   EXPECT_LT(stored.size(), file.size());
   EXPECT_EQ(stored, file.substr(0, stored.size()));
+}
+
+const std::string kDisconnected = "COM1 was disconnected.\nThe programmer is no longer connected.";
+
+// Nothing in the process spins while the dialog waits for the user.
+void ExpectNothingSpins() {
+  EXPECT_LT(CpuShareWhile([] { QTest::qWait(1000); }), kAtRest) << "something spins";
+}
+
+// Back at rest after a transfer: the dialog up, Start on, Stop off.
+void ExpectAtRest(TTransferForm& form) {
+  EXPECT_FALSE(form.Transferring());
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_TRUE(form.BitBtn1->isEnabled());
+  EXPECT_FALSE(form.BitBtn3->isEnabled());
+  ExpectNothingSpins();
+}
+
+TEST(DownloadDialog, AProgrammerThatExitsMidwayEndsTheTransferAtOnce) {
+  for (const int block : {128, 256}) {
+    SCOPED_TRACE(block);
+    TempDir dir;
+    dir.write("image.bin", Pattern(40000, 3));
+    Session s({"--pace", "--block", std::to_string(block), "--store", "/dev/null"});
+    ASSERT_TRUE(s.download([&](TDForm& form) {
+      typeName(form.Edit1, dir.file("image.bin"));
+      // The programmer exits as the third block is about to be offered.
+      QObject::connect(form.PBar, &QProgressBar::valueChanged, &form, [&](int value) {
+        if (value == 3) s.vprog.Stop();
+      });
+      click(form.BitBtn1);
+      EXPECT_EQ(form.PBar->value(), 3) << "the bar keeps its place";
+      EXPECT_EQ(form.PBar->maximum(), (40000 + block - 1) / block);
+      ExpectAtRest(form);
+      click(form.BitBtn2);
+    }));
+    EXPECT_EQ(s.messages.shown, (std::vector<std::string>{kDisconnected + "|ERROR"}));
+  }
+}
+
+TEST(UploadDialog, AProgrammerThatExitsMidwayLeavesTheWholeBlocks) {
+  for (const size_t block : {128u, 256u}) {
+    SCOPED_TRACE(block);
+    TempDir dir;
+    const std::string image = Pattern(40000, 4);
+    dir.write("served.bin", image);
+    Session s({"--pace", "--block", std::to_string(block), "--serve", dir.file("served.bin")});
+    const std::string received = dir.file("received.bin");
+    std::string kept;
+    ASSERT_TRUE(s.upload([&](TUForm& form) {
+      typeName(form.Edit1, received);
+      // The programmer exits once three blocks are in the file.
+      QTimer watch;
+      watch.setInterval(2);
+      QObject::connect(&watch, &QTimer::timeout, [&] {
+        std::error_code error;
+        if (std::filesystem::file_size(received, error) < 3 * block || error) return;
+        watch.stop();
+        s.vprog.Stop();
+      });
+      watch.start();
+      click(form.BitBtn1);
+      kept = dir.read("received.bin");
+      ExpectAtRest(form);
+      click(form.BitBtn2);
+    }));
+    EXPECT_GE(kept.size(), 3 * block);
+    EXPECT_LT(kept.size(), image.size());
+    EXPECT_EQ(kept.size() % block, 0u) << "whole blocks only";
+    EXPECT_EQ(kept, image.substr(0, kept.size()));
+    EXPECT_EQ(s.messages.shown, (std::vector<std::string>{kDisconnected + "\n" + std::to_string(kept.size()) +
+                                                          " bytes are saved in " + received + " .|ERROR !!!"}));
+  }
+}
+
+// The programmer goes while the dialog waits for the user: nothing spins,
+// and the next Start says why it cannot go on.
+TEST(TransferDialogs, AProgrammerThatExitsBeforeStartIsReportedAtStart) {
+  TempDir dir;
+  dir.write("image.bin", Pattern(300, 5));
+  {
+    Session s({"--store", "/dev/null"});
+    ASSERT_TRUE(s.download([&](TDForm& form) {
+      s.vprog.Stop();
+      ExpectNothingSpins();
+      typeName(form.Edit1, dir.file("image.bin"));
+      click(form.BitBtn1);
+      ExpectAtRest(form);
+      click(form.BitBtn2);
+    }));
+    EXPECT_EQ(s.messages.shown, (std::vector<std::string>{kDisconnected + "|ERROR"}));
+  }
+  {
+    Session s({"--serve", dir.file("image.bin")});
+    ASSERT_TRUE(s.upload([&](TUForm& form) {
+      s.vprog.Stop();
+      ExpectNothingSpins();
+      typeName(form.Edit1, dir.file("received.bin"));
+      click(form.BitBtn1);
+      ExpectAtRest(form);
+      click(form.BitBtn2);
+    }));
+    EXPECT_EQ(s.messages.shown, (std::vector<std::string>{kDisconnected + "|ERROR !!!"}));
+    EXPECT_FALSE(dir.exists("received.bin"));
+  }
 }
 
 TEST(TransferDialogs, CloseBoxLetsTheTransferFinish) {

@@ -13,6 +13,7 @@ using Events = std::vector<std::string>;
 
 const Bytes STX = Byte(Ctl::STX);
 const Bytes ESC = Byte(Ctl::ESC);
+const std::string Gone = "msg COM1 was disconnected.\nThe programmer is no longer connected.";
 
 // What the host must send for a file: the handshake STX, then per block STX
 // and the block filled up with 0xFF, then ESC.
@@ -108,19 +109,40 @@ TEST_F(Download, SilentTargetGetsStxEverySecondUntilEscape) {
 }
 
 // The reply was counted but the device went away before it could be read:
-// no reply, so the request is repeated until the user breaks.
-TEST_F(Download, ShortReadOfTheHandshakeReplyIsNoReply) {
+// the transfer ends as disconnected, with ESC sent in case the line still
+// reaches the target.
+TEST_F(Download, ShortReadOfTheHandshakeReplyIsADisconnection) {
   for (const int given : {-1, 1}) {
     SCOPED_TRACE(given);
     FakeLine fresh;
     DownloadTarget peer;
     fresh.target = &peer;
     fresh.shortRead = given;
-    fresh.stopAt = 2500;
     dir.write("image.bin", Pattern(300));
-    EXPECT_EQ(RunDownload(fresh, fresh, dir.file("image.bin")), TransferOutcome::BreakWaitingSize);
-    EXPECT_EQ(fresh.sent, STX + STX + STX + ESC);
+    EXPECT_EQ(RunDownload(fresh, fresh, dir.file("image.bin")), TransferOutcome::Disconnected);
+    EXPECT_EQ(fresh.sent, STX + ESC);
+    EXPECT_EQ(fresh.Tail(3), (Events{Gone + "|ERROR", "stop 0", "start 1"}));
   }
+}
+
+// The device goes in the middle of the blocks, or before Start: the transfer
+// ends at once, ESC is attempted, the bar keeps its place and the buttons
+// are as after a break.
+TEST_F(Download, AVanishedDeviceEndsTheTransferAtOnce) {
+  target.reply = Bytes("\x01\x06", 2);
+  target.onRequest = [&](int request) {
+    if (request == 3) line.gone = true;
+  };
+  EXPECT_EQ(Run(Pattern(1000)), TransferOutcome::Disconnected);
+  EXPECT_EQ(line.steps, 3);
+  EXPECT_EQ(target.received.size(), 2u * 128);
+  EXPECT_EQ(line.Tail(4), (Events{"W! 1B", Gone + "|ERROR", "stop 0", "start 1"}));
+
+  FakeLine idle;
+  idle.gone = true;
+  dir.write("image.bin", Pattern(300));
+  EXPECT_EQ(RunDownload(idle, idle, dir.file("image.bin")), TransferOutcome::Disconnected);
+  EXPECT_EQ(idle.events, (Events{"stop 1", "start 0", "clear", "W! 1B", Gone + "|ERROR", "stop 0", "start 1"}));
 }
 
 TEST_F(Download, EscapePressedBeforeStartDoesNotBreak) {

@@ -13,6 +13,7 @@ using Events = std::vector<std::string>;
 const Bytes STX = Byte(Ctl::STX);
 const Bytes ACK = Byte(Ctl::ACK);
 const Bytes ESC = Byte(Ctl::ESC);
+const std::string Gone = "msg COM1 was disconnected.\nThe programmer is no longer connected.";
 
 struct Upload : ::testing::Test {
   TempDir dir;
@@ -62,8 +63,8 @@ TEST_F(Upload, BlocksAreStoredWhole) {
 }
 
 // The reply was counted but the device went away before it could be read:
-// no reply, so the request is repeated until the user breaks.
-TEST_F(Upload, ShortReadOfTheHandshakeReplyIsNoReply) {
+// the transfer ends as disconnected before any file is created.
+TEST_F(Upload, ShortReadOfTheHandshakeReplyIsADisconnection) {
   for (const int given : {-1, 1}) {
     SCOPED_TRACE(given);
     FakeLine fresh;
@@ -71,11 +72,60 @@ TEST_F(Upload, ShortReadOfTheHandshakeReplyIsNoReply) {
     peer.Blocks({Pattern(128)});
     fresh.target = &peer;
     fresh.shortRead = given;
-    fresh.stopAt = 2500;
-    EXPECT_EQ(RunUpload(fresh, fresh, dir.file("out.bin")), TransferOutcome::BreakWaitingSize);
-    EXPECT_EQ(fresh.sent, STX + STX + STX + ESC);
+    EXPECT_EQ(RunUpload(fresh, fresh, dir.file("out.bin")), TransferOutcome::Disconnected);
+    EXPECT_EQ(fresh.sent, STX + ESC);
+    EXPECT_EQ(fresh.Tail(3), (Events{Gone + "|ERROR !!!", "stop 0", "start 1"}));
     EXPECT_FALSE(dir.exists("out.bin"));
   }
+}
+
+// A block counted whole but read short (the device went in between) never
+// reaches the file, not even in part: the file keeps the whole blocks before.
+TEST_F(Upload, ABlockReadShortIsNotWritten) {
+  const Bytes one = Pattern(128, 1), two = Pattern(128, 2);
+  for (const int given : {-1, 0, 100}) {
+    SCOPED_TRACE(given);
+    FakeLine fresh;
+    UploadTarget peer;
+    peer.Blocks({one, two});
+    fresh.target = &peer;
+    fresh.shortRead = given;
+    fresh.readsBeforeShort = 4;  // the reply, STX, the first block, STX
+    EXPECT_EQ(RunUpload(fresh, fresh, dir.file("out.bin")), TransferOutcome::Disconnected);
+    EXPECT_EQ(dir.read("out.bin"), one);
+    EXPECT_EQ(fresh.sent, STX + ACK + ACK + ESC);
+    EXPECT_EQ(fresh.Tail(3),
+              (Events{Gone + "\n128 bytes are saved in " + dir.file("out.bin") + " .|ERROR !!!", "stop 0", "start 1"}));
+  }
+}
+
+// The device goes after the host has answered the third block request, or
+// before Start: the transfer ends at once, ESC is attempted, the whole
+// blocks stay in the file and the message says how many bytes they hold.
+TEST_F(Upload, AVanishedDeviceKeepsTheWholeBlocks) {
+  for (const std::uint8_t code : {0x00, 0x01}) {
+    SCOPED_TRACE(int{code});
+    const int size = BlockSizeFor(code);
+    FakeLine fresh;
+    UploadTarget peer;
+    peer.reply = Byte(code) + ACK;
+    peer.Blocks({Pattern(size, 1), Pattern(size, 2), Pattern(size, 3), Pattern(size, 4)});
+    fresh.target = &peer;
+    fresh.goneAfterSending = 4;  // the handshake STX and three ACKs
+    EXPECT_EQ(RunUpload(fresh, fresh, dir.file("out.bin")), TransferOutcome::Disconnected);
+    EXPECT_EQ(dir.read("out.bin"), Pattern(size, 1) + Pattern(size, 2));
+    EXPECT_EQ(fresh.Tail(4), (Events{"W! 1B",
+                                     Gone + "\n" + std::to_string(2 * size) + " bytes are saved in " +
+                                         dir.file("out.bin") + " .|ERROR !!!",
+                                     "stop 0", "start 1"}));
+  }
+
+  FakeLine idle;
+  idle.gone = true;
+  EXPECT_EQ(RunUpload(idle, idle, dir.file("idle.bin")), TransferOutcome::Disconnected);
+  EXPECT_EQ(idle.events,
+            (Events{"reset", "clear", "stop 1", "start 0", "W! 1B", Gone + "|ERROR !!!", "stop 0", "start 1"}));
+  EXPECT_FALSE(dir.exists("idle.bin"));
 }
 
 TEST_F(Upload, LoneEscAfterTheHandshakeLeavesAnEmptyFile) {
