@@ -8,7 +8,7 @@ BUILD ?= build
 JOBS ?= 2
 WERROR ?= OFF
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
-           libgtest-dev fonts-dejavu-core
+           libgtest-dev libcli11-dev fonts-dejavu-core
 CONFIGURE = cmake -S . -DTALVORIN_WERROR=$(WERROR)
 
 .PHONY: deps build test run bench test-asan test-tsan lint clean

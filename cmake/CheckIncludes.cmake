@@ -21,7 +21,7 @@ set(allowed_ports texts platform forms)
 set(allowed_launch texts platform forms ports)
 set(allowed_transfer texts platform comm controls forms)
 set(allowed_app texts platform comm controls forms catalogue ports launch transfer)
-set(allowed_tools texts platform transfer)
+set(allowed_tools texts platform comm ports transfer)
 
 if(NOT ROOT)
   message(FATAL_ERROR "usage: cmake -DROOT=<source tree> -P CheckIncludes.cmake")

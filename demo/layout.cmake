@@ -1,10 +1,10 @@
 # Lays out a fresh demo installation: the program, the virtual programmer,
-# its settings files, the catalogue and program images for the devices it
-# lists (one is missing on purpose).
+# the command-line transfer tool, the settings files, the catalogue and
+# program images for the devices it lists (one is missing on purpose).
 file(REMOVE_RECURSE ${DEST})
 file(MAKE_DIRECTORY ${DEST}/programs)
 file(COPY ${SOURCE}/ DESTINATION ${DEST})
-file(COPY ${PROGRAM} ${VPROG} DESTINATION ${DEST})
+file(COPY ${PROGRAM} ${VPROG} ${TRANSFER} DESTINATION ${DEST})
 foreach(image at90s2313 at90s8515 atmega103 pic16f84 w78e52)
   string(REPEAT "${image} program image " 64 content)
   file(WRITE ${DEST}/programs/${image}.bin "${content}")

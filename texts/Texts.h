@@ -107,9 +107,12 @@ inline std::string DownloadCaption(std::int32_t comNumber) { return " Download d
 
 inline std::string UploadCaption(std::int32_t comNumber) { return "Upload data @COM" + std::to_string(comNumber); }
 
-inline std::string PortNotOpened(std::int32_t comNumber) {
-  return "COM" + std::to_string(comNumber) + " can not be opened.\nIt may be used by another program.";
+// A port by its name: "COM3", or a device that talvorin-transfer was given.
+inline std::string PortNotOpened(const std::string& portName) {
+  return portName + " can not be opened.\nIt may be used by another program.";
 }
+
+inline std::string PortNotOpened(std::int32_t comNumber) { return PortNotOpened("COM" + std::to_string(comNumber)); }
 
 // The line the port message adds when the system tells why the port did
 // not open; device is the path the COM number leads to.

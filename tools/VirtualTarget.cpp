@@ -130,6 +130,10 @@ size_t VirtualTarget::Receive(const std::uint8_t* data, size_t count, std::vecto
   return i;
 }
 
+void VirtualTarget::LineQuiet() {
+  if (state == State::Data && block == std::string(1, ESC)) finish("ended by the host's ESC");
+}
+
 std::string VirtualTarget::Summary() const {
   return std::string(role == Role::Store ? "download" : "upload") + " " + ending + ": " + std::to_string(blocks) +
          " blocks of " + std::to_string(blockSize) + " bytes (" + path + ")";

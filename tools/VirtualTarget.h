@@ -47,6 +47,14 @@ class VirtualTarget {
   // request in the same call are repeats of it and are all taken and dropped.
   size_t Receive(const std::uint8_t* data, size_t count, std::vector<TargetOutput>& out);
 
+  // True while a download block has begun and is not whole.
+  bool InBlock() const { return state == State::Data && !block.empty(); }
+  // The line has been quiet for a while in the middle of a block. A block
+  // that is a lone ESC so far is none: the host stopped where the block was
+  // due, with the ACK already on its way, and the session ends as after any
+  // other ESC of the host.
+  void LineQuiet();
+
   bool Finished() const { return state == State::Finished; }
   // How the session went, one line for people.
   std::string Summary() const;

@@ -66,17 +66,26 @@ class Line {
     rxFree = rxStart + n * byteTime;
     return static_cast<size_t>(n);
   }
+  // Whether bytes from the host wait to be taken.
+  bool HostSent() const {
+    pollfd pfd{pty.master, POLLIN, 0};
+    return poll(&pfd, 1, 0) > 0;
+  }
   // When byte i of the last Take has fully arrived.
   Nanos ArrivalOf(size_t i) const { return rxStart + static_cast<Nanos>(i + 1) * byteTime; }
 
-  void Send(const TargetOutput& output, Nanos notBefore) {
+  // hostSentMore: bytes from the host behind the one answered, taken and not
+  // yet looked at.
+  void Send(const TargetOutput& output, Nanos notBefore, bool hostSentMore) {
     if (output.alone) {
       // Bytes written reach the host's queue a moment later. A lone byte
       // behind a block is harmless (the host takes the block first), but two
       // lone bytes together would look like the start of a block: after a
       // lone byte, give it time to arrive before waiting for it to be taken.
+      // A host that has stopped takes nothing more, but says so: once it
+      // has sent something, the byte goes out and its ESC is read next.
       if (lastAlone) SleepUntil(lastWrite + 10'000'000);
-      while (pty.WaitingAtHost() > 0) SleepUntil(Clock() + 20'000);
+      while (!hostSentMore && pty.WaitingAtHost() > 0 && !HostSent()) SleepUntil(Clock() + 20'000);
     }
     lastAlone = output.alone;
     if (byteTime == 0) {
@@ -176,12 +185,16 @@ int main(int argc, char** argv) {
     target.Begin(role, path);
     while (!target.Finished()) {
       pollfd pfd{pty.master, POLLIN, 0};
-      if (poll(&pfd, 1, -1) <= 0) continue;
+      // A host writes a block at once: a pause inside one is far longer
+      // than any gap between its bytes.
+      const int ready = poll(&pfd, 1, target.InBlock() ? 200 : -1);
+      if (ready == 0) target.LineQuiet();
+      if (ready <= 0) continue;
       const size_t n = line.Take(buffer, sizeof buffer);
       for (size_t at = 0; at < n && !target.Finished();) {
         out.clear();
         at += target.Receive(buffer + at, n - at, out);
-        for (const auto& output : out) line.Send(output, line.ArrivalOf(at - 1));
+        for (const auto& output : out) line.Send(output, line.ArrivalOf(at - 1), at < n);
       }
     }
     std::printf("%s\n", target.Summary().c_str());

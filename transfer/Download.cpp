@@ -17,6 +17,7 @@
 #include "platform/winapi.h"
 #include "texts/Texts.h"
 #include "transfer/FilePickers.h"
+#include "transfer/TransferLine.h"
 
 TDForm* DForm = nullptr;
 
@@ -60,13 +61,7 @@ TDForm::TDForm(QWidget* owner, std::int32_t comNumber) : TTransferForm(owner, co
   setObjectName(QStringLiteral("DForm"));
   setFixedSize(296, 325);
 
-  // The sending side's line: an output queue for one largest block and its
-  // two control bytes. Data bits, parity and stop bits keep the component's
-  // 8, none and 1, and it keeps watching every event.
-  Comm1.SetBaudRate(br115200);
-  Comm1.SetFlowControl(fcNone);
-  Comm1.SetReadBufSize(2);
-  Comm1.SetWriteBufSize(258);
+  SetDownloadLine(Comm1);
 
   GroupBox1 = new QGroupBox(QStringLiteral(" File Name "), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));

@@ -9,6 +9,7 @@
 
 #include "controls/imGauge.h"
 #include "texts/Texts.h"
+#include "transfer/TransferLine.h"
 
 TUForm* UForm = nullptr;
 
@@ -16,15 +17,7 @@ TUForm::TUForm(QWidget* owner, std::int32_t comNumber) : TTransferForm(owner, co
   setObjectName(QStringLiteral("UForm"));
   setFixedSize(291, 83);
 
-  // The receiving side's line: an input queue for one largest block and its
-  // two control bytes; only arrivals are watched. Data bits, parity and stop
-  // bits keep the component's 8, none and 1.
-  Comm1.SetBaudRate(br115200);
-  Comm1.SetFlowControl(fcNone);
-  Comm1.SetOptions({coIgnoreXOff});
-  Comm1.SetReadBufSize(258);
-  Comm1.SetWriteBufSize(2);
-  Comm1.SetMonitorEvents({evRxChar});
+  SetUploadLine(Comm1);
 
   GroupBox1 = new QGroupBox(QStringLiteral(" Full path file name you want to save ."), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));

@@ -61,6 +61,28 @@ TEST(VirtualTarget, DownloadTargetBreakAndWrongHandshake) {
   EXPECT_TRUE(refusing.Finished());
 }
 
+// The host's ESC sent where a block was due stops short of a block; a block
+// that pauses after other bytes keeps being collected.
+TEST(VirtualTarget, QuietLineAfterALoneEscEndsTheDownload) {
+  TempDir dir;
+  VirtualTarget target{TargetOptions{}};
+  target.Begin(VirtualTarget::Role::Store, dir.file("stored.bin"));
+  EXPECT_EQ(Exchange(target, "\x02"), "00 06 ");
+  EXPECT_EQ(Exchange(target, "\x02"), "06 ");
+  EXPECT_FALSE(target.InBlock());
+  EXPECT_EQ(Exchange(target, "\x1B\x1B"), "");
+  target.LineQuiet();
+  EXPECT_FALSE(target.Finished());
+  const Bytes block = "\x1B\x1B" + Pattern(254);
+  EXPECT_EQ(Exchange(target, block.substr(2) + "\x02"), "06 ");
+  EXPECT_EQ(Exchange(target, "\x1B"), "");
+  EXPECT_TRUE(target.InBlock());
+  target.LineQuiet();
+  EXPECT_TRUE(target.Finished());
+  EXPECT_EQ(target.Summary(), "download ended by the host's ESC: 1 blocks of 256 bytes (" + dir.file("stored.bin") + ")");
+  EXPECT_EQ(dir.read("stored.bin"), block);
+}
+
 TEST(VirtualTarget, UploadSendsPaddedBlocksAndLoneControlBytes) {
   TempDir dir;
   dir.write("image.bin", Bytes(130, 'z'));

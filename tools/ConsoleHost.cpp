@@ -1,0 +1,141 @@
+#include "tools/ConsoleHost.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include "comm/Thread.h"
+
+namespace {
+
+volatile std::sig_atomic_t stopSignalled = 0;
+
+void NoteStopSignal(int) { stopSignalled = 1; }
+
+double Seconds(std::chrono::steady_clock::duration span) { return std::chrono::duration<double>(span).count(); }
+
+// m:ss, or h:mm:ss from an hour on.
+std::string Duration(double seconds) {
+  const long long total = static_cast<long long>(seconds);
+  char text[32];
+  if (total >= 3600)
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
+  else
+    std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
+  return text;
+}
+
+std::string Fit(std::string text, int width) {
+  if (width > 0 && text.size() > static_cast<size_t>(width)) text.resize(static_cast<size_t>(width));
+  return text;
+}
+
+}  // namespace
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = NoteStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+ConsoleHost::ConsoleHost(Direction direction, std::int64_t fileSize, bool terminal)
+    : direction(direction), fileSize(fileSize), terminal(terminal) {}
+
+bool ConsoleHost::StopRequested() { return stopSignalled != 0; }
+
+void ConsoleHost::ProcessMessages() {
+  // The serial watcher hands its events over here, as to a dialog's message loop.
+  CheckSynchronize();
+  if (terminal && Clock::now() - drawn >= std::chrono::milliseconds(100)) Draw();
+  // A console has no messages to wait for. A short pause keeps a waiting
+  // transfer from taking a whole core; a block takes a hundred times longer
+  // on the line.
+  std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
+void ConsoleHost::ShowMessage(const std::string& text, const std::string&) {
+  // The progress line stays with its last numbers, above the outcome.
+  if (terminal && (everDrawn || blockSize > 0)) {
+    Draw();
+    std::fputc('\n', stderr);
+  }
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+std::unique_ptr<std::uint8_t[]> ConsoleHost::AllocateBlock(int size) {
+  blockSize = size;
+  exchangeStarted = Clock::now();
+  return TransferHost::AllocateBlock(size);
+}
+
+void ConsoleHost::Draw() {
+  drawn = Clock::now();
+  everDrawn = true;
+  winsize size{};
+  const int width = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+  // One column spare: a line that fills the terminal would wrap before the next redraw.
+  std::fprintf(stderr, "\r%s\x1b[K", ProgressLine(width - 1).c_str());
+}
+
+std::string ConsoleHost::ProgressLine(int width) const {
+  const Clock::time_point now = Clock::now();
+  if (blockSize == 0) return Fit("waiting for the programmer  " + Duration(Seconds(now - started)), width);
+
+  const bool download = direction == Direction::Download;
+  std::int64_t bytes = static_cast<std::int64_t>(moved) * blockSize;
+  if (download) bytes = std::min(bytes, fileSize);
+  const double seconds = Seconds(now - exchangeStarted);
+  const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0;
+  // Numbers padded to their widest, so that the bar keeps its width.
+  char rateText[32] = "    -- KiB/s";
+  if (bytes > 0 && rate > 0) std::snprintf(rateText, sizeof rateText, "%6.1f KiB/s", rate / 1024);
+
+  std::string text;
+  if (download) {
+    const std::string total = std::to_string(std::max(blocks, 0)), size = std::to_string(fileSize);
+    char counts[96];
+    std::snprintf(counts, sizeof counts, "%*d/%s blocks  %*lld/%s bytes  ", static_cast<int>(total.size()), moved,
+                  total.c_str(), static_cast<int>(size.size()), static_cast<long long>(bytes), size.c_str());
+    text = counts + std::string(rateText) + "  ";
+    text += bytes > 0 && rate > 0 ? Duration(static_cast<double>(fileSize - bytes) / rate) + " left" : "-:-- left";
+  } else {
+    // The target alone knows how much is coming: no end to count down to.
+    text = std::to_string(moved) + " blocks  " + std::to_string(bytes) + " bytes  " + rateText + "  " +
+           Duration(seconds);
+  }
+
+  const int barWidth = std::min(30, width - static_cast<int>(text.size()) - 3);
+  if (barWidth < 10) return Fit(text, width);
+  std::string bar(static_cast<size_t>(barWidth), ' ');
+  if (download) {
+    const int filled = blocks > 0 ? static_cast<int>(static_cast<std::int64_t>(moved) * barWidth / blocks) : barWidth;
+    std::fill_n(bar.begin(), std::min(filled, barWidth), '#');
+  } else {
+    // A marker sweeping to and fro, like the upload dialog's gauge.
+    const int span = barWidth - 3;
+    const auto steps = std::chrono::duration_cast<std::chrono::milliseconds>(now - started).count() / 80;
+    int at = static_cast<int>(steps % (2LL * span));
+    if (at > span) at = 2 * span - at;
+    bar.replace(static_cast<size_t>(at), 3, "<=>");
+  }
+  return "[" + bar + "] " + text;
+}
+
+int CountingPort::Read(void* buffer, int count) {
+  const int n = line.Read(buffer, count);
+  if (count >= SmallBlock && n == count) host.BlockMoved();
+  return n;
+}
+
+int CountingPort::Write(const void* buffer, int count) {
+  const int n = line.Write(buffer, count);
+  if (count >= SmallBlock && n == count) host.BlockMoved();
+  return n;
+}

@@ -1,0 +1,75 @@
+// The command-line tool's side of a transfer, in place of a dialog: SIGINT and
+// SIGTERM set the stop flag (as Stop does), messages go to standard error,
+// and on a terminal a progress line shows how far the transfer has come.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "transfer/BlockProtocol.h"
+
+enum class Direction { Download, Upload };
+
+// Handlers for SIGINT and SIGTERM that set the stop flag. A second signal
+// ends the process the ordinary way, should a transfer not end by itself.
+void CatchStopSignals();
+
+class ConsoleHost final : public TransferHost {
+ public:
+  // fileSize: the bytes a download sends (unused for an upload). terminal:
+  // whether standard error shows a progress line.
+  ConsoleHost(Direction direction, std::int64_t fileSize, bool terminal);
+
+  // Counted by the port: one block sent or received.
+  void BlockMoved() { ++moved; }
+
+  // A Start has no console equivalent and a signal must not be forgotten;
+  // the flag is never cleared.
+  bool StopRequested() override;
+  void ClearStop() override {}
+  // No keyboard is watched: the signals stand for Escape.
+  bool EscapePressed() override { return false; }
+  void ProcessMessages() override;
+  void SetStartEnabled(bool) override {}
+  void SetStopEnabled(bool) override {}
+  void ShowMessage(const std::string& text, const std::string& caption) override;
+  void ProgressReset() override {}
+  void ProgressRange(int blocks) override { this->blocks = blocks; }
+  void ProgressStep() override {}
+  // The block size becomes known here, and the exchange starts.
+  std::unique_ptr<std::uint8_t[]> AllocateBlock(int size) override;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  // The progress line for the state so far, at most width characters.
+  std::string ProgressLine(int width) const;
+  void Draw();
+
+  const Direction direction;
+  const std::int64_t fileSize;
+  const bool terminal;
+  const Clock::time_point started = Clock::now();
+  Clock::time_point exchangeStarted;
+  Clock::time_point drawn;
+  bool everDrawn = false;
+  int blockSize = 0;  // 0 until the handshake has given it
+  int blocks = -1;    // download: the block count
+  int moved = 0;
+};
+
+// The transfer's port that tells the host of every block crossing it: the
+// only reads and writes of a whole block are the blocks themselves.
+class CountingPort final : public TransferPort {
+ public:
+  CountingPort(TransferPort& line, ConsoleHost& host) : line(line), host(host) {}
+  int InQueCount() override { return line.InQueCount(); }
+  int Read(void* buffer, int count) override;
+  int Write(const void* buffer, int count) override;
+  std::string Name() override { return line.Name(); }
+
+ private:
+  TransferPort& line;
+  ConsoleHost& host;
+};
