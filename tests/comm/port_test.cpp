@@ -7,17 +7,9 @@
 #include "comm/Comm.h"
 #include "comm/Pty.h"
 #include "support/TempDir.h"
+#include "support/Raised.h"
 
 namespace {
-
-std::string RaisedBy(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "";
-}
 
 DCB ControlBlock(TComm& comm) {
   DCB dcb{};

@@ -10,6 +10,7 @@
 #include "comm/Comm.h"
 #include "comm/Pty.h"
 #include "support/CpuTime.h"
+#include "support/Raised.h"
 
 namespace {
 
@@ -192,15 +193,6 @@ TEST_F(Watcher, AHandlerThatClosesThePortEndsTheDispatch) {
   pty.Send("y");
   ASSERT_TRUE(PumpUntil([&] { return !recorder.calls.empty(); }));
   EXPECT_EQ(recorder.calls.rfind("RxChar", 0), 0u) << recorder.calls;
-}
-
-std::string RaisedBy(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "";
 }
 
 // The device goes while the watcher waits for its next event: the watcher

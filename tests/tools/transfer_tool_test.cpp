@@ -21,20 +21,10 @@
 #include "comm/Pty.h"
 #include "support/TempDir.h"
 #include "tools/VprogProcess.h"
+#include "transfer/FakeLine.h"
 
 namespace {
 
-using Bytes = std::string;
-
-Bytes Pattern(size_t size, unsigned seed = 1) {
-  Bytes bytes(size, '\0');
-  unsigned x = seed * 2654435761u + 12345;
-  for (auto& ch : bytes) {
-    x = x * 1103515245u + 12345;
-    ch = static_cast<char>(x >> 16);
-  }
-  return bytes;
-}
 
 Bytes Padded(Bytes bytes, size_t blockSize) {
   bytes.resize((bytes.size() + blockSize - 1) / blockSize * blockSize, '\xFF');
