@@ -1,6 +1,8 @@
 // Transfers through the dialogs' serial port component against the virtual
 // programmer over a pseudo-terminal:
 //  - paced at 115200 baud: time against the ideal time of the bytes on the wire;
+//  - the same behind a USB adapter's latency timer of 16 ms and of 1 ms: the
+//    cost of each block's wait for its answer;
 //  - unpaced: bytes per second against a plain write/read loop on a pty;
 //  - peak resident memory of a 64 MiB download against a 64 KiB one.
 // usage: bench_transfer VPROG [KiB paced, default 1024]
@@ -165,6 +167,18 @@ int main(int argc, char** argv) {
     std::printf("  %-8s %zu KiB paced at 115200 baud: %.2f s, ideal %.2f s, ratio %.4f (goal >= 0.97)\n",
                 download ? "download" : "upload", pacedSize / 1024, seconds, ideal, ideal / seconds);
   }
+
+  // A USB adapter hands the programmer's answers over at the ticks of its
+  // latency timer; the stop-and-wait protocol pays that on every block.
+  const size_t latencySize = 64u << 10;
+  const double latencyIdeal = WireBytes(latencySize) / 11520.0, latencyBlocks = latencySize / 256.0;
+  for (const char* latency : {"16", "1"})
+    for (const bool download : {true, false}) {
+      const double seconds = Transfer(download, latencySize, {"--pace", "--latency", latency});
+      std::printf("  %-8s %zu KiB paced, adapter latency %2s ms: %.2f s, ratio %.4f, %.2f ms a block over ideal\n",
+                  download ? "download" : "upload", latencySize / 1024, latency, seconds, latencyIdeal / seconds,
+                  (seconds - latencyIdeal) * 1000 / latencyBlocks);
+    }
 
   const size_t fastSize = 16u << 20;
   const double plain = PlainLoop(static_cast<size_t>(WireBytes(fastSize)));
