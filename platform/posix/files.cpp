@@ -83,7 +83,12 @@ bool LinkTarget(const std::string& path, std::string& target) {
     const ssize_t n = readlink(target.c_str(), link.data(), link.size());
     if (n < 0) return false;
     link.resize(static_cast<size_t>(n));
-    target = link.starts_with('/') ? link : dirName(target) + "/" + link;
+    if (link.starts_with('/')) {
+      target = link;
+    } else {
+      target = dirName(target);
+      (target += '/') += link;
+    }
   }
   errno = ELOOP;
   return false;
@@ -109,7 +114,8 @@ void RemoveStaleTemps(const std::string& dir, const std::string& base) {
     if (IsTempOf(e->d_name, base)) stale.emplace_back(e->d_name);
   closedir(d);
   for (const auto& name : stale) {
-    const std::string path = dir + "/" + name;
+    std::string path = dir;
+    (path += '/') += name;
     const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       // Not a file of ours (a link, say): remove the name, never what it names.
@@ -132,7 +138,11 @@ TempNameSource tempNames = nullptr;
 // name, locked and still linked. -1 with errno set.
 int CreateLockedTemp(const std::string& dir, const std::string& base, std::string& temp) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp = dir + "/." + base + TempInfix + (tempNames ? tempNames() : RandomTempName());
+    temp = dir;
+    temp += "/.";
+    temp += base;
+    temp += TempInfix;
+    temp += tempNames ? tempNames() : RandomTempName();
     const int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) return -1;
