@@ -3,6 +3,7 @@
 #              demo tour and leave screenshots)
 # make test  - install what is missing, build, run every test
 # make build / make bench / make test-asan / make test-tsan / make lint
+# make fuzz  - each libFuzzer target for FUZZ_SECONDS (default 180)
 # WERROR=ON turns compiler warnings into errors (CI builds so).
 BUILD ?= build
 JOBS ?= 2
@@ -13,7 +14,8 @@ PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
 LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 CONFIGURE = cmake -S . -DTALVORIN_WERROR=$(WERROR) $(LAUNCHER)
 
-.PHONY: deps build test run bench test-asan test-tsan lint clean
+FUZZ_SECONDS ?= 180
+.PHONY: deps build test run bench test-asan test-tsan lint fuzz clean
 
 deps:
 	@./tools/install-deps.sh $(PACKAGES)
@@ -43,6 +45,15 @@ lint: deps
 	@$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@./tools/lint.sh $(BUILD) $(JOBS)
 
+# The libFuzzer targets of fuzz/, built with clang, each run for FUZZ_SECONDS
+# from its seeds and what earlier runs found (build-fuzz/corpus).
+fuzz: deps
+	@./tools/install-deps.sh clang libclang-rt-14-dev
+	@CC=clang CXX=clang++ $(CONFIGURE) -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVORIN_FUZZ=ON \
+	  -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build build-fuzz -j$(JOBS) --target fuzzers
+	@./fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
+
 run: build
 	@cmake --build $(BUILD) --target demo
 	@if [ -n "$$DISPLAY" ]; then cd $(BUILD)/demo && \
@@ -54,4 +65,4 @@ bench: build
 	@cmake --build $(BUILD) --target bench
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz
