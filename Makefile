@@ -11,7 +11,7 @@ WERROR ?= OFF
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
            libgtest-dev libcli11-dev fonts-dejavu-core
 # What the package needs besides the build, and what its tests need.
-PACKAGE_TOOLS = dpkg-dev librsvg2-bin
+PACKAGE_TOOLS = dpkg-dev file librsvg2-bin
 PACKAGE_TEST_TOOLS = lintian shellcheck appstream
 # ccache, where a developer has it, makes rebuilds across work trees cheap.
 LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
