@@ -8,7 +8,7 @@ BUILD ?= build
 JOBS ?= 2
 WERROR ?= OFF
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
-           libgtest-dev libcli11-dev fonts-dejavu-core
+           libgtest-dev libcli11-dev libudev-dev fonts-dejavu-core
 # ccache, where a developer has it, makes rebuilds across work trees cheap.
 LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 CONFIGURE = cmake -S . -DTALVORIN_WERROR=$(WERROR) $(LAUNCHER)
