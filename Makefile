@@ -3,6 +3,7 @@
 #              demo tour and leave screenshots)
 # make test  - install what is missing, build, run every test
 # make build / make bench / make test-asan / make test-tsan / make lint
+# make test-wine - the logic built for Windows with MinGW-w64, its tests run under Wine
 # WERROR=ON turns compiler warnings into errors (CI builds so).
 BUILD ?= build
 JOBS ?= 2
@@ -13,7 +14,7 @@ PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
 LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 CONFIGURE = cmake -S . -DTALVORIN_WERROR=$(WERROR) $(LAUNCHER)
 
-.PHONY: deps build test run bench test-asan test-tsan lint clean
+.PHONY: deps build test run bench test-asan test-tsan test-wine lint clean
 
 deps:
 	@./tools/install-deps.sh $(PACKAGES)
@@ -53,5 +54,19 @@ run: build
 bench: build
 	@cmake --build $(BUILD) --target bench
 
+# The logic libraries built for Windows (MinGW-w64, GoogleTest from Debian's
+# source) and their tests run under Wine in a private prefix,
+# build-wine/prefix. The serial test talks to the Linux virtual programmer.
+WINE_PACKAGES = g++-mingw-w64-x86-64 wine64 googletest
+test-wine: deps
+	@./tools/install-deps.sh $(WINE_PACKAGES)
+	@$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS) --target talvorin-vprog
+	@$(CONFIGURE) -B build-wine -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DTALVORIN_LOGIC_ONLY=ON -DTALVORIN_GTEST_SOURCE=/usr/src/googletest \
+	  -DTALVORIN_VPROG=$(abspath $(BUILD))/bin/talvorin-vprog >/dev/null
+	@cmake --build build-wine -j$(JOBS)
+	@./tools/wine-test.sh build-wine $(JOBS)
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-wine
