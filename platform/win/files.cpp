@@ -2,7 +2,9 @@
 // file system itself matches names without regard to case.
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <string>
+#include <utility>
 
 #include "platform/winapi.h"
 
