@@ -1,7 +1,8 @@
+#include "platform/Drives.h"
+
 #include <string>
 #include <vector>
 
-#include "platform/Drives.h"
 #include "platform/winapi.h"
 
 // The drive roots ("C:\", "D:\", ...) in letter order.

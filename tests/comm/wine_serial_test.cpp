@@ -59,8 +59,8 @@ void OpenAsTheDialogsDo(TComm& comm) {
   comm.SetDeviceName("COM1");
   comm.Open();
   ASSERT_TRUE(comm.Enabled());
-  for (const std::string& raised : {RaisedBy([&] { comm.SetRTSState(true); }),
-                                    RaisedBy([&] { comm.SetDTRState(true); })}) {
+  for (const std::string& raised :
+       {RaisedBy([&] { comm.SetRTSState(true); }), RaisedBy([&] { comm.SetDTRState(true); })}) {
     if (!raised.empty()) {
       EXPECT_EQ(raised, "EscapeCommFunction failure (Error: 50)");
     }
