@@ -106,10 +106,16 @@ bool OpenLine(TComm& comm, const std::string& deviceName, DWORD& openError) {
 // that ends most outcomes. The dialogs close long after, their messages being
 // modal; the tool lets the output leave first. A device's own buffer (a
 // UART's FIFO, a pseudo-terminal's) is not in the count: a moment more for it.
+// The outcome is settled by then: a device that goes away meanwhile only
+// ends the wait.
 void LetOutputLeave(TComm& comm) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  while (comm.OutQueCount() > 0 && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  try {
+    while (comm.OutQueCount() > 0 && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  } catch (const std::exception&) {
+    return;
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 

@@ -30,7 +30,8 @@ const char usage[] =
     "  --baud N            pace the line at N baud\n"
     "  --latency MS        hand bytes to the host only every MS milliseconds, as a\n"
     "                      USB serial adapter's latency timer does (16 is common)\n"
-    "  --sessions N        end after N sessions\n"
+    "  --sessions N        end after N sessions, once the host has closed the line\n"
+    "                      (or after 10 seconds)\n"
     "misbehaviour:\n"
     "  --nak K             answer download block request K with NAK\n"
     "  --esc K             answer download block request K with ESC\n"
@@ -215,5 +216,13 @@ int main(int argc, char** argv) {
     std::printf("%s\n", target.Summary().c_str());
     std::fflush(stdout);
   }
+  // Closing the master hangs the line up: the kernel drops what the host has
+  // not read yet, and the host's next call fails. A real programmer stays on
+  // the cable, so stay until the host closes its end (the master then reports
+  // a hang-up), or for a while when it never does.
+  close(pty.slave);
+  pty.slave = -1;
+  pollfd hangUp{pty.master, 0, 0};
+  poll(&hangUp, 1, 10'000);
   return 0;
 }

@@ -342,6 +342,22 @@ TEST_F(TransferTool, SignalInTheMiddleOfAPacedTransfer) {
   }
 }
 
+// A programmer that leaves right after its last session: the host still gets
+// every byte it was sent, and a completed upload is reported as one.
+TEST_F(TransferTool, AProgrammerThatLeavesAfterItsSessionLosesNothing) {
+  const Bytes image = Pattern(512, 9);
+  dir.write("served.bin", image);
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    VprogProcess vprog;
+    ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--serve", dir.file("served.bin"), "--sessions", "1"}));
+    Tool upload;
+    EXPECT_EQ(Run({"upload", dir.file("received.bin"), "--device", vprog.Device()}, upload), 0) << upload.stdErr;
+    const Bytes received = dir.read("received.bin");
+    EXPECT_TRUE(received == Padded(image, 256)) << received.size() << " bytes kept";
+  }
+}
+
 // The programmer unplugged in the middle: the tool ends at once with its own
 // status instead of waiting for a line that is gone.
 TEST_F(TransferTool, ProgrammerGoneInTheMiddle) {
