@@ -1,8 +1,10 @@
 // The EEPROM image and the project file on real files.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "LaunchSupport.h"
@@ -56,9 +58,13 @@ TEST(ProjectFile, IsRebuiltWithoutTheOldContent) {
   // Hand-edited, in another letter case, with sections of its own.
   dir.write("talvorin.avr", "; notes\r\n[Mine]\r\nkeep=1\r\n[Files]\r\nData=old\r\nExtra=2\r\n[Device]\r\nDevice=x\r\n");
   WriteProjectFile(dir.file("Talvorin.AVR"), "/d/eeprom.bin", "/d/prog.bin");
+  // One project file, whatever the case of its name (Windows may keep the old one's).
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
-  EXPECT_EQ(names, std::vector<std::string>{"Talvorin.AVR"});
+  ASSERT_EQ(names.size(), 1u);
+  std::string lower = names[0];
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(lower, "talvorin.avr");
   EXPECT_EQ(dir.read("Talvorin.AVR"), ProjectText("/d/eeprom.bin", "/d/prog.bin"));
   WriteProjectFile(dir.file("Talvorin.AVR"), "", "/e/other.bin");
   EXPECT_EQ(dir.read("Talvorin.AVR"), ProjectText("", "/e/other.bin"));

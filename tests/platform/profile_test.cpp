@@ -149,6 +149,8 @@ INSTANTIATE_TEST_SUITE_P(Rules, ProfileWrite, testing::ValuesIn(writeCases), Cas
 // separating blank line kept; added at the end when missing; refused on a
 // read-only file.
 TEST(ProfileSection, ReplacesTheWholeSection) {
+  SKIP_WHERE_WINE_DIFFERS("Wine rewrites the whole file from what it parsed: blank lines go, a repeated section "
+                          "loses its keys, and a read-only file is written when Wine runs as root");
   TempDir dir;
   const std::string file = dir.file("test.ini");
   dir.write("test.ini", "[a]\r\nx=1\r\n[S]\r\n;note\r\ny=2\r\n\r\n[b]\r\nz=3\r\n[s]\r\nw=4\r\n");

@@ -6,6 +6,7 @@
 
 #include "ports/PortSettings.h"
 #include "support/TempDir.h"
+#include "support/Wine.h"
 #include "texts/Texts.h"
 
 namespace {
@@ -36,6 +37,8 @@ TEST(PortSettings, ComDevicesFromTheirOwnSection) {
 // One write replaces the section: the other sections, and the section's keys
 // for other ports, stay as they were; no device at all removes it.
 TEST(PortSettings, ComDevicesWrittenAsOneSection) {
+  SKIP_WHERE_WINE_DIFFERS("Wine rewrites the whole file from what it parsed, so blank lines go, and a read-only "
+                          "file is written when Wine runs as root");
   Installation install;
   install.write("Talvorin.ini",
                 "[COM devices]\r\ncom1=/dev/ttyS3\r\nCOM7=/dev/ttyUSB9\r\nCOM3=/dev/pts/1\r\n\r\n"
