@@ -126,7 +126,8 @@ inline std::string PortNotOpened(std::int32_t comNumber) { return PortNotOpened(
 // The line the port message adds when the system tells why the port did
 // not open; device is the path the COM number leads to.
 
-inline constexpr const char* ComMappingHint = "COM numbers are mapped in section \"COM devices\" of \"Talvorin.ini\".";
+inline constexpr const char* ComMappingHint =
+    "COM numbers are mapped in Option > Serial devices... (section \"COM devices\" of \"Talvorin.ini\").";
 
 inline std::string PortDeviceMissing(const std::string& device) {
   return device + " : nothing is connected there. " + ComMappingHint;

@@ -250,8 +250,8 @@ TEST_F(TransferTool, EachOutcomeHasItsStatusAndTheDialogsWords) {
   EXPECT_EQ(Run({"download", dir.file("image.bin"), "--device", dir.file("no-such-device")}, nowhere), 3);
   // The reason on a third line, as in the dialogs.
   const std::string missing = dir.file("no-such-device") +
-                              " : nothing is connected there. COM numbers are mapped in section \"COM devices\" of "
-                              "\"Talvorin.ini\".\n";
+                              " : nothing is connected there. COM numbers are mapped in Option > Serial devices... "
+                              "(section \"COM devices\" of \"Talvorin.ini\").\n";
   EXPECT_EQ(nowhere.stdErr,
             dir.file("no-such-device") + " can not be opened.\nIt may be used by another program.\n" + missing);
   dir.write("Talvorin.ini", "[COM devices]\nCOM7=" + dir.file("no-such-device") + "\n");

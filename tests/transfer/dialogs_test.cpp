@@ -364,8 +364,8 @@ TEST(TransferDialogs, MissingDeviceSaysWhereTheComNumberLeads) {
   ASSERT_EQ(s.boxes.messages.size(), 1u);
   EXPECT_EQ(s.boxes.messages[0].text, "COM1 can not be opened.\nIt may be used by another program.\n" +
                                           dir.file("ttyUSB7") +
-                                          " : nothing is connected there. COM numbers are mapped in section "
-                                          "\"COM devices\" of \"Talvorin.ini\".");
+                                          " : nothing is connected there. COM numbers are mapped in Option > "
+                                          "Serial devices... (section \"COM devices\" of \"Talvorin.ini\").");
 }
 
 // The line as the dialog left it, read back from the device's end: the

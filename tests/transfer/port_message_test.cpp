@@ -17,11 +17,11 @@ PortOpenFailure Failure(Cause cause, const std::string& group = "", const std::s
 TEST(PortOpenMessage, OneLineForEachKnownCause) {
   EXPECT_EQ(PortOpenMessage(3, Failure(Cause::Unknown)), Lines);
   EXPECT_EQ(PortOpenMessage(3, Failure(Cause::Missing)),
-            Lines + "\n/dev/ttyUSB0 : nothing is connected there. COM numbers are mapped in section "
-                    "\"COM devices\" of \"Talvorin.ini\".");
+            Lines + "\n/dev/ttyUSB0 : nothing is connected there. COM numbers are mapped in "
+                    "Option > Serial devices... (section \"COM devices\" of \"Talvorin.ini\").");
   EXPECT_EQ(PortOpenMessage(3, Failure(Cause::NotSerial)),
-            Lines + "\n/dev/ttyUSB0 : it is not a serial port. COM numbers are mapped in section "
-                    "\"COM devices\" of \"Talvorin.ini\".");
+            Lines + "\n/dev/ttyUSB0 : it is not a serial port. COM numbers are mapped in "
+                    "Option > Serial devices... (section \"COM devices\" of \"Talvorin.ini\").");
   EXPECT_EQ(PortOpenMessage(3, Failure(Cause::Denied, "uucp")),
             Lines + "\n/dev/ttyUSB0 : permission denied. Add your user to group \"uucp\", then log in again.");
   EXPECT_EQ(PortOpenMessage(3, Failure(Cause::Denied)), Lines + "\n/dev/ttyUSB0 : permission denied.");
