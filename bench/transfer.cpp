@@ -188,11 +188,13 @@ class ReferenceHost {
 };
 
 // Seconds for the reference host's transfer against a fresh virtual programmer.
-double ReferenceTransfer(bool download, size_t size) {
+double ReferenceTransfer(bool download, size_t size, const std::vector<std::string>& extra = {}) {
   const fs::path file = work / "reference.bin";
   WriteFile(file, size);
   VprogProcess vprog;
-  if (!vprog.Start(vprogPath, {download ? "--store" : "--serve", download ? "/dev/null" : file.string()})) {
+  std::vector<std::string> args{download ? "--store" : "--serve", download ? "/dev/null" : file.string()};
+  args.insert(args.end(), extra.begin(), extra.end());
+  if (!vprog.Start(vprogPath, args)) {
     std::fprintf(stderr, "cannot start %s\n", vprogPath.c_str());
     std::exit(1);
   }
@@ -295,6 +297,12 @@ int main(int argc, char** argv) {
                 "host CPU %.2f s = %.1f%% of a core (goal < 5%%)\n",
                 download ? "download" : "upload", pacedSize / 1024, paced.seconds, ideal, ideal / paced.seconds,
                 paced.cpu, paced.cpu / paced.seconds * 100);
+    // What this machine allows at the moment: the reference host on the
+    // same paced line, a tenth of the size.
+    const size_t contextSize = std::max<size_t>(pacedSize / 10, 16 << 10);
+    const double reference = ReferenceTransfer(download, contextSize, {"--pace"});
+    std::printf("           context: the reference host paced, %zu KiB: ratio %.4f\n", contextSize / 1024,
+                WireBytes(contextSize) / 11520.0 / reference);
   }
 
   const size_t fastSize = (argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 4) << 20;
