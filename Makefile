@@ -3,17 +3,23 @@
 #              demo tour and leave screenshots)
 # make test  - install what is missing, build, run every test
 # make build / make bench / make test-asan / make test-tsan / make lint
+# make fuzz  - each libFuzzer target for FUZZ_SECONDS (default 180)
+# make package - the Debian package; make test-package - build it and test it
 # WERROR=ON turns compiler warnings into errors (CI builds so).
 BUILD ?= build
 JOBS ?= 2
 WERROR ?= OFF
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
-           libgtest-dev libcli11-dev fonts-dejavu-core
+           libgtest-dev libcli11-dev libudev-dev fonts-dejavu-core
+# What the package needs besides the build, and what its tests need.
+PACKAGE_TOOLS = dpkg-dev file librsvg2-bin
+PACKAGE_TEST_TOOLS = lintian shellcheck appstream
 # ccache, where a developer has it, makes rebuilds across work trees cheap.
 LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 CONFIGURE = cmake -S . -DTALVORIN_WERROR=$(WERROR) $(LAUNCHER)
 
-.PHONY: deps build test run bench test-asan test-tsan lint clean
+FUZZ_SECONDS ?= 180
+.PHONY: deps build test run bench test-asan test-tsan lint fuzz package test-package clean
 
 deps:
 	@./tools/install-deps.sh $(PACKAGES)
@@ -22,14 +28,28 @@ build: deps
 	@$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS)
 
+# The package's tests (label "package") run in make test-package.
 test: build
-	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure --timeout 300
+	cd $(BUILD) && ctest -j$(JOBS) -LE package --output-on-failure --timeout 300
+
+package: deps
+	@./tools/install-deps.sh $(PACKAGE_TOOLS)
+	@$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS) --target package
+
+# Builds the package and tests it: its file list, lintian, and its launchers
+# run from an unpacked copy.
+test-package: deps
+	@./tools/install-deps.sh $(PACKAGE_TOOLS) $(PACKAGE_TEST_TOOLS)
+	@$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS)
+	cd $(BUILD) && ctest -j$(JOBS) -L package --output-on-failure --timeout 300
 
 # The suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
 	@$(CONFIGURE) -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTALVORIN_SANITIZE=address,undefined >/dev/null
 	@cmake --build build-asan -j$(JOBS)
-	cd build-asan && ctest -j$(JOBS) --output-on-failure --timeout 600
+	cd build-asan && ctest -j$(JOBS) -LE package --output-on-failure --timeout 600
 
 # The threaded tests under ThreadSanitizer.
 test-tsan: deps
@@ -43,6 +63,15 @@ lint: deps
 	@$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@./tools/lint.sh $(BUILD) $(JOBS)
 
+# The libFuzzer targets of fuzz/, built with clang, each run for FUZZ_SECONDS
+# from its seeds and what earlier runs found (build-fuzz/corpus).
+fuzz: deps
+	@./tools/install-deps.sh clang libclang-rt-14-dev
+	@CC=clang CXX=clang++ $(CONFIGURE) -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVORIN_FUZZ=ON \
+	  -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build build-fuzz -j$(JOBS) --target fuzzers
+	@./fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
+
 run: build
 	@cmake --build $(BUILD) --target demo
 	@if [ -n "$$DISPLAY" ]; then cd $(BUILD)/demo && \
@@ -54,4 +83,4 @@ bench: build
 	@cmake --build $(BUILD) --target bench
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

@@ -22,6 +22,8 @@ void toolkitBeep(unsigned) { QApplication::beep(); }
 TApplication::TApplication(int argc, char** argv)
     : QApplication((toolkitArgv[0] = argc > 0 ? argv[0] : nullptr, toolkitArgc = argc > 0 ? 1 : 0), toolkitArgv) {
   setApplicationName(QString::fromLocal8Bit(ApplicationTitle()));
+  // The installed desktop entry: desktops show its icon for the windows.
+  setDesktopFileName(QStringLiteral("org.talvorin.Talvorin"));
   SetBeepHandler(toolkitBeep);
   SetComDeviceResolver(ComDeviceFromSettings);
   // Serial watchers hand their events over while the message loop runs.

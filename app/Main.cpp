@@ -12,10 +12,13 @@
 #include "forms/Forms.h"
 #include "forms/MessageBoxes.h"
 #include "launch/LaunchCommands.h"
+#include "platform/ComDevices.h"
 #include "platform/Paths.h"
+#include "platform/SerialDevices.h"
 #include "platform/winapi.h"
 #include "ports/PortSettings.h"
 #include "ports/Selectlpt.h"
+#include "ports/SerialDevicesForm.h"
 #include "texts/Texts.h"
 #include "transfer/Download.h"
 #include "transfer/Upload.h"
@@ -50,6 +53,9 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   Change1 = addCommand(Device1, "Change", QKeySequence(Qt::CTRL | Qt::Key_C), &TMainForm::Change1Click);
   OptionO1 = MainMenu1->addMenu(QStringLiteral("&Option"));
   Port1 = addCommand(OptionO1, "Port", QKeySequence(Qt::CTRL | Qt::Key_P), &TMainForm::Port1Click);
+  // On Windows the COM names are the system's own: nothing to choose.
+  if (ComDevicesMappable())
+    Serialdevices1 = addCommand(OptionO1, "Serial devices...", {}, &TMainForm::Serialdevices1Click);
   Other1 = addCommand(OptionO1, "Other", {}, nullptr);
   ActionA1 = MainMenu1->addMenu(QStringLiteral("&Action"));
   // The title carries Ctrl+A, which starts nothing.
@@ -149,6 +155,11 @@ void TMainForm::Port1Click() {
   const QMetaObject::Connection saved = connect(LPTForm, &TLPTForm::ChoiceSaved, this, &TMainForm::UsePortNumbers);
   LPTForm->exec();
   disconnect(saved);
+}
+
+void TMainForm::Serialdevices1Click() {
+  TSerialDevicesForm form(this, OpenSerialDeviceSource());
+  form.exec();
 }
 
 void TMainForm::UsePortNumbers(std::int32_t lptNumber, std::int32_t comNumber) {

@@ -36,6 +36,8 @@ class TMainForm : public QMainWindow, private LaunchHost {
   QAction* Change1;
   QMenu* OptionO1;
   QAction* Port1;
+  // Only where the program maps COM names to devices itself; null elsewhere.
+  QAction* Serialdevices1 = nullptr;
   QAction* Other1;
   QMenu* HelpH1;
   QAction* Content1;
@@ -55,6 +57,7 @@ class TMainForm : public QMainWindow, private LaunchHost {
   void FormCloseQuery(bool& CanClose);
   void Change1Click();
   void Port1Click();
+  void Serialdevices1Click();
   void Download1Click();
   void Upload1Click();
   void QELT1Click();

@@ -3,6 +3,8 @@
 // polling passes (those of talvorin-transfer):
 //  - paced at 115200 baud: time against the ideal time of the bytes on the
 //    wire, and the host's processor time against the wall time;
+//  - the same behind a USB adapter's latency timer of 16 ms and of 1 ms: the
+//    cost of each block's wait for its answer;
 //  - unpaced: time against a reference host, the same stop-and-wait protocol
 //    with plain blocking reads and writes on the descriptor; a plain
 //    streaming write/read loop on a pty as context;
@@ -304,6 +306,18 @@ int main(int argc, char** argv) {
     std::printf("           context: the reference host paced, %zu KiB: ratio %.4f\n", contextSize / 1024,
                 WireBytes(contextSize) / 11520.0 / reference);
   }
+
+  // A USB adapter hands the programmer's answers over at the ticks of its
+  // latency timer; the stop-and-wait protocol pays that on every block.
+  const size_t latencySize = 64u << 10;
+  const double latencyIdeal = WireBytes(latencySize) / 11520.0, latencyBlocks = latencySize / 256.0;
+  for (const char* latency : {"16", "1"})
+    for (const bool download : {true, false}) {
+      const double seconds = Transfer(download, latencySize, {"--pace", "--latency", latency}).seconds;
+      std::printf("  %-8s %zu KiB paced, adapter latency %2s ms: %.2f s, ratio %.4f, %.2f ms a block over ideal\n",
+                  download ? "download" : "upload", latencySize / 1024, latency, seconds, latencyIdeal / seconds,
+                  (seconds - latencyIdeal) * 1000 / latencyBlocks);
+    }
 
   const size_t fastSize = (argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 4) << 20;
   for (const bool download : {true, false}) {

@@ -6,7 +6,7 @@
 #
 # The table mirrors the target_link_libraries of each folder's libraries: a
 # folder may include its own files and those of the folders listed for it.
-# tests/, tour/ and bench/ are users on top and are not checked.
+# tests/, tour/, bench/ and fuzz/ are users on top and are not checked.
 cmake_minimum_required(VERSION 3.25)
 
 set(folders texts platform comm controls forms catalogue ports launch transfer app tools)

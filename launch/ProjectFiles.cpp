@@ -1,7 +1,10 @@
 #include "launch/ProjectFiles.h"
 
+#include <filesystem>
+#include <stdexcept>
+#include <string_view>
+
 #include "platform/Files.h"
-#include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/winapi.h"
 
@@ -25,8 +28,7 @@ bool WriteEepromImage(const std::string& path, std::uint8_t byte1, std::uint8_t 
 
 std::string ProjectPath() { return AppFile({"Talvorin.AVR"}); }
 
-void WriteProjectFile(const std::string& path, const std::string& dataShortPath,
-                      const std::string& programShortPath) {
+std::string ProjectFileText(const std::string& dataShortPath, const std::string& programShortPath) {
   struct Entry {
     const char* section;
     const char* key;
@@ -52,8 +54,25 @@ void WriteProjectFile(const std::string& path, const std::string& dataShortPath,
       {"Progmem-Window", "width", "600"},
       {"Progmem-Window", "height", "323"},
   };
-  // A file that cannot be deleted is refused by the first write below.
-  if (FileExists(path)) DeleteFileA(path.c_str());
-  TIniFile project(path);
-  for (const auto& entry : entries) project.WriteString(entry.section, entry.key, entry.value);
+  std::string text;
+  const char* section = "";
+  for (const auto& entry : entries) {
+    if (std::string_view(entry.section) != section) text += std::string("[") + (section = entry.section) + "]\r\n";
+    text += std::string(entry.key) + "=" + entry.value + "\r\n";
+  }
+  return text;
+}
+
+// The whole new file replaces the old one in one rename: a crash or a full
+// disk leaves the old project, never a part of the new one.
+void WriteProjectFile(const std::string& path, const std::string& dataShortPath,
+                      const std::string& programShortPath) {
+  const std::string existing = ResolvePath(path);
+  if (!ReplaceFileContents(existing, ProjectFileText(dataShortPath, programShortPath)))
+    throw std::runtime_error("Unable to write to " + path);
+  // An old file that differs in case takes the name as the program spells it.
+  if (existing != path) {
+    std::error_code ignored;
+    std::filesystem::rename(existing, path, ignored);
+  }
 }

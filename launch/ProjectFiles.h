@@ -20,9 +20,12 @@ bool WriteEepromImage(const std::string& path, std::uint8_t byte1, std::uint8_t 
 // "Talvorin.AVR" beside the executable.
 std::string ProjectPath();
 
-// Deletes the project file and writes it afresh, entry by entry, naming the
-// given data and program images. Throws std::runtime_error
-// ("Unable to write to <path>") at the first write that is refused; what was
-// written before it stays.
+// The project file naming the given data and program images: the sections
+// and keys in the order the profile writer gives them one entry at a time.
+std::string ProjectFileText(const std::string& dataShortPath, const std::string& programShortPath);
+
+// Replaces the project file with that text. Throws std::runtime_error
+// ("Unable to write to <path>") when it cannot be written; the old file is
+// then left as it was.
 void WriteProjectFile(const std::string& path, const std::string& dataShortPath,
                       const std::string& programShortPath);

@@ -24,6 +24,16 @@ std::int32_t TIniFile::ReadInteger(const std::string& section, const std::string
   return StrToIntDef(ReadString(section, key, ""), fallback);
 }
 
+std::vector<std::string> TIniFile::ReadSection(const std::string& section) const {
+  // The profile functions allow lists of up to 64 KiB less one.
+  std::vector<char> buffer(65535);
+  const DWORD n = GetPrivateProfileStringA(section.c_str(), nullptr, "", buffer.data(),
+                                           static_cast<DWORD>(buffer.size()), FileName.c_str());
+  std::vector<std::string> keys;
+  for (DWORD at = 0; at < n; at += static_cast<DWORD>(keys.back().size()) + 1) keys.emplace_back(buffer.data() + at);
+  return keys;
+}
+
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
   check(WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), FileName.c_str()), FileName);
 }
@@ -34,4 +44,15 @@ void TIniFile::WriteInteger(const std::string& section, const std::string& key, 
 
 void TIniFile::EraseSection(const std::string& section) {
   check(WritePrivateProfileStringA(section.c_str(), nullptr, nullptr, FileName.c_str()), FileName);
+}
+
+void TIniFile::WriteSection(const std::string& section,
+                            const std::vector<std::pair<std::string, std::string>>& values) {
+  if (values.empty()) {
+    EraseSection(section);
+    return;
+  }
+  std::string list;
+  for (const auto& [key, value] : values) list += key + "=" + value + '\0';
+  check(WritePrivateProfileSectionA(section.c_str(), list.c_str(), FileName.c_str()), FileName);
 }

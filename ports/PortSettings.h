@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 std::string PrnportPath();
 std::string TalvorinIniPath();
@@ -13,6 +14,11 @@ std::string TalvorinIniPath();
 // names for port number n, or the empty string: where the program's COM ports
 // lead, installed as the platform's ComDeviceResolver.
 std::string ComDeviceFromSettings(int number);
+
+// Rewrites section "COM devices" in one write of "Talvorin.ini": devices[i]
+// is the device of COM(i+1), empty for none (no key). Keys of the section for
+// other ports stay as they are. Throws as the writers below.
+void WriteComDevices(const std::vector<std::string>& devices);
 
 // Stored 0-based indexes; a missing file, key or non-integer value gives 0.
 std::int32_t ReadLptIndex();

@@ -47,6 +47,15 @@ inline std::string PrnportMissingForSave(const std::string& prnportPath) {
 inline constexpr const char* PrnportMissingForChange =
     "The prnport.cfg is not exist.\nThe prnport.cfg must in the same directory with Talvorin.EXE .";
 
+// Option > Serial devices: the device behind each COM number.
+
+inline constexpr const char* SerialDevicesTitle = "Serial devices";
+
+// The entry for no mapping; device is where the COM number then leads.
+inline std::string UnmappedComDeviceEntry(const std::string& device) { return "default (" + device + ")"; }
+
+inline std::string ComDeviceNotConnected(const std::string& device) { return device + " (not connected)"; }
+
 // The device catalogue and its selection dialog.
 
 inline constexpr const char* SelectDialogTitle = "Select program you want.";

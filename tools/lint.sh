@@ -4,7 +4,7 @@
 set -e
 build="$1"
 jobs="${2:-2}"
-libs='tv_(platform|comm|controls|catalogue|ports|launch|transfer)'
+libs='tv_(platform|platform_devices|comm|controls|catalogue|ports|launch|transfer)'
 # compile_commands.json lists each command before its file.
 files=$(awk -v libs="CMakeFiles/$libs\\.dir/" '
   /"command":/ { logic = ($0 ~ libs) }

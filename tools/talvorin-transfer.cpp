@@ -17,9 +17,9 @@
 #include "comm/Comm.h"
 #include "platform/Hooks.h"
 #include "ports/PortSettings.h"
-#include "texts/Texts.h"
 #include "tools/ConsoleHost.h"
 #include "transfer/BlockProtocol.h"
+#include "transfer/PortMessage.h"
 #include "transfer/TransferLine.h"
 
 namespace {
@@ -79,8 +79,8 @@ int ExitCodeFor(TransferOutcome outcome) {
 // Opens the port and raises RTS and DTR, as the dialogs do when they are
 // shown. The watcher thread that Open starts keeps SIGINT and SIGTERM
 // blocked, so that the handler always runs on this thread, which reads the
-// flag.
-bool OpenLine(TComm& comm, const std::string& deviceName) {
+// flag. A port that does not open leaves its error in openError.
+bool OpenLine(TComm& comm, const std::string& deviceName, DWORD& openError) {
   sigset_t stopSignals, previous;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
@@ -90,6 +90,7 @@ bool OpenLine(TComm& comm, const std::string& deviceName) {
   try {
     comm.SetDeviceName(deviceName);
     comm.Open();
+    if (!comm.Enabled()) openError = GetLastError();
     // A port that did not open fails here with its "not open" error.
     comm.SetRTSState(true);
     comm.SetDTRState(true);
@@ -127,8 +128,10 @@ int Transfer(Direction direction, const std::string& portName, const std::string
     SetUploadLine(comm);
   else
     SetDownloadLine(comm);
-  if (!OpenLine(comm, portName)) {
-    std::fprintf(stderr, "%s\n", Texts::PortNotOpened(portName).c_str());
+  DWORD openError = ERROR_SUCCESS;
+  if (!OpenLine(comm, portName, openError)) {
+    const std::string message = PortOpenMessage(portName, ExplainPortOpenFailure(portName, openError));
+    std::fprintf(stderr, "%s\n", message.c_str());
     return PortUnavailable;
   }
   ConsoleHost host(direction, direction == Direction::Download ? FileSizeOf(file) : 0, isatty(STDERR_FILENO) != 0);

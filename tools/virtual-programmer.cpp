@@ -28,6 +28,8 @@ const char usage[] =
     "  --install DIR --com N   write the device into DIR/Talvorin.ini as COMn\n"
     "  --pace              pace the line at 115200 baud (11520 bytes a second)\n"
     "  --baud N            pace the line at N baud\n"
+    "  --latency MS        hand bytes to the host only every MS milliseconds, as a\n"
+    "                      USB serial adapter's latency timer does (16 is common)\n"
     "  --sessions N        end after N sessions\n"
     "misbehaviour:\n"
     "  --nak K             answer download block request K with NAK\n"
@@ -52,10 +54,12 @@ void SleepUntil(Nanos when) {
   }
 }
 
-// Moves the target's bytes over the line, at the line speed when paced.
+// Moves the target's bytes over the line, at the line speed when paced. With
+// a latency, the bytes that have reached the adapter by then go on to the
+// host only at the ticks of its timer, every latency nanoseconds.
 class Line {
  public:
-  Line(Pty& pty, Nanos byteTime) : pty(pty), byteTime(byteTime) {}
+  Line(Pty& pty, Nanos byteTime, Nanos latency) : pty(pty), byteTime(byteTime), latency(latency), origin(Clock()) {}
 
   // Bytes from the host. On a paced line they cross it one after another
   // from the moment they were written (or the line was free).
@@ -88,21 +92,23 @@ class Line {
       while (!hostSentMore && pty.WaitingAtHost() > 0 && !HostSent()) SleepUntil(Clock() + 20'000);
     }
     lastAlone = output.alone;
-    if (byteTime == 0) {
+    if (byteTime == 0 && latency == 0) {
       writeAll(output.bytes.data(), output.bytes.size());
       lastWrite = Clock();
       return;
     }
-    // Each slice goes out when its last byte would have crossed the line.
+    // Each slice goes out when its last byte would have crossed the line
+    // (and the adapter's timer has ticked since).
     Nanos at = std::max({Clock(), txFree, notBefore});
     for (size_t done = 0; done < output.bytes.size();) {
       const size_t slice = std::min<size_t>(16, output.bytes.size() - done);
       at += static_cast<Nanos>(slice) * byteTime;
-      SleepUntil(at);
+      lastWrite = HandedOver(at);
+      SleepUntil(lastWrite);
       writeAll(output.bytes.data() + done, slice);
       done += slice;
     }
-    txFree = lastWrite = at;
+    txFree = at;
   }
 
  private:
@@ -115,8 +121,16 @@ class Line {
     }
   }
 
+  // The first tick of the adapter's timer at or after arrival.
+  Nanos HandedOver(Nanos arrival) const {
+    if (latency == 0) return arrival;
+    return origin + (arrival - origin + latency - 1) / latency * latency;
+  }
+
   Pty& pty;
   Nanos byteTime;
+  Nanos latency;
+  Nanos origin;
   Nanos rxFree = 0, txFree = 0, rxStart = 0, lastWrite = 0;
   bool lastAlone = false;
 };
@@ -129,7 +143,7 @@ int main(int argc, char** argv) {
   TargetOptions options;
   std::vector<std::pair<VirtualTarget::Role, std::string>> jobs;
   std::string install;
-  int com = 0, sessions = 0, baud = 0;
+  int com = 0, sessions = 0, baud = 0, latencyMs = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -142,6 +156,7 @@ int main(int argc, char** argv) {
     else if (arg == "--com" && hasValue) com = Number(value());
     else if (arg == "--pace") baud = 115200;
     else if (arg == "--baud" && hasValue) baud = Number(value());
+    else if (arg == "--latency" && hasValue) latencyMs = std::max(0, Number(value()));
     else if (arg == "--sessions" && hasValue) sessions = Number(value());
     else if (arg == "--nak" && hasValue) options.nakRequest = Number(value());
     else if (arg == "--esc" && hasValue) options.escRequest = Number(value());
@@ -176,7 +191,7 @@ int main(int argc, char** argv) {
   std::printf("%s\n", pty.device.c_str());
   std::fflush(stdout);
 
-  Line line(pty, baud > 0 ? 10'000'000'000LL / baud : 0);
+  Line line(pty, baud > 0 ? 10'000'000'000LL / baud : 0, latencyMs * 1'000'000LL);
   VirtualTarget target(options);
   std::vector<TargetOutput> out;
   std::uint8_t buffer[4096];

@@ -3,7 +3,11 @@
 #include "texts/Texts.h"
 
 std::string PortOpenMessage(std::int32_t comNumber, const PortOpenFailure& why) {
-  std::string message = Texts::PortNotOpened(comNumber);
+  return PortOpenMessage("COM" + std::to_string(comNumber), why);
+}
+
+std::string PortOpenMessage(const std::string& portName, const PortOpenFailure& why) {
+  std::string message = Texts::PortNotOpened(portName);
   switch (why.cause) {
     case PortOpenFailure::Cause::Missing: return message + "\n" + Texts::PortDeviceMissing(why.device);
     case PortOpenFailure::Cause::NotSerial: return message + "\n" + Texts::PortDeviceNotSerial(why.device);

@@ -8,3 +8,6 @@
 #include "platform/PortFailure.h"
 
 std::string PortOpenMessage(std::int32_t comNumber, const PortOpenFailure& why);
+// The same for a port by its name: "COM3", or a device that
+// talvorin-transfer was given.
+std::string PortOpenMessage(const std::string& portName, const PortOpenFailure& why);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "platform/ComDevices.h"
 #include "platform/Convert.h"
 #include "platform/Hooks.h"
 
@@ -29,5 +30,9 @@ std::string ComDevicePath(const std::string& portName) {
   if (number == 0) return portName;
   const ComDeviceResolver resolve = comDeviceResolver;
   const std::string mapped = resolve ? resolve(number) : std::string();
-  return mapped.empty() ? "/dev/ttyS" + std::to_string(number - 1) : mapped;
+  return mapped.empty() ? UnmappedComDevice(number) : mapped;
 }
+
+bool ComDevicesMappable() { return true; }
+
+std::string UnmappedComDevice(int number) { return "/dev/ttyS" + std::to_string(number - 1); }

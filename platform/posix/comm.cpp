@@ -143,10 +143,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
         return FailWith(ERROR_IO_PENDING);
       }
       do {  // a caller without a record waits here
-        const int timeout = SerialPort::NextTimeout(request);
-        lock.unlock();
-        const bool ready = WaitReady(port.fd, POLLIN, port.closingFd, timeout);
-        lock.lock();
+        const bool ready = port.WaitForInput(lock, SerialPort::NextTimeout(request));
         if (!ready && port.IsClosed()) error = ERROR_OPERATION_ABORTED;
       } while (error == ERROR_SUCCESS && !port.Advance(request, error));
     }
@@ -191,6 +188,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     }
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
     std::lock_guard lock(port.mutex);
+    if (done > 0 && (port.eventMask & EV_TXEMPTY)) port.WatchDrain();
     CompleteRecord(lpOverlapped, error, done);
     return error == ERROR_SUCCESS ? TRUE : FailWith(error);
   });
@@ -277,13 +275,18 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
 
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
   return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    // The bytes the watch has taken first: one it takes meanwhile is counted
+    // at the next call, never twice.
+    const DWORD taken = port.takenCount;
     int in = 0, out = 0;
     if (::ioctl(port.fd, FIONREAD, &in) != 0 || ::ioctl(port.fd, TIOCOUTQ, &out) != 0) return port.Fail(errno);
-    // termios reports no line errors without marking them in the data.
-    if (lpErrors) *lpErrors = 0;
+    // The driver's counters tell the errors; a device without them (a
+    // pseudo-terminal) has none to tell.
+    const DWORD errors = port.TakeErrors();
+    if (lpErrors) *lpErrors = errors;
     if (lpStat) {
       *lpStat = COMSTAT{};
-      lpStat->cbInQue = static_cast<DWORD>(in);
+      lpStat->cbInQue = static_cast<DWORD>(in) + taken;
       lpStat->cbOutQue = static_cast<DWORD>(out);
     }
     return TRUE;
@@ -297,7 +300,11 @@ BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
     const bool in = dwFlags & PURGE_RXCLEAR, out = dwFlags & PURGE_TXCLEAR;
     if ((in || out) && ::tcflush(port.fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
       return port.Fail(errno);
-    if (in) port.queued = 0;
+    if (in) {
+      port.queued = 0;
+      port.taken.clear();
+      port.takenCount = 0;
+    }
     return TRUE;
   });
 }
@@ -326,7 +333,7 @@ BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
 BOOL GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) {
   return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
     int lines = 0;
-    if (::ioctl(port.fd, TIOCMGET, &lines) != 0) {
+    if (port.lineCalls->getLines(port.fd, &lines) != 0) {
       if (errno != ENOTTY) return port.Fail(errno);
       lines = 0;  // no modem-control lines: all off
     }

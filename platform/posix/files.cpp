@@ -12,6 +12,9 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <strings.h>
+#include <limits.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,6 +71,106 @@ mode_t newFileMode() {
   return mode;
 }
 
+// A replacement goes through the link to the file it names, so that the link
+// stays what the user made it. A dangling link names the file to create.
+bool LinkTarget(const std::string& path, std::string& target) {
+  target = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (lstat(target.c_str(), &st) != 0) return errno == ENOENT;
+    if (!S_ISLNK(st.st_mode)) return true;
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = readlink(target.c_str(), link.data(), link.size());
+    if (n < 0) return false;
+    link.resize(static_cast<size_t>(n));
+    if (link.starts_with('/')) {
+      target = link;
+    } else {
+      target = dirName(target);
+      (target += '/') += link;
+    }
+  }
+  errno = ELOOP;
+  return false;
+}
+
+// Temporary files are ".<name>.tmp-" and six random characters beside the
+// file. The writer holds a lock on its own for as long as the name exists,
+// and the kernel drops the lock when the process dies, so a temporary file
+// that can be locked was left by a write that was killed.
+constexpr const char* TempInfix = ".tmp-";
+constexpr size_t TempRandomLength = 6;
+
+bool IsTempOf(const std::string& name, const std::string& base) {
+  const std::string prefix = "." + base + TempInfix;
+  return name.size() == prefix.size() + TempRandomLength && name.compare(0, prefix.size(), prefix) == 0;
+}
+
+void RemoveStaleTemps(const std::string& dir, const std::string& base) {
+  DIR* d = opendir(dir.c_str());
+  if (!d) return;
+  std::vector<std::string> stale;
+  while (const dirent* e = readdir(d))
+    if (IsTempOf(e->d_name, base)) stale.emplace_back(e->d_name);
+  closedir(d);
+  for (const auto& name : stale) {
+    std::string path = dir;
+    (path += '/') += name;
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      // Not a file of ours (a link, say): remove the name, never what it names.
+      struct stat st;
+      if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(path.c_str());
+      continue;
+    }
+    struct stat opened, named;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 && lstat(path.c_str(), &named) == 0 &&
+        opened.st_dev == named.st_dev && opened.st_ino == named.st_ino)
+      unlink(path.c_str());
+    close(fd);
+  }
+}
+
+TempNameSource tempNames = nullptr;
+
+// A new temporary file beside the real one, created with O_EXCL (a name that
+// exists, a planted link included, is never opened) under an unpredictable
+// name, locked and still linked. -1 with errno set.
+int CreateLockedTemp(const std::string& dir, const std::string& base, std::string& temp) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = dir;
+    temp += "/.";
+    temp += base;
+    temp += TempInfix;
+    temp += tempNames ? tempNames() : RandomTempName();
+    const int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return -1;
+    // A cleaner that took the file between its creation and the lock has
+    // unlinked it: take another.
+    struct stat st;
+    if (flock(fd, LOCK_EX) != 0 || fstat(fd, &st) != 0) {
+      const int err = errno;
+      unlink(temp.c_str());
+      close(fd);
+      errno = err;
+      return -1;
+    }
+    if (st.st_nlink > 0) return fd;
+    close(fd);
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// The rename itself reaches the disk, not only the new file's bytes.
+void SyncDirectory(const std::string& dir) {
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
 void fillFindData(const std::string& name, const struct stat& st, WIN32_FIND_DATAA& data) {
   std::memset(&data, 0, sizeof data);
   data.dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
@@ -88,6 +191,22 @@ struct FindState final : KernelObject {
 }  // namespace
 
 const char PathDelim = '/';
+
+void SetTempNameSource(TempNameSource source) { tempNames = source; }
+
+std::string RandomTempName() {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[TempRandomLength];
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n > 0) got += static_cast<size_t>(n);
+  }
+  std::string name;
+  for (const unsigned char b : bytes) name += alphabet[b % (sizeof alphabet - 1)];
+  return name;
+}
+
 
 std::string ResolvePath(const std::string& path) {
   struct stat st;
@@ -140,10 +259,12 @@ bool ReadWholeFile(const std::string& path, std::string& data) {
 }
 
 bool ReplaceFileContents(const std::string& path, const std::string& data) {
-  const std::string actual = ResolvePath(path);
+  std::string actual;
+  if (!LinkTarget(ResolvePath(path), actual)) return FailWithErrno(errno);
   mode_t mode = newFileMode();
   struct stat st;
-  if (stat(actual.c_str(), &st) == 0) {
+  const bool existed = stat(actual.c_str(), &st) == 0;
+  if (existed) {
     if (S_ISDIR(st.st_mode) || !permitted(actual, st, W_OK)) return FailWith(ERROR_ACCESS_DENIED);
     mode = st.st_mode & 07777;
   } else if (errno != ENOENT) {
@@ -154,8 +275,10 @@ bool ReplaceFileContents(const std::string& path, const std::string& data) {
   if (stat(dir.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) return FailWith(ERROR_PATH_NOT_FOUND);
   if (!permitted(dir, dst, W_OK)) return FailWith(ERROR_ACCESS_DENIED);
 
-  std::string temp = dir + "/." + baseName(actual) + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
+  const std::string base = baseName(actual);
+  RemoveStaleTemps(dir, base);
+  std::string temp;
+  const int fd = CreateLockedTemp(dir, base, temp);
   if (fd < 0) return FailWithErrno(errno);
   size_t done = 0;
   int err = 0;
@@ -168,14 +291,20 @@ bool ReplaceFileContents(const std::string& path, const std::string& data) {
     }
     done += static_cast<size_t>(n);
   }
+  // The owner where this process may give it (root, or a group it is in);
+  // the mode after it, as a change of owner clears the set-id bits.
+  if (err == 0 && existed && (st.st_uid != geteuid() || st.st_gid != getegid()) &&
+      fchown(fd, st.st_uid, st.st_gid) != 0)
+    (void)!fchown(fd, static_cast<uid_t>(-1), st.st_gid);
   if (err == 0 && fchmod(fd, mode) != 0) err = errno;
   if (err == 0 && fdatasync(fd) != 0) err = errno;
-  if (close(fd) != 0 && err == 0) err = errno;
   if (err == 0 && rename(temp.c_str(), actual.c_str()) != 0) err = errno;
-  if (err != 0) {
-    unlink(temp.c_str());
-    return FailWithErrno(err);
-  }
+  if (err != 0) unlink(temp.c_str());
+  // The lock goes with the descriptor, after the rename: until then a
+  // cleaner of stale files leaves the temporary file alone.
+  if (close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) return FailWithErrno(err);
+  SyncDirectory(dir);
   return true;
 }
 

@@ -1,6 +1,8 @@
 // File-system functions: attributes, deletion, existence search, short paths.
 #pragma once
 
+#include <string>
+
 #include "platform/posix/types.h"
 
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
@@ -29,3 +31,10 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
 DWORD GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer);
+
+// The six characters that make a temporary file's name unpredictable come
+// from the kernel's random source; a test may put its own in (nullptr puts
+// the random one back).
+std::string RandomTempName();
+using TempNameSource = std::string (*)();
+void SetTempNameSource(TempNameSource source);

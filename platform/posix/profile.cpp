@@ -204,3 +204,24 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
   }
   return ReplaceFileContents(lpFileName, profile.text()) ? TRUE : FALSE;
 }
+
+BOOL WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCSTR lpFileName) {
+  if (!lpFileName || !lpAppName || !lpString) return FailWith(ERROR_INVALID_PARAMETER);
+  Profile profile;
+  if (!load(lpFileName, profile)) return FALSE;
+  std::vector<std::string> body;
+  for (const char* entry = lpString; *entry; entry += std::strlen(entry) + 1) body.emplace_back(entry);
+
+  auto& lines = profile.lines;
+  if (const auto section = profile.findSection(lpAppName)) {
+    // Blank lines that part it from the next section stay.
+    size_t end = section->end;
+    while (end > section->body && trim(lines[end - 1]).empty()) --end;
+    lines.erase(lines.begin() + static_cast<long>(section->body), lines.begin() + static_cast<long>(end));
+    lines.insert(lines.begin() + static_cast<long>(section->body), body.begin(), body.end());
+  } else {
+    lines.push_back(std::string("[") + lpAppName + "]");
+    lines.insert(lines.end(), body.begin(), body.end());
+  }
+  return ReplaceFileContents(lpFileName, profile.text()) ? TRUE : FALSE;
+}

@@ -9,28 +9,22 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "platform/posix/errors.h"
 #include "platform/posix/low_latency.h"
 
 namespace {
 
-// How often the modem lines of a real device are compared while nothing else
-// happens; the kernel offers no pollable notice for them.
-constexpr int kModemLinePollMs = 50;
-
 // A terminal that was hung up answers every call but a read with EIO (reads
 // end at once with nothing); a device that has left answers ENXIO or ENODEV.
 bool HangUpErrno(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
 
-DWORD LineEvents(int changed) {
-  DWORD events = 0;
-  if (changed & TIOCM_CTS) events |= EV_CTS;
-  if (changed & TIOCM_DSR) events |= EV_DSR;
-  if (changed & TIOCM_RNG) events |= EV_RING;
-  if (changed & TIOCM_CAR) events |= EV_RLSD;
-  return events;
-}
+// What the watch takes from the device at most while nobody reads; the rest
+// waits in the kernel's queue as usual.
+constexpr size_t kTakenLimit = 1 << 16;
+
+constexpr std::uint32_t kWatchInput = EPOLLIN | EPOLLET;
 
 }  // namespace
 
@@ -47,10 +41,10 @@ void StartRecord(OVERLAPPED* ov) {
   if (ov->hEvent) ResetEvent(ov->hEvent);
 }
 
-bool WaitReady(int fd, short events, int closingFd, int timeoutMs) {
-  pollfd fds[2] = {{fd, events, 0}, {closingFd, POLLIN, 0}};
+bool WaitReady(int fd, short events, int closingFd, int timeoutMs, int alsoFd) {
+  pollfd fds[3] = {{fd, events, 0}, {closingFd, POLLIN, 0}, {alsoFd, POLLIN, 0}};
   int n;
-  do n = ::poll(fds, 2, timeoutMs);
+  do n = ::poll(fds, 3, timeoutMs);
   while (n < 0 && errno == EINTR);
   return n > 0 && fds[1].revents == 0;
 }
@@ -75,20 +69,25 @@ DWORD SerialPort::ErrorFrom(int err) {
 BOOL SerialPort::Fail(int err) { return FailWith(ErrorFrom(err)); }
 
 bool SerialPort::Start(const DCB& initial) {
-  int lines = 0;
-  hasModemLines = ::ioctl(fd, TIOCMGET, &lines) == 0;
-  lastLines = lines;
+  // A pseudo-terminal has neither modem lines nor counters: its line never
+  // changes and it counts no errors, so nothing waits for them.
+  lineCalls = &CurrentLineCalls();
+  hasModemLines = lineCalls->getLines(fd, &lastLines) == 0;
+  hasCounters = lineCalls->getCounters(fd, &eventCounts) == 0;
+  errorCounts = eventCounts;
   dcb = initial;
   closingFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  takenFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   epollFd = ::epoll_create1(EPOLL_CLOEXEC);
-  if (closingFd < 0 || epollFd < 0) return FailWithErrno(errno);
+  if (closingFd < 0 || takenFd < 0 || epollFd < 0) return FailWithErrno(errno);
   // Edge-triggered: one notice for each arrival, none for bytes that wait.
-  epoll_event in{EPOLLIN | EPOLLET, {.fd = fd}};
+  epoll_event in{kWatchInput, {.fd = fd}};
   epoll_event closing{EPOLLIN, {.fd = closingFd}};
   if (::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &in) != 0 ||
       ::epoll_ctl(epollFd, EPOLL_CTL_ADD, closingFd, &closing) != 0)
     return FailWithErrno(errno);
   monitor = std::thread([this] { Monitor(); });
+  if (hasModemLines) lineWatch.Start([this](const std::atomic<bool>& stopping) { WatchLines(stopping); });
   return TRUE;
 }
 
@@ -105,10 +104,116 @@ void SerialPort::CompleteRead(DWORD error) {
   completed.notify_all();
 }
 
+void SerialPort::Report(DWORD events) {
+  occurred |= events & eventMask;
+  if (pendingEvent && occurred) {
+    CompleteEvent(occurred, ERROR_SUCCESS);
+    occurred = 0;
+  }
+}
+
+void SerialPort::EndRequestsGone() {
+  if (pendingEvent) CompleteEvent(0, ERROR_BAD_COMMAND);
+  if (pendingRead) CompleteRead(ERROR_BAD_COMMAND);
+}
+
+DWORD SerialPort::TakeErrors() {
+  if (!hasCounters) return 0;
+  std::lock_guard lock(mutex);
+  serial_icounter_struct now{};
+  if (lineCalls->getCounters(fd, &now) != 0) return 0;
+  const DWORD errors = ErrorsFromCounters(errorCounts, now);
+  errorCounts = now;
+  return errors;
+}
+
+void SerialPort::WatchDrain() {
+  if (draining) return;
+  draining = true;
+  // Re-arming the device's notice with EPOLLOUT wakes the watch at once if
+  // there is room for output, and again whenever the driver sends some.
+  epoll_event both{kWatchInput | EPOLLOUT, {.fd = fd}};
+  ::epoll_ctl(epollFd, EPOLL_CTL_MOD, fd, &both);
+}
+
+bool SerialPort::WaitForInput(std::unique_lock<std::mutex>& lock, int timeoutMs) {
+  // Bytes the watch takes from now on are announced anew.
+  std::uint64_t notices = 0;
+  [[maybe_unused]] const auto cleared = ::read(takenFd, &notices, sizeof notices);
+  lock.unlock();
+  const bool ready = WaitReady(fd, POLLIN, closingFd, timeoutMs, takenFd);
+  lock.lock();
+  return ready;
+}
+
+DWORD SerialPort::TakeInput() {
+  DWORD events = 0;
+  const size_t before = taken.size();
+  char buffer[4096];
+  while (taken.size() < kTakenLimit) {
+    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, kTakenLimit - taken.size()));
+    if (n <= 0) break;  // nothing more now; a failure shows at the next read
+    if (std::memchr(buffer, dcb.EvtChar, static_cast<size_t>(n))) events |= EV_RXFLAG;
+    taken.append(buffer, static_cast<size_t>(n));
+  }
+  takenCount = static_cast<DWORD>(taken.size());
+  if (taken.size() > before) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(takenFd, &one, sizeof one);
+  }
+  return events;
+}
+
+DWORD SerialPort::LineEvents() {
+  // The counters also catch a line that changed and changed back.
+  if (hasCounters) {
+    serial_icounter_struct now{};
+    if (lineCalls->getCounters(fd, &now) != 0) return 0;
+    const DWORD events = EventsFromCounters(eventCounts, now);
+    eventCounts = now;
+    return events;
+  }
+  int lines = 0;
+  if (!hasModemLines || lineCalls->getLines(fd, &lines) != 0) return 0;
+  const DWORD events = EventsFromLines(lines ^ lastLines);
+  lastLines = lines;
+  return events;
+}
+
+void SerialPort::WatchLines(const std::atomic<bool>& stopping) {
+  while (!stopping && !gone) {
+    if (lineCalls->waitChange(fd, TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CAR) != 0) {
+      if (errno == EINTR) continue;
+      // An adapter pulled out ends the wait with its hang-up; a driver
+      // without the call (ENOTTY, EINVAL) cannot tell, and nothing is lost.
+      if (HangUpErrno(errno)) {
+        gone = true;
+        std::lock_guard lock(mutex);
+        EndRequestsGone();
+      }
+      return;
+    }
+    std::lock_guard lock(mutex);
+    Report(LineEvents());
+  }
+}
+
 bool SerialPort::Advance(ReadRequest& request, DWORD& error) {
+  if (!taken.empty() && request.done < request.count) {
+    const size_t n = std::min<size_t>(taken.size(), request.count - request.done);
+    taken.copy(request.buffer + request.done, n);
+    taken.erase(0, n);
+    takenCount = static_cast<DWORD>(taken.size());
+    request.done += static_cast<DWORD>(n);
+    request.lastByte = SerialClock::now();
+    queued -= std::min(queued, static_cast<DWORD>(n));
+  }
   while (request.done < request.count) {
     const ssize_t n = ::read(fd, request.buffer + request.done, request.count - request.done);
     if (n > 0) {
+      // Bytes read before the watch saw them still bring their event.
+      if ((eventMask & EV_RXFLAG) && std::memchr(request.buffer + request.done, dcb.EvtChar, static_cast<size_t>(n)))
+        Report(EV_RXFLAG);
       request.done += static_cast<DWORD>(n);
       request.lastByte = SerialClock::now();
       queued -= std::min(queued, static_cast<DWORD>(n));
@@ -166,10 +271,7 @@ bool SerialPort::DrivePendingRead(std::unique_lock<std::mutex>& lock, OVERLAPPED
       break;
     }
     if (!wait) return FailWith(ERROR_IO_INCOMPLETE);
-    const int timeout = NextTimeout(*pendingRead);
-    lock.unlock();
-    WaitReady(fd, POLLIN, closingFd, timeout);
-    lock.lock();
+    WaitForInput(lock, NextTimeout(*pendingRead));
   }
   return true;
 }
@@ -177,42 +279,43 @@ bool SerialPort::DrivePendingRead(std::unique_lock<std::mutex>& lock, OVERLAPPED
 void SerialPort::Monitor() {
   for (;;) {
     epoll_event ready[2];
-    const int n = ::epoll_wait(epollFd, ready, 2, hasModemLines ? kModemLinePollMs : -1);
+    const int n = ::epoll_wait(epollFd, ready, 2, -1);
     if (closed) return;
     std::uint32_t device = 0;  // what epoll reports for the device
     for (int i = 0; i < n; ++i)
       if (ready[i].data.fd == fd) device |= ready[i].events;
-    DWORD seen = 0;
-    int lines = 0;
-    if (hasModemLines) {
-      if (::ioctl(fd, TIOCMGET, &lines) == 0) {
-        seen |= LineEvents(lines ^ lastLines);
-        lastLines = lines;
-      } else {
-        ErrorFrom(errno);
-      }
-    }
     if (device & (EPOLLHUP | EPOLLERR)) gone = true;
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex);
     if (gone) {
       // Nothing will come any more: the requests end, and so does the watch,
       // rather than waking for a device that is not there.
-      if (pendingEvent) CompleteEvent(0, ERROR_BAD_COMMAND);
-      if (pendingRead) CompleteRead(ERROR_BAD_COMMAND);
+      EndRequestsGone();
+      lock.unlock();
+      lineWatch.Stop();
       return;
     }
-    // Reads and purges keep the count of known bytes under the same lock,
-    // so more bytes than known are a new arrival.
-    int waiting = 0;
-    if ((device & EPOLLIN) && ::ioctl(fd, FIONREAD, &waiting) == 0) {
-      if (static_cast<DWORD>(waiting) > queued) seen |= EV_RXCHAR;
-      queued = static_cast<DWORD>(waiting);
+    DWORD seen = 0;
+    if (device & EPOLLIN) {
+      if (eventMask & EV_RXFLAG) seen |= TakeInput();
+      // Reads and purges keep the count of known bytes under the same lock,
+      // so more bytes than known are a new arrival.
+      int waiting = 0;
+      if (::ioctl(fd, FIONREAD, &waiting) == 0) {
+        const DWORD known = static_cast<DWORD>(waiting) + static_cast<DWORD>(taken.size());
+        if (known > queued) seen |= EV_RXCHAR;
+        queued = known;
+      }
+      // A break or a receive error comes with a byte of its own (a NUL).
+      if (hasCounters) seen |= LineEvents();
     }
-    occurred |= seen & eventMask;
-    if (pendingEvent && occurred) {
-      CompleteEvent(occurred, ERROR_SUCCESS);
-      occurred = 0;
+    int unsent = 0;
+    if (draining && ::ioctl(fd, TIOCOUTQ, &unsent) == 0 && unsent == 0) {
+      draining = false;
+      seen |= EV_TXEMPTY;
+      epoll_event in{kWatchInput, {.fd = fd}};
+      ::epoll_ctl(epollFd, EPOLL_CTL_MOD, fd, &in);
     }
+    Report(seen);
   }
 }
 
@@ -229,10 +332,12 @@ void SerialPort::Shutdown() {
     [[maybe_unused]] const auto written = ::write(closingFd, &one, sizeof one);
   }
   if (monitor.joinable()) monitor.join();
+  lineWatch.Stop();
   std::unique_lock until(fdUse);  // no call uses the descriptor any more
   if (serialFlags) RestoreSerialFlags(fd, *serialFlags);
   if (exclusive) ::ioctl(fd, TIOCNXCL);
   ::close(fd);
   if (epollFd >= 0) ::close(epollFd);
   if (closingFd >= 0) ::close(closingFd);
+  if (takenFd >= 0) ::close(takenFd);
 }

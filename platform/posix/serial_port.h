@@ -11,10 +11,12 @@
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
+#include <string>
 #include <thread>
 
 #include "platform/posix/comm.h"
 #include "platform/posix/handles.h"
+#include "platform/posix/line_watch.h"
 
 using SerialClock = std::chrono::steady_clock;
 
@@ -24,9 +26,9 @@ void CompleteRecord(OVERLAPPED* ov, DWORD error, DWORD bytes);
 // Marks a record pending and resets its event.
 void StartRecord(OVERLAPPED* ov);
 
-// Waits until fd is ready for events or the closing notice arrives; false on
-// timeout or closing.
-bool WaitReady(int fd, short events, int closingFd, int timeoutMs);
+// Waits until fd is ready for events, or alsoFd (if any) for reading, or the
+// closing notice arrives; false on timeout or closing.
+bool WaitReady(int fd, short events, int closingFd, int timeoutMs, int alsoFd = -1);
 
 // Milliseconds from now until when, at least 0.
 int MillisecondsUntil(SerialClock::time_point when);
@@ -91,8 +93,14 @@ class SerialPort final : public KernelObject {
   const int fd;
   const bool exclusive;
   std::optional<int> serialFlags;  // the driver's flags before low latency, restored at the close
+  const LineCalls* lineCalls = nullptr;  // the modem-line calls of this open period
   bool hasModemLines = false;
+  bool hasCounters = false;  // the driver counts line changes, breaks and errors
   int closingFd = -1;
+  // Bytes the watch took from the device to look for the event character
+  // (only while EV_RXFLAG is watched): reads take them first, and the queue
+  // counts them. The count is readable without the lock.
+  std::atomic<DWORD> takenCount{0};
   std::mutex mutex;  // guards everything below
   std::condition_variable completed;
   DCB dcb{};
@@ -100,11 +108,25 @@ class SerialPort final : public KernelObject {
   DWORD eventMask = 0;
   DWORD occurred = 0;  // events seen since the last report
   DWORD queued = 0;    // received bytes known to wait
+  std::string taken;
   std::optional<EventRequest> pendingEvent;
   std::optional<ReadRequest> pendingRead;
 
   void CompleteEvent(DWORD mask, DWORD error);
   void CompleteRead(DWORD error);
+  // Adds the watched ones among events and ends a pending event wait.
+  void Report(DWORD events);
+
+  // The CE_ flags of the errors the driver counted since the last call.
+  DWORD TakeErrors();
+
+  // A write put bytes out: EV_TXEMPTY follows once the output queue is empty.
+  void WatchDrain();
+
+  // Waits (the lock given up meanwhile) until input may have come, the
+  // timeout (-1: none) has passed or the port closes; false on timeout or
+  // closing.
+  bool WaitForInput(std::unique_lock<std::mutex>& lock, int timeoutMs);
 
   // Moves what is waiting into the request; true when the request is done
   // under the timeouts (error set when the device failed or is gone).
@@ -125,10 +147,26 @@ class SerialPort final : public KernelObject {
   // Ends every pending request, stops the watch and closes the device.
   void Shutdown();
 
+  // Ends the pending requests of a device that has gone; under the lock.
+  void EndRequestsGone();
+  // Moves what waits in the device into taken; EV_RXFLAG when the event
+  // character is among it. Under the lock.
+  DWORD TakeInput();
+  // The events since the last look at the modem lines and counters. Under the lock.
+  DWORD LineEvents();
+  // Waits for modem-line changes until stopping, or until the device goes
+  // or turns out unable to tell.
+  void WatchLines(const std::atomic<bool>& stopping);
+
   std::atomic<bool> closed{false};
   std::atomic<bool> gone{false};
   std::shared_mutex fdUse;
   int epollFd = -1;
+  int takenFd = -1;       // readable while taken may hold bytes a waiting read has not seen
+  bool draining = false;  // EV_TXEMPTY is due when the output queue is empty
   int lastLines = 0;
+  serial_icounter_struct eventCounts{};  // the counters when events were last taken from them
+  serial_icounter_struct errorCounts{};  // the same for the error flags
   std::thread monitor;
+  BlockedCallThread lineWatch;
 };

@@ -1,20 +1,24 @@
 // The serial functions of the platform layer on real pseudo-terminals.
 #include <gtest/gtest.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "comm/Pty.h"
+#include "platform/posix/line_watch.h"
 #include "platform/posix/low_latency.h"
 #include "platform/posix/termios_dcb.h"
 #include "platform/winapi.h"
 #include "support/ComMapping.h"
+#include "support/CpuTime.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -43,6 +47,36 @@ struct Event {
   ~Event() { CloseHandle(handle); }
   HANDLE handle;
 };
+
+// One event wait on a port: Start it, then Wait for what it reports.
+struct EventWait {
+  explicit EventWait(HANDLE port) : port(port) { ov.hEvent = signalled.handle; }
+  void Start() {
+    mask = 0xFFFF;
+    ASSERT_FALSE(WaitCommEvent(port, &mask, &ov)) << "nothing is due yet";
+    ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  }
+  // The events, or WAIT_TIMEOUT's value when none came in time.
+  DWORD Wait(DWORD milliseconds = 5000) {
+    return WaitForSingleObject(signalled.handle, milliseconds) == WAIT_OBJECT_0 ? mask : WAIT_TIMEOUT;
+  }
+  HANDLE port;
+  Event signalled;
+  OVERLAPPED ov{};
+  DWORD mask = 0;
+};
+
+size_t Threads() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+// The threads of the process without a port, counted after a first port has
+// come and gone (a sanitizer starts a thread of its own at the first).
+size_t ThreadsWithoutAPort(const std::string& path) {
+  CloseHandle(OpenPort(path));
+  return Threads();
+}
 
 class SerialApi : public testing::Test {
  protected:
@@ -340,6 +374,195 @@ TEST(SerialOpen, LowLatencyWhileOpenAndTheDriversFlagsBackAtTheClose) {
     CloseHandle(port);
     EXPECT_EQ(FakeDriver::written, c.writes);
     EXPECT_EQ(FakeDriver::flags, c.initial);
+  }
+}
+
+// A pseudo-terminal drains at once and passes every byte on: EV_TXEMPTY
+// follows each write, EV_RXFLAG each arrival that holds the event character,
+// and the bytes the watch looks through stay in the input queue, in order.
+TEST_F(SerialApi, TxEmptyAfterAWriteAndRxFlagOnTheEventCharacter) {
+  SetLine(115200, 8, NOPARITY, ONESTOPBIT);
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  dcb.EvtChar = '\n';
+  ASSERT_TRUE(SetCommState(port, &dcb));
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadTotalTimeoutConstant = 5000;
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  ASSERT_TRUE(SetCommMask(port, EV_TXEMPTY | EV_RXFLAG));
+  EventWait events(port);
+  DWORD n = 0;
+
+  events.Start();
+  EXPECT_EQ(events.Wait(100), WAIT_TIMEOUT) << "no write, nothing to drain";
+  ASSERT_TRUE(WriteFile(port, "abc", 3, &n, nullptr));
+  EXPECT_EQ(events.Wait(), EV_TXEMPTY);
+  EXPECT_EQ(pty.Receive(3), "abc");
+
+  events.Start();
+  pty.Send("no flag ");
+  EXPECT_EQ(events.Wait(100), WAIT_TIMEOUT) << "no event character";
+  pty.Send("line\n");
+  EXPECT_EQ(events.Wait(), EV_RXFLAG);
+  COMSTAT stat{};
+  ASSERT_TRUE(ClearCommError(port, nullptr, &stat));
+  EXPECT_EQ(stat.cbInQue, 13u);
+  char buffer[16] = {};
+  ASSERT_TRUE(ReadFile(port, buffer, 13, &n, nullptr));
+  EXPECT_EQ(std::string(buffer, n), "no flag line\n");
+
+  // A read that waits while the watch takes the bytes still gets them.
+  Event readDone;
+  OVERLAPPED ov{};
+  ov.hEvent = readDone.handle;
+  ASSERT_FALSE(ReadFile(port, buffer, 4, &n, &ov));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  std::thread device([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    pty.Send("wx\ny");
+  });
+  EXPECT_TRUE(GetOverlappedResult(port, &ov, &n, TRUE));
+  device.join();
+  EXPECT_EQ(std::string(buffer, n), "wx\ny");
+}
+
+// A real port's driver, played over a pseudo-terminal (which has none of
+// it): modem lines that change when the test says, and counters of line
+// changes, breaks and receive errors.
+struct FakeLines {
+  static inline std::mutex mutex;
+  static inline int lines = 0;
+  static inline serial_icounter_struct counters{};
+  static inline int waitError = 0;  // errno the next wait fails with
+  static inline int changed = -1;   // an eventfd: readable when a wait should end
+
+  static int WaitChange(int, int) {
+    pollfd p{changed, POLLIN, 0};
+    if (::poll(&p, 1, -1) < 0) return -1;  // a signal: EINTR
+    std::uint64_t count = 0;
+    [[maybe_unused]] const auto taken = ::read(changed, &count, sizeof count);
+    std::lock_guard lock(mutex);
+    errno = waitError;
+    return waitError ? -1 : 0;
+  }
+  static int GetLines(int, int* out) {
+    std::lock_guard lock(mutex);
+    *out = lines;
+    return 0;
+  }
+  static int GetCounters(int, serial_icounter_struct* out) {
+    std::lock_guard lock(mutex);
+    *out = counters;
+    return 0;
+  }
+
+  FakeLines() {
+    lines = 0;
+    counters = {};
+    waitError = 0;
+    changed = eventfd(0, EFD_CLOEXEC);
+    SetLineCalls(&calls);
+  }
+  ~FakeLines() {
+    SetLineCalls(nullptr);
+    close(changed);
+  }
+  // Changes the driver's state; wake ends a wait for line changes.
+  void Change(const std::function<void()>& change, bool wake = true) const {
+    {
+      std::lock_guard lock(mutex);
+      change();
+    }
+    const std::uint64_t one = 1;
+    if (wake) [[maybe_unused]] const auto written = ::write(changed, &one, sizeof one);
+  }
+  static inline const LineCalls calls{WaitChange, GetLines, GetCounters};
+};
+
+TEST(SerialLines, ModemLinesBreaksAndErrorsOfARealPort) {
+  PtyPair pty;
+  const size_t threads = ThreadsWithoutAPort(pty.path);
+  FakeLines driver;
+  const HANDLE port = OpenPort(pty.path);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  DCB raw{};
+  ASSERT_TRUE(GetCommState(port, &raw));
+  ASSERT_TRUE(SetCommState(port, &raw));
+  ASSERT_TRUE(SetCommMask(port, EV_CTS | EV_DSR | EV_RING | EV_RLSD | EV_BREAK | EV_ERR));
+  EventWait events(port);
+  events.Start();
+  const double share = CpuShareWhile([&] { EXPECT_EQ(events.Wait(300), WAIT_TIMEOUT); });
+  EXPECT_LT(share, kAtRest) << "waiting for the lines costs nothing";
+
+  driver.Change([] {
+    FakeLines::lines |= TIOCM_CTS;
+    ++FakeLines::counters.cts;
+  });
+  EXPECT_EQ(events.Wait(), EV_CTS);
+  DWORD status = 0;
+  ASSERT_TRUE(GetCommModemStatus(port, &status));
+  EXPECT_EQ(status, MS_CTS_ON);
+
+  // A ring that came and went between two looks is counted all the same.
+  events.Start();
+  driver.Change([] {
+    ++FakeLines::counters.dsr;
+    ++FakeLines::counters.rng;
+    ++FakeLines::counters.dcd;
+  });
+  EXPECT_EQ(events.Wait(), EV_DSR | EV_RING | EV_RLSD);
+
+  // A break and receive errors come with a NUL byte each.
+  events.Start();
+  driver.Change([] {
+    ++FakeLines::counters.brk;
+    ++FakeLines::counters.frame;
+    ++FakeLines::counters.parity;
+    ++FakeLines::counters.overrun;
+  }, false);
+  pty.Send(std::string(1, '\0'));
+  EXPECT_EQ(events.Wait(), EV_BREAK | EV_ERR);
+  DWORD errors = 0;
+  ASSERT_TRUE(ClearCommError(port, &errors, nullptr));
+  EXPECT_EQ(errors, CE_BREAK | CE_FRAME | CE_RXPARITY | CE_OVERRUN);
+  ASSERT_TRUE(ClearCommError(port, &errors, nullptr));
+  EXPECT_EQ(errors, 0u) << "each error is told once";
+
+  // Closing ends the wait in the driver.
+  events.Start();
+  ASSERT_TRUE(CloseHandle(port));
+  EXPECT_EQ(events.Wait(), 0u);
+  EXPECT_EQ(events.ov.Internal, ERROR_OPERATION_ABORTED);
+  EXPECT_EQ(Threads(), threads);
+}
+
+// An adapter pulled out: either the line hangs up, or the wait for line
+// changes ends with EIO. The waits end, and so do the port's threads.
+TEST(SerialLines, AVanishedAdapterEndsTheWaitForItsLines) {
+  for (const bool hangUp : {true, false}) {
+    SCOPED_TRACE(hangUp ? "hang-up" : "EIO from the driver");
+    PtyPair pty;
+    const size_t threads = ThreadsWithoutAPort(pty.path);
+    FakeLines driver;
+    const HANDLE port = OpenPort(pty.path);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetCommMask(port, EV_CTS));
+    EventWait events(port);
+    events.Start();
+    if (hangUp)
+      pty.Vanish();
+    else
+      driver.Change([] { FakeLines::waitError = EIO; });
+    EXPECT_EQ(events.Wait(), 0u);
+    EXPECT_EQ(events.ov.Internal, ERROR_BAD_COMMAND);
+    if (hangUp) {
+      EXPECT_TRUE(WaitUntil([&] { return Threads() == threads; })) << "the watch ends by itself";
+    }
+    DWORD status = 0;
+    EXPECT_FALSE(GetCommModemStatus(port, &status));
+    EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND);
+    ASSERT_TRUE(CloseHandle(port));
+    EXPECT_EQ(Threads(), threads);
   }
 }
 

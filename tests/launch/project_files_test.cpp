@@ -5,6 +5,8 @@
 
 #include "LaunchSupport.h"
 #include "launch/ProjectFiles.h"
+#include "platform/Text.h"
+#include "platform/winapi.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -54,6 +56,25 @@ TEST(ProjectFile, IsRebuiltWithoutTheOldContent) {
   EXPECT_EQ(dir.read("Talvorin.AVR"), ProjectText("/d/eeprom.bin", "/d/prog.bin"));
   WriteProjectFile(dir.file("Talvorin.AVR"), "", "/e/other.bin");
   EXPECT_EQ(dir.read("Talvorin.AVR"), ProjectText("", "/e/other.bin"));
+}
+
+// The text is what the profile writer makes of the entries one at a time.
+TEST(ProjectFile, IsWhatTheProfileWriterBuildsEntryByEntry) {
+  TempDir dir;
+  const std::string text = ProjectFileText("/d/e e.bin", "");
+  const std::string scratch = dir.file("scratch.ini");
+  std::string section;
+  for (const auto& line : SplitLines(text)) {
+    if (line.starts_with('[')) {
+      section = line.substr(1, line.size() - 2);
+      continue;
+    }
+    const auto eq = line.find('=');
+    ASSERT_TRUE(WritePrivateProfileStringA(section.c_str(), line.substr(0, eq).c_str(), line.substr(eq + 1).c_str(),
+                                           scratch.c_str()));
+  }
+  EXPECT_EQ(dir.read("scratch.ini"), text);
+  EXPECT_EQ(text, ProjectText("/d/e e.bin", ""));
 }
 
 TEST(ProjectFile, RefusedWriteNamesTheFile) {

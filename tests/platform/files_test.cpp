@@ -4,7 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -142,6 +144,39 @@ TEST(ExecutableDirectory, ThePathsHangOffIt) {
   EXPECT_EQ(GetModuleFileNameA(nullptr, tiny, sizeof tiny), 5u);
   EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(std::strlen(tiny), 4u);
+}
+
+// What the probe program reports as its own path when a shell starts it with
+// the command given.
+std::string ProbeStartedBy(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+TEST(ExecutableDirectory, ALinkToTheProgramMakesItsFolderTheProgramsOwn) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  fs::create_directory(dir.file("user"));
+  fs::create_symlink(PROBE_PATH, dir.file("user/Talvorin"));
+  fs::create_directory_symlink(dir.file("user"), dir.file("alias"));
+  const std::string link = fs::canonical(dir.file("user")).string() + "/Talvorin";
+  EXPECT_EQ(ProbeStartedBy(dir.file("user/Talvorin")), link);
+  EXPECT_EQ(ProbeStartedBy("cd " + dir.file("user") + " && ./Talvorin"), link);
+  EXPECT_EQ(ProbeStartedBy("cd " + dir.path() + " && PATH=user Talvorin"), link);
+  // The folder is named canonically, the link's own name kept.
+  EXPECT_EQ(ProbeStartedBy(dir.file("alias/Talvorin")), link);
+  const std::string real = fs::canonical(PROBE_PATH).string();
+  EXPECT_EQ(ProbeStartedBy(PROBE_PATH), real);
+  // Started by a name that is not the program's (a script it interprets),
+  // the program's own file says.
+  dir.write("user/script", std::string("#!") + PROBE_PATH + "\n");
+  dir.chmod("user/script", 0755);
+  EXPECT_EQ(ProbeStartedBy(dir.file("user/script")), real);
 }
 
 // Port 2 leads elsewhere; every port number asked for is kept.

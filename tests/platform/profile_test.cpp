@@ -131,6 +131,24 @@ TEST_P(ProfileWrite, EditsTheFile) {
 
 INSTANTIATE_TEST_SUITE_P(Rules, ProfileWrite, testing::ValuesIn(writeCases), CaseName<WriteCase>);
 
+// A whole section in one write: in place (the first of duplicates), its
+// separating blank line kept; added at the end when missing; refused on a
+// read-only file.
+TEST(ProfileSection, ReplacesTheWholeSection) {
+  TempDir dir;
+  const std::string file = dir.file("test.ini");
+  dir.write("test.ini", "[a]\r\nx=1\r\n[S]\r\n;note\r\ny=2\r\n\r\n[b]\r\nz=3\r\n[s]\r\nw=4\r\n");
+  ASSERT_TRUE(WritePrivateProfileSectionA("s", std::string("k=v\0m=n\0", 9).c_str(), file.c_str()));
+  EXPECT_EQ(dir.read("test.ini"), "[a]\r\nx=1\r\n[S]\r\nk=v\r\nm=n\r\n\r\n[b]\r\nz=3\r\n[s]\r\nw=4\r\n");
+  ASSERT_TRUE(WritePrivateProfileSectionA("new", "q=1\0", file.c_str()));
+  const std::string written = "[a]\r\nx=1\r\n[S]\r\nk=v\r\nm=n\r\n\r\n[b]\r\nz=3\r\n[s]\r\nw=4\r\n[new]\r\nq=1\r\n";
+  EXPECT_EQ(dir.read("test.ini"), written);
+  dir.chmod("test.ini", 0444);
+  EXPECT_FALSE(WritePrivateProfileSectionA("a", "x=2\0", file.c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(dir.read("test.ini"), written);
+}
+
 TEST(ProfileFailures, ReadOnlyFileIsRefusedAndKept) {
   TempDir dir;
   dir.write("test.ini", "[a]\r\nx=1\r\n");

@@ -1,6 +1,9 @@
 // The port settings files beside the executable.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+
 #include "ports/PortSettings.h"
 #include "support/TempDir.h"
 #include "texts/Texts.h"
@@ -28,6 +31,38 @@ TEST(PortSettings, ComDevicesFromTheirOwnSection) {
   EXPECT_EQ(ComDeviceFromSettings(2), "/dev/ttyUSB0");
   EXPECT_EQ(ComDeviceFromSettings(1), "");
   EXPECT_EQ(ComDeviceFromSettings(3), "");
+}
+
+// One write replaces the section: the other sections, and the section's keys
+// for other ports, stay as they were; no device at all removes it.
+TEST(PortSettings, ComDevicesWrittenAsOneSection) {
+  Installation install;
+  install.write("Talvorin.ini",
+                "[COM devices]\r\ncom1=/dev/ttyS3\r\nCOM7=/dev/ttyUSB9\r\nCOM3=/dev/pts/1\r\n\r\n"
+                "[COM port]\r\naddress=1\r\n");
+  WriteComDevices({"/dev/serial/by-id/usb-FTDI-if00-port0", "", "", "/dev/pts/4"});
+  EXPECT_EQ(install.read("Talvorin.ini"),
+            "[COM devices]\r\nCOM1=/dev/serial/by-id/usb-FTDI-if00-port0\r\nCOM4=/dev/pts/4\r\n"
+            "COM7=/dev/ttyUSB9\r\n\r\n[COM port]\r\naddress=1\r\n");
+  EXPECT_EQ(ComDeviceFromSettings(4), "/dev/pts/4");
+
+  WriteComDevices({"", "", "", ""});
+  EXPECT_EQ(install.read("Talvorin.ini"), "[COM devices]\r\nCOM7=/dev/ttyUSB9\r\n\r\n[COM port]\r\naddress=1\r\n");
+
+  install.write("Talvorin.ini", "[COM port]\r\naddress=1\r\n[COM devices]\r\nCOM2=/dev/ttyACM0\r\n");
+  WriteComDevices({"", "", "", ""});
+  EXPECT_EQ(install.read("Talvorin.ini"), "[COM port]\r\naddress=1\r\n");
+  WriteComDevices({"", "/dev/ttyUSB0", "", ""});
+  EXPECT_EQ(install.read("Talvorin.ini"), "[COM port]\r\naddress=1\r\n[COM devices]\r\nCOM2=/dev/ttyUSB0\r\n");
+
+  install.chmod("Talvorin.ini", 0444);
+  try {
+    WriteComDevices({"/dev/ttyUSB1", "", "", ""});
+    FAIL() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + install.file("Talvorin.ini"));
+  }
+  EXPECT_EQ(install.read("Talvorin.ini"), "[COM port]\r\naddress=1\r\n[COM devices]\r\nCOM2=/dev/ttyUSB0\r\n");
 }
 
 TEST(PortSettings, WritesDecimal) {

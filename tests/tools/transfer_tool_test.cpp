@@ -248,11 +248,16 @@ TEST_F(TransferTool, EachOutcomeHasItsStatusAndTheDialogsWords) {
 
   Tool nowhere;
   EXPECT_EQ(Run({"download", dir.file("image.bin"), "--device", dir.file("no-such-device")}, nowhere), 3);
-  EXPECT_EQ(nowhere.stdErr, dir.file("no-such-device") + " can not be opened.\nIt may be used by another program.\n");
+  // The reason on a third line, as in the dialogs.
+  const std::string missing = dir.file("no-such-device") +
+                              " : nothing is connected there. COM numbers are mapped in section \"COM devices\" of "
+                              "\"Talvorin.ini\".\n";
+  EXPECT_EQ(nowhere.stdErr,
+            dir.file("no-such-device") + " can not be opened.\nIt may be used by another program.\n" + missing);
   dir.write("Talvorin.ini", "[COM devices]\nCOM7=" + dir.file("no-such-device") + "\n");
   Tool com7;
   EXPECT_EQ(Run({"download", dir.file("image.bin"), "--install", dir.path(), "--com", "7"}, com7), 3);
-  EXPECT_EQ(com7.stdErr, "COM7 can not be opened.\nIt may be used by another program.\n");
+  EXPECT_EQ(com7.stdErr, "COM7 can not be opened.\nIt may be used by another program.\n" + missing);
 }
 
 // Waiting for the programmer: the line is set as the dialogs set it, the port
@@ -285,7 +290,11 @@ TEST_F(TransferTool, SignalsBreakTheWaitForTheProgrammer) {
 
     Tool second;
     EXPECT_EQ(Run({"download", dir.file("image.bin"), "--device", line.path}, second), 3);
-    EXPECT_EQ(second.stdErr, line.path + " can not be opened.\nIt may be used by another program.\n");
+    EXPECT_EQ(second.stdErr.rfind(line.path + " can not be opened.\nIt may be used by another program.\n" +
+                                      line.path + " : it is busy, held by talvorin-",
+                                  0),
+              0u)
+        << second.stdErr;
 
     tool.Signal(c.signal);
     EXPECT_EQ(tool.Wait(), 5);

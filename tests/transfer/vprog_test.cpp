@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -96,6 +97,23 @@ TEST_F(Vprog, SessionsFollowInOrder) {
   EXPECT_FALSE(vprog.ReadLine(10000).empty());
   comm.Close();
   ASSERT_TRUE(comm.Open(vprog.Device()));
+  EXPECT_EQ(Upload(), TransferOutcome::Complete);
+  EXPECT_EQ(dir.read("stored.bin"), Padded(file, 256));
+  EXPECT_EQ(dir.read("received.bin"), Padded(image, 256));
+}
+
+// A USB adapter's latency timer: every answer waits for the next tick, so a
+// transfer of a few blocks takes at least a tick per answer, and no byte is
+// lost on the way.
+TEST_F(Vprog, AnAdapterLatencyDelaysEveryAnswerAndKeepsEveryByte) {
+  const Bytes image = Pattern(700, 5);
+  dir.write("served.bin", image);
+  Start({"--store", dir.file("stored.bin"), "--serve", dir.file("served.bin"), "--latency", "20"});
+  const Bytes file = Pattern(600);  // three blocks: four answers at four ticks
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Download(file), TransferOutcome::Complete);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
+  EXPECT_FALSE(vprog.ReadLine(10000).empty());
   EXPECT_EQ(Upload(), TransferOutcome::Complete);
   EXPECT_EQ(dir.read("stored.bin"), Padded(file, 256));
   EXPECT_EQ(dir.read("received.bin"), Padded(image, 256));

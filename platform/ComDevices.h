@@ -1,0 +1,15 @@
+// Where this system's COM names lead: the program's own mapping or the
+// system's. One declaration for every platform; the POSIX version is in
+// platform/posix/comdevices.cpp.
+#pragma once
+
+#include <string>
+
+// True where the program decides which device "COMn" opens (through the
+// ComDeviceResolver of platform/Hooks.h), so the user may choose it; false
+// where COM names are the system's own (Windows).
+bool ComDevicesMappable();
+
+// The device "COMn" opens when nothing maps it (n >= 1): /dev/ttyS(n-1) on
+// POSIX systems.
+std::string UnmappedComDevice(int number);
