@@ -1,7 +1,10 @@
 // Arrivals through an epoll set of the port's own: edge-triggered, so that
 // every batch of bytes the driver receives is one notice, however long the
 // bytes then wait in the input queue. The serial stand-in's own watch is a
-// separate set and is not disturbed.
+// separate set and is not disturbed; where it takes bytes off the device
+// itself (to look for the event character), its notice of each take is in
+// the set too, so that a count taken just while it moved them is followed
+// by another notice.
 #include "platform/PortWait.h"
 
 #include <poll.h>
@@ -18,7 +21,9 @@ PortArrivals::PortArrivals(HANDLE port) {
   watch = ::epoll_create1(EPOLL_CLOEXEC);
   // Closing the device later takes it out of the set by itself.
   epoll_event in{EPOLLIN | EPOLLET, {}};
-  if (watch >= 0 && ::epoll_ctl(watch, EPOLL_CTL_ADD, serial->fd, &in) != 0) {
+  epoll_event taken{EPOLLIN | EPOLLET, {}};
+  if (watch >= 0 && (::epoll_ctl(watch, EPOLL_CTL_ADD, serial->fd, &in) != 0 ||
+                     ::epoll_ctl(watch, EPOLL_CTL_ADD, serial->TakenNotice(), &taken) != 0)) {
     ::close(watch);
     watch = -1;
   }
@@ -33,12 +38,12 @@ bool PortArrivals::Wait(int timeoutMs) {
     ::poll(nullptr, 0, timeoutMs);
     return false;
   }
-  epoll_event event{};
-  return ::epoll_wait(watch, &event, 1, timeoutMs) > 0;
+  epoll_event events[2];
+  return ::epoll_wait(watch, events, 2, timeoutMs) > 0;
 }
 
 void PortArrivals::Forget() {
   if (watch < 0) return;
-  epoll_event event{};
-  ::epoll_wait(watch, &event, 1, 0);
+  epoll_event events[2];
+  ::epoll_wait(watch, events, 2, 0);
 }
