@@ -301,7 +301,7 @@ int main(int argc, char** argv) {
                 paced.cpu, paced.cpu / paced.seconds * 100);
     // What this machine allows at the moment: the reference host on the
     // same paced line, a tenth of the size.
-    const size_t contextSize = std::max<size_t>(pacedSize / 10, 16 << 10);
+    const size_t contextSize = std::max<size_t>(pacedSize / 10 / 1024, 16) << 10;
     const double reference = ReferenceTransfer(download, contextSize, {"--pace"});
     std::printf("           context: the reference host paced, %zu KiB: ratio %.4f\n", contextSize / 1024,
                 WireBytes(contextSize) / 11520.0 / reference);

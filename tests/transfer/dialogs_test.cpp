@@ -505,6 +505,7 @@ TEST(DownloadDialog, SendsFilesInBothBlockSizesAndAgain) {
       QTest::keyClick(form.Edit1, Qt::Key_Return);
       EXPECT_EQ(form.PBar->maximum(), (200 + block - 1) / block);
       EXPECT_EQ(form.PBar->value(), form.PBar->maximum());
+      s.vprog.ReadLine(10000);  // the programmer has stored it
       EXPECT_EQ(dir.read("stored.bin"), Padded(file.substr(0, 200), static_cast<size_t>(block)));
 
       // An empty file has no blocks: the bar stands empty instead of showing "busy".
