@@ -5,6 +5,7 @@
 # make build / make bench / make test-asan / make test-tsan / make lint
 # make fuzz  - each libFuzzer target for FUZZ_SECONDS (default 180)
 # make package - the Debian package; make test-package - build it and test it
+# make test-wine - the logic built for Windows with MinGW-w64, its tests run under Wine
 # WERROR=ON turns compiler warnings into errors (CI builds so).
 BUILD ?= build
 JOBS ?= 2
@@ -19,7 +20,7 @@ LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 CONFIGURE = cmake -S . -DTALVORIN_WERROR=$(WERROR) $(LAUNCHER)
 
 FUZZ_SECONDS ?= 180
-.PHONY: deps build test run bench test-asan test-tsan lint fuzz package test-package clean
+.PHONY: deps build test run bench test-asan test-tsan lint fuzz package test-package test-wine clean
 
 deps:
 	@./tools/install-deps.sh $(PACKAGES)
@@ -82,5 +83,19 @@ run: build
 bench: build
 	@cmake --build $(BUILD) --target bench
 
+# The logic libraries built for Windows (MinGW-w64, GoogleTest from Debian's
+# source) and their tests run under Wine in a private prefix,
+# build-wine/prefix. The serial test talks to the Linux virtual programmer.
+WINE_PACKAGES = g++-mingw-w64-x86-64 wine64 googletest
+test-wine: deps
+	@./tools/install-deps.sh $(WINE_PACKAGES)
+	@$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS) --target talvorin-vprog
+	@$(CONFIGURE) -B build-wine -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DTALVORIN_LOGIC_ONLY=ON -DTALVORIN_GTEST_SOURCE=/usr/src/googletest \
+	  -DTALVORIN_VPROG=$(abspath $(BUILD))/bin/talvorin-vprog >/dev/null
+	@cmake --build build-wine -j$(JOBS)
+	@./tools/wine-test.sh build-wine $(JOBS)
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-wine

@@ -53,6 +53,11 @@ void TIniFile::WriteSection(const std::string& section,
     return;
   }
   std::string list;
-  for (const auto& [key, value] : values) list += key + "=" + value + '\0';
+  for (const auto& [key, value] : values) {
+    list += key;
+    list += '=';
+    list += value;
+    list += '\0';
+  }
   check(WritePrivateProfileSectionA(section.c_str(), list.c_str(), FileName.c_str()), FileName);
 }

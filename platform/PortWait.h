@@ -10,7 +10,8 @@
 class PortArrivals {
  public:
   // Watches the serial port that CreateFileA opened as port. For any other
-  // handle nothing is ever noticed, and a wait lasts its whole time.
+  // handle nothing is ever noticed, and a wait lasts its whole time. The
+  // Windows version notices nothing yet, and its waits return at once.
   explicit PortArrivals(HANDLE port);
   ~PortArrivals();
   PortArrivals(const PortArrivals&) = delete;

@@ -6,6 +6,7 @@
 
 #include "catalogue/Catalogue.h"
 #include "support/TempDir.h"
+#include "support/Wine.h"
 
 namespace {
 
@@ -68,15 +69,16 @@ TEST(CatalogueLoad, FilesThatCannotBeReadOrRewritten) {
   const std::string path = dir.file("Devices.lst");
   EXPECT_EQ(loadError(path), "Cannot open file " + path) << "a missing file";
   dir.write("Devices.lst", "[A]\r\nx=y;1;2\r\n");
-  dir.chmod("Devices.lst", 0200);
-  EXPECT_EQ(loadError(path), "Cannot open file " + path) << "an unreadable file";
   dir.chmod("Devices.lst", 0444);
   EXPECT_EQ(loadError(path), "") << "a read-only file without empty lines";
+  SKIP_WHERE_WINE_DIFFERS("a file with the read-only attribute is written when Wine runs as root");
   dir.chmod("Devices.lst", 0644);
   dir.write("Devices.lst", "[A]\r\n\r\nx=y;1;2\r\n");
   dir.chmod("Devices.lst", 0444);
   EXPECT_EQ(loadError(path), "Cannot create file " + path) << "a read-only file with empty lines";
   EXPECT_EQ(dir.read("Devices.lst"), "[A]\r\n\r\nx=y;1;2\r\n");
+  dir.chmod("Devices.lst", 0200);
+  EXPECT_EQ(loadError(path), "Cannot open file " + path) << "an unreadable file";
 }
 
 struct VendorCase {

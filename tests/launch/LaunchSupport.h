@@ -39,11 +39,18 @@ inline void WriteTool(const TempDir& dir, const std::string& name, const std::st
 class PathOverride {
  public:
   explicit PathOverride(const std::string& path) : old(std::getenv("PATH") ? std::getenv("PATH") : "") {
-    setenv("PATH", path.c_str(), 1);
+    set(path);
   }
-  ~PathOverride() { setenv("PATH", old.c_str(), 1); }
+  ~PathOverride() { set(old); }
 
  private:
+  static void set(const std::string& value) {
+#ifdef _WIN32
+    _putenv_s("PATH", value.c_str());
+#else
+    setenv("PATH", value.c_str(), 1);
+#endif
+  }
   std::string old;
 };
 

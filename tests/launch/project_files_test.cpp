@@ -1,13 +1,16 @@
 // The EEPROM image and the project file on real files.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
+#include <vector>
 
 #include "LaunchSupport.h"
 #include "launch/ProjectFiles.h"
 #include "platform/Text.h"
 #include "platform/winapi.h"
 #include "support/TempDir.h"
+#include "support/Wine.h"
 
 namespace {
 
@@ -43,8 +46,9 @@ TEST(EepromImage, RefusedWriteLeavesTheOldFile) {
 }
 
 TEST(EepromImage, LivesBesideTheProgramImage) {
-  EXPECT_EQ(EepromPathFor("/opt/Talvorin/programs/at90s2313.bin"), "/opt/Talvorin/programs/eeprom.bin");
-  EXPECT_EQ(EepromPathFor("/My Dir/x.y/prog"), "/My Dir/x.y/eeprom.bin");
+  const TempDir dir;
+  EXPECT_EQ(EepromPathFor(dir.file("programs/at90s2313.bin")), dir.file("programs/eeprom.bin"));
+  EXPECT_EQ(EepromPathFor(dir.file("My Dir/x.y/prog")), dir.file("My Dir/x.y/eeprom.bin"));
 }
 
 TEST(ProjectFile, IsRebuiltWithoutTheOldContent) {
@@ -52,7 +56,9 @@ TEST(ProjectFile, IsRebuiltWithoutTheOldContent) {
   // Hand-edited, in another letter case, with sections of its own.
   dir.write("talvorin.avr", "; notes\r\n[Mine]\r\nkeep=1\r\n[Files]\r\nData=old\r\nExtra=2\r\n[Device]\r\nDevice=x\r\n");
   WriteProjectFile(dir.file("Talvorin.AVR"), "/d/eeprom.bin", "/d/prog.bin");
-  EXPECT_FALSE(dir.exists("talvorin.avr"));
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"Talvorin.AVR"});
   EXPECT_EQ(dir.read("Talvorin.AVR"), ProjectText("/d/eeprom.bin", "/d/prog.bin"));
   WriteProjectFile(dir.file("Talvorin.AVR"), "", "/e/other.bin");
   EXPECT_EQ(dir.read("Talvorin.AVR"), ProjectText("", "/e/other.bin"));
@@ -78,6 +84,7 @@ TEST(ProjectFile, IsWhatTheProfileWriterBuildsEntryByEntry) {
 }
 
 TEST(ProjectFile, RefusedWriteNamesTheFile) {
+  SKIP_WHERE_WINE_DIFFERS("a file with the read-only attribute is written when Wine runs as root");
   TempDir dir;
   dir.write("Talvorin.AVR", "[Project]\r\n");
   dir.chmod("Talvorin.AVR", 0444);

@@ -5,6 +5,7 @@
 
 #include "launch/QeltTool.h"
 #include "support/TempDir.h"
+#include "support/Wine.h"
 
 namespace {
 
@@ -103,6 +104,9 @@ TEST(QeltIni, FailuresLeaveTheFileAsItWas) {
       {"x\r\ny\r\n", 0444, "Cannot create file " + path},
   };
   for (const auto& c : cases) {
+    // The last two: an unreadable file (Windows has none of this kind) and a
+    // read-only one.
+    if (c.mode != 0644) SKIP_WHERE_WINE_DIFFERS("a file with the read-only attribute is written when Wine runs as root");
     install.chmod("Qelt.ini", 0644);
     install.write("Qelt.ini", c.content);
     install.chmod("Qelt.ini", c.mode);

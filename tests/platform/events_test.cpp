@@ -38,38 +38,3 @@ TEST(Events, EqualOnlyForTheSameObjectAndMethod) {
 }
 
 }  // namespace
-
-#include "platform/winapi.h"
-
-namespace {
-
-struct Signalled : KernelObject {
-  int* destroyed;
-  explicit Signalled(int* d) : destroyed(d) {}
-  ~Signalled() override { ++*destroyed; }
-  DWORD Wait(DWORD) override { return WAIT_OBJECT_0; }
-};
-
-TEST(Handles, OpenUntilClosedAndNeverReused) {
-  int destroyed = 0;
-  HANDLE h = MakeHandle(std::make_shared<Signalled>(&destroyed));
-  EXPECT_EQ(WaitForSingleObject(h, INFINITE), WAIT_OBJECT_0);
-  EXPECT_NE(ObjectFromHandleAs<Signalled>(h), nullptr);
-  EXPECT_TRUE(CloseHandle(h));
-  EXPECT_EQ(destroyed, 1);
-  EXPECT_FALSE(CloseHandle(h));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_FAILED);
-  HANDLE next = MakeHandle(std::make_shared<Signalled>(&destroyed));
-  EXPECT_NE(next, h);
-  CloseHandle(next);
-}
-
-TEST(Handles, WaitingOnAPlainObjectFails) {
-  HANDLE h = MakeHandle(std::make_shared<KernelObject>());
-  EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_FAILED);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  CloseHandle(h);
-}
-
-}  // namespace

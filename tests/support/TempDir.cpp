@@ -1,21 +1,23 @@
 #include "support/TempDir.h"
 
-#include <sys/stat.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/Files.h"
 #include "platform/Hooks.h"
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "talvorin-test-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  dir = pattern;
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && dir.empty(); ++attempt) {
+    const auto candidate = fs::temp_directory_path() / ("talvorin-test-" + std::to_string(random()));
+    if (fs::create_directory(candidate)) dir = candidate.string();
+  }
+  if (dir.empty()) throw std::runtime_error("no temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -25,6 +27,13 @@ TempDir::~TempDir() {
        it.increment(ignored))
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
   fs::remove_all(dir, ignored);
+}
+
+std::string TempDir::file(const std::string& name) const {
+  std::string path = dir + PathDelim + name;
+  for (auto i = dir.size(); i < path.size(); ++i)
+    if (path[i] == '/') path[i] = PathDelim;
+  return path;
 }
 
 void TempDir::write(const std::string& name, const std::string& content) const {
@@ -43,7 +52,10 @@ std::string TempDir::read(const std::string& name) const {
 
 bool TempDir::exists(const std::string& name) const { return fs::exists(file(name)); }
 
-void TempDir::chmod(const std::string& name, unsigned mode) const { ::chmod(file(name).c_str(), mode); }
+void TempDir::chmod(const std::string& name, unsigned mode) const {
+  std::error_code ignored;
+  fs::permissions(file(name), static_cast<fs::perms>(mode), fs::perm_options::replace, ignored);
+}
 
 Installation::Installation() { SetModuleFileNameOverride(file("Talvorin")); }
 

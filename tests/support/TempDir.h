@@ -12,12 +12,15 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return dir; }
-  std::string file(const std::string& name) const { return dir + "/" + name; }
+  // The path of name ("Devices/Devices.lst") in the folder, with the
+  // system's own separator.
+  std::string file(const std::string& name) const;
 
   void write(const std::string& name, const std::string& content) const;
   std::string read(const std::string& name) const;
   bool exists(const std::string& name) const;
-  // Removes every permission bit (a read-only or unreadable file even for root).
+  // Sets the permission bits (a read-only or unreadable file even for root).
+  // On Windows only the read-only attribute follows: set without write bits.
   void chmod(const std::string& name, unsigned mode) const;
 
  private:
