@@ -1,14 +1,21 @@
 // Transfers through the dialogs' serial port component against the virtual
-// programmer over a pseudo-terminal:
-//  - paced at 115200 baud: time against the ideal time of the bytes on the wire;
+// programmer over a pseudo-terminal, with the windowless host's rests between
+// polling passes (those of talvorin-transfer):
+//  - paced at 115200 baud: time against the ideal time of the bytes on the
+//    wire, and the host's processor time against the wall time;
 //  - the same behind a USB adapter's latency timer of 16 ms and of 1 ms: the
 //    cost of each block's wait for its answer;
-//  - unpaced: bytes per second against a plain write/read loop on a pty;
+//  - unpaced: time against a reference host, the same stop-and-wait protocol
+//    with plain blocking reads and writes on the descriptor; a plain
+//    streaming write/read loop on a pty as context;
 //  - peak resident memory of a 64 MiB download against a 64 KiB one.
-// usage: bench_transfer VPROG [KiB paced, default 1024]
+// usage: bench_transfer VPROG [KiB paced, default 1024] [MiB unpaced, default 4]
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -49,7 +56,8 @@ double WireBytes(size_t size) {
 }
 
 // The quiet host that also hands the port's line events over, as the
-// dialogs' message processing does.
+// dialogs' message processing does; it rests between passes on the port's
+// arrivals, as talvorin-transfer does.
 struct CommHost : QuietHost {
   void ProcessMessages() override {
     CheckSynchronize();
@@ -57,9 +65,20 @@ struct CommHost : QuietHost {
   }
 };
 
-// Seconds for one transfer against a fresh virtual programmer on COM1, with
-// the line settings of the dialog that runs it.
-double Transfer(bool download, size_t size, const std::vector<std::string>& extra) {
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+}
+
+struct Timing {
+  double seconds;
+  double cpu;  // processor time of the whole process, every thread
+};
+
+// One transfer against a fresh virtual programmer on COM1, with the line
+// settings of the dialog that runs it.
+Timing Transfer(bool download, size_t size, const std::vector<std::string>& extra) {
   const fs::path file = work / (download ? "send.bin" : "image.bin");
   WriteFile(file, size);
   std::vector<std::string> args{download ? "--store" : "--serve", download ? "/dev/null" : file.string(),
@@ -84,12 +103,117 @@ double Transfer(bool download, size_t size, const std::vector<std::string>& extr
   PortOf<TComm> port(comm);
   CommHost host;
   host.stopAfter = 600000;
+  const double cpu = CpuSeconds();
   const auto start = std::chrono::steady_clock::now();
   const TransferOutcome outcome = download ? RunDownload(port, host, file.string())
                                            : RunUpload(port, host, (work / "received.bin").string());
-  const double seconds = Seconds(std::chrono::steady_clock::now() - start).count();
+  const Timing timing{Seconds(std::chrono::steady_clock::now() - start).count(), CpuSeconds() - cpu};
   if (outcome != TransferOutcome::Complete) {
     std::fprintf(stderr, "transfer did not complete (%d)\n", static_cast<int>(outcome));
+    std::exit(1);
+  }
+  vprog.ReadLine(10000);
+  return timing;
+}
+
+// The reference host: the same protocol, stop and wait, with nothing but
+// blocking reads and writes on the descriptor (the handshake's repeat aside).
+class ReferenceHost {
+ public:
+  explicit ReferenceHost(int fd) : fd(fd) {}
+
+  bool Download(const std::string& data) {
+    const int block = Handshake();
+    if (block == 0) return false;
+    std::string buffer;
+    for (size_t at = 0; at < data.size(); at += static_cast<size_t>(block)) {
+      buffer.assign(data, at, static_cast<size_t>(block));
+      buffer.resize(static_cast<size_t>(block), '\xFF');
+      Send(Ctl::STX);
+      if (Receive() != Ctl::ACK) return false;
+      if (!WriteAll(buffer.data(), buffer.size())) return false;
+    }
+    Send(Ctl::ESC);
+    return true;
+  }
+
+  // The bytes of the image, or fewer when the line failed.
+  size_t Upload() {
+    const int block = Handshake();
+    std::vector<char> buffer(static_cast<size_t>(block));
+    size_t received = 0;
+    while (block > 0) {
+      const int control = Receive();
+      if (control == Ctl::ESC || control < 0) break;
+      if (control != Ctl::STX) continue;
+      Send(Ctl::ACK);
+      if (!ReadAll(buffer.data(), buffer.size())) break;
+      received += buffer.size();
+    }
+    return received;
+  }
+
+ private:
+  // STX, again every second until the two bytes of the reply are there; the
+  // block size, 0 when the reply is no ACK.
+  int Handshake() {
+    Send(Ctl::STX);
+    pollfd in{fd, POLLIN, 0};
+    while (poll(&in, 1, 1000) == 0) Send(Ctl::STX);
+    char reply[2];
+    if (!ReadAll(reply, 2) || reply[1] != Ctl::ACK) return 0;
+    return BlockSizeFor(static_cast<std::uint8_t>(reply[0]));
+  }
+  void Send(std::uint8_t byte) { (void)!write(fd, &byte, 1); }
+  int Receive() {
+    std::uint8_t byte = 0;
+    return read(fd, &byte, 1) == 1 ? byte : -1;
+  }
+  bool ReadAll(char* buffer, size_t size) {
+    for (size_t done = 0; done < size;) {
+      const ssize_t n = read(fd, buffer + done, size - done);
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+  bool WriteAll(const char* buffer, size_t size) {
+    for (size_t done = 0; done < size;) {
+      const ssize_t n = write(fd, buffer + done, size - done);
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  const int fd;
+};
+
+// Seconds for the reference host's transfer against a fresh virtual programmer.
+double ReferenceTransfer(bool download, size_t size, const std::vector<std::string>& extra = {}) {
+  const fs::path file = work / "reference.bin";
+  WriteFile(file, size);
+  VprogProcess vprog;
+  std::vector<std::string> args{download ? "--store" : "--serve", download ? "/dev/null" : file.string()};
+  args.insert(args.end(), extra.begin(), extra.end());
+  if (!vprog.Start(vprogPath, args)) {
+    std::fprintf(stderr, "cannot start %s\n", vprogPath.c_str());
+    std::exit(1);
+  }
+  const int fd = open(vprog.Device().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 || !MakeRaw(fd)) std::exit(1);
+  std::string data;
+  if (download) {
+    std::ifstream in(file, std::ios::binary);
+    data.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ReferenceHost host(fd);
+  const auto start = std::chrono::steady_clock::now();
+  const bool complete = download ? host.Download(data) : host.Upload() == size;
+  const double seconds = Seconds(std::chrono::steady_clock::now() - start).count();
+  close(fd);
+  if (!complete) {
+    std::fprintf(stderr, "the reference transfer did not complete\n");
     std::exit(1);
   }
   vprog.ReadLine(10000);
@@ -121,6 +245,13 @@ double PlainLoop(size_t size) {
   return seconds;
 }
 
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+double Min(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+double Max(const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); }
+
 long PeakKiB() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -141,7 +272,7 @@ long DownloadPeakInChild(const char* self, size_t size) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s VPROG [KiB paced]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s VPROG [KiB paced] [MiB unpaced]\n", argv[0]);
     return 2;
   }
   work = fs::temp_directory_path() / ("talvorin-bench-" + std::to_string(getpid()));
@@ -162,10 +293,18 @@ int main(int argc, char** argv) {
 
   std::printf("Transfers through TComm over a pseudo-terminal against the virtual programmer (256-byte blocks)\n");
   for (const bool download : {true, false}) {
-    const double seconds = Transfer(download, pacedSize, {"--pace"});
+    const Timing paced = Transfer(download, pacedSize, {"--pace"});
     const double ideal = WireBytes(pacedSize) / 11520.0;
-    std::printf("  %-8s %zu KiB paced at 115200 baud: %.2f s, ideal %.2f s, ratio %.4f (goal >= 0.97)\n",
-                download ? "download" : "upload", pacedSize / 1024, seconds, ideal, ideal / seconds);
+    std::printf("  %-8s %zu KiB paced at 115200 baud: %.2f s, ideal %.2f s, ratio %.4f (goal >= 0.99); "
+                "host CPU %.2f s = %.1f%% of a core (goal < 5%%)\n",
+                download ? "download" : "upload", pacedSize / 1024, paced.seconds, ideal, ideal / paced.seconds,
+                paced.cpu, paced.cpu / paced.seconds * 100);
+    // What this machine allows at the moment: the reference host on the
+    // same paced line, a tenth of the size.
+    const size_t contextSize = std::max<size_t>(pacedSize / 10 / 1024, 16) << 10;
+    const double reference = ReferenceTransfer(download, contextSize, {"--pace"});
+    std::printf("           context: the reference host paced, %zu KiB: ratio %.4f\n", contextSize / 1024,
+                WireBytes(contextSize) / 11520.0 / reference);
   }
 
   // A USB adapter hands the programmer's answers over at the ticks of its
@@ -174,23 +313,31 @@ int main(int argc, char** argv) {
   const double latencyIdeal = WireBytes(latencySize) / 11520.0, latencyBlocks = latencySize / 256.0;
   for (const char* latency : {"16", "1"})
     for (const bool download : {true, false}) {
-      const double seconds = Transfer(download, latencySize, {"--pace", "--latency", latency});
+      const double seconds = Transfer(download, latencySize, {"--pace", "--latency", latency}).seconds;
       std::printf("  %-8s %zu KiB paced, adapter latency %2s ms: %.2f s, ratio %.4f, %.2f ms a block over ideal\n",
                   download ? "download" : "upload", latencySize / 1024, latency, seconds, latencyIdeal / seconds,
                   (seconds - latencyIdeal) * 1000 / latencyBlocks);
     }
 
-  const size_t fastSize = 16u << 20;
-  const double plain = PlainLoop(static_cast<size_t>(WireBytes(fastSize)));
-  const double plainRate = WireBytes(fastSize) / plain;
-  std::printf("  plain write/read loop, %.0f bytes: %.2f MB/s\n", WireBytes(fastSize), plainRate / 1e6);
+  const size_t fastSize = (argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 4) << 20;
   for (const bool download : {true, false}) {
-    const double seconds = Transfer(download, fastSize, {});
-    const double rate = static_cast<double>(fastSize) / seconds;
-    std::printf("  %-8s 16 MiB unpaced: %.2f MB/s of file data, %.2f MB/s on the wire, ratio to plain loop %.3f\n",
-                download ? "download" : "upload", rate / 1e6, WireBytes(fastSize) / seconds / 1e6,
-                WireBytes(fastSize) / seconds / plainRate);
+    // Pairs in turn, each against the reference run just before it, so that
+    // both see the same load on the machine; medians of the pairs.
+    std::vector<double> reference, ours;
+    for (int pair = 0; pair < 5; ++pair) {
+      reference.push_back(ReferenceTransfer(download, fastSize));
+      ours.push_back(Transfer(download, fastSize, {}).seconds);
+    }
+    const double r = Median(reference), o = Median(ours);
+    std::printf("  %-8s %zu MiB unpaced: %.2f s (%.2f MB/s of file data; %.2f to %.2f s); reference host with "
+                "blocking read/write %.2f s (%.2f to %.2f s); throughput ratio %.3f (goal >= 0.8), medians of 5\n",
+                download ? "download" : "upload", fastSize >> 20, o, static_cast<double>(fastSize) / o / 1e6,
+                Min(ours), Max(ours), r, Min(reference), Max(reference), r / o);
   }
+  const double plain = PlainLoop(static_cast<size_t>(WireBytes(fastSize)));
+  std::printf("  context: a streaming write/read loop moves the same %.0f bytes in %.2f s (%.2f MB/s); "
+              "no stop-and-wait protocol can come near it\n",
+              WireBytes(fastSize), plain, WireBytes(fastSize) / plain / 1e6);
 
   const long small = DownloadPeakInChild(argv[0], 64u << 10);
   const long large = DownloadPeakInChild(argv[0], 64u << 20);

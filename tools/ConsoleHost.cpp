@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <thread>
 
 #include "comm/Thread.h"
 
@@ -54,10 +53,6 @@ void ConsoleHost::ProcessMessages() {
   // The serial watcher hands its events over here, as to a dialog's message loop.
   CheckSynchronize();
   if (terminal && Clock::now() - drawn >= std::chrono::milliseconds(100)) Draw();
-  // A console has no messages to wait for. A short pause keeps a waiting
-  // transfer from taking a whole core; a block takes a hundred times longer
-  // on the line.
-  std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
 void ConsoleHost::ShowMessage(const std::string& text, const std::string&) {

@@ -68,6 +68,7 @@ class CountingPort final : public TransferPort {
   int Read(void* buffer, int count) override;
   int Write(const void* buffer, int count) override;
   std::string Name() override { return line.Name(); }
+  PortArrivals* Arrivals() override { return line.Arrivals(); }
 
  private:
   TransferPort& line;

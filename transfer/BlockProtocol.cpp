@@ -15,6 +15,10 @@ std::unique_ptr<std::uint8_t[]> TransferHost::AllocateBlock(int size) {
   return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[static_cast<size_t>(size)]);
 }
 
+void TransferHost::AwaitMore(TransferPort& port) {
+  if (PortArrivals* arrivals = port.Arrivals()) arrivals->Wait(MaxPassRest);
+}
+
 namespace {
 
 // A transferred file, read or written one block at a time without a stream
@@ -92,6 +96,9 @@ struct Line {
     host.ProcessMessages();
     return true;
   }
+  // Between a pass that found nothing to do and the next: a rest that ends
+  // at the next arrival or window message, at the latest after MaxPassRest.
+  void Rest() { host.AwaitMore(port); }
   // Stop on and Start off while a transfer runs, the other way round once it has ended.
   void Started() {
     host.SetStopEnabled(true);
@@ -132,6 +139,7 @@ Handshake OpenHandshake(Line& line, Direction direction, int& blockSize) {
     }
     if (!line.Poll()) return Handshake::Break;
     if (upload && waiting >= 2) break;
+    line.Rest();
   }
   line.Take(reply, 2);
   if (reply[1] != Ctl::ACK) return Handshake::Failed;
@@ -252,8 +260,10 @@ class BlockSender : BlockExchange {
     const std::int32_t piece = index == blocks - 1 && remainder != 0 ? remainder : blockSize;
     if (!file.ReadExactly(buffer.get(), static_cast<size_t>(piece))) return Unreadable();
     line.Send(Ctl::STX);
-    while (line.Waiting() < 1)
+    while (line.Waiting() < 1) {
       if (!line.Poll()) return BreakWaitingReply();
+      line.Rest();
+    }
     std::uint8_t answer = 0;
     line.Take(&answer, 1);
     if (answer == Ctl::ACK) {
@@ -357,23 +367,28 @@ class BlockReceiver : BlockExchange {
   }
 
  private:
-  // Pass after pass: take what is waiting, check for a break, step the gauge.
+  // Pass after pass: take what is waiting, check for a break, step the gauge;
+  // a pass that found nothing waiting rests before the next.
   Ended ReceiveBlocks() {
     // The control byte: a lone byte from the target, or the ACK that answered its STX.
     std::uint8_t control = Ctl::STX;
-    do {
-      if (const Ended ended = TakeWaiting(control)) return ended;
+    for (;;) {
+      bool took = false;
+      if (const Ended ended = TakeWaiting(control, took)) return ended;
       if (line.UserBreak()) return BreakByUser();
       host.ProgressStep();
       host.ProcessMessages();
-    } while (control != Ctl::ESC);
-    return std::nullopt;
+      if (control == Ctl::ESC) return std::nullopt;
+      if (!took) line.Rest();
+    }
   }
 
   // Everything waiting: a lone byte is the control byte (STX is answered
-  // with ACK), a whole block goes into the file.
-  Ended TakeWaiting(std::uint8_t& control) {
+  // with ACK), a whole block goes into the file. took tells whether there
+  // was anything.
+  Ended TakeWaiting(std::uint8_t& control, bool& took) {
     for (int waiting = line.Waiting(); waiting > 0; waiting = line.Waiting()) {
+      took = true;
       if (waiting == 1) {
         line.Take(&control, 1);
         if (control == Ctl::STX) {
@@ -385,9 +400,11 @@ class BlockReceiver : BlockExchange {
         line.Take(buffer.get(), blockSize);
         if (!file.WriteAll(buffer.get(), static_cast<size_t>(blockSize))) return WriteFailed();
         saved += blockSize;
-      } else if (!line.Poll()) {
+      } else if (line.Poll()) {
         // A block only partly here: its rest is awaited with Stop and Close kept
         // usable, should the target stall in the middle of it.
+        line.Rest();
+      } else {
         return BreakByUser();
       }
     }

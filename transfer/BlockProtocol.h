@@ -2,8 +2,10 @@
 // file block by block, upload receives blocks into a file. Both are polling
 // loops in the calling thread over a port, a millisecond clock, the Escape
 // key, the dialog's stop flag and the message pump; the dialogs supply the
-// real ones, tests fake them. Each run also drives the dialog's controls and
-// messages, in the order in which every outcome needs them.
+// real ones, tests fake them. A pass that finds nothing to do is followed by
+// a short rest that ends at the next arrival or window message, so a waiting
+// transfer does not keep a processor busy. Each run also drives the dialog's
+// controls and messages, in the order in which every outcome needs them.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/PortWait.h"
 #include "platform/winapi.h"
 
 namespace Ctl {
@@ -27,6 +30,10 @@ inline int BlockSizeFor(std::uint8_t sizeCode) { return sizeCode == 0x00 ? Large
 
 // Files from 2 GiB on do not fit the protocol's signed 32-bit sizes.
 constexpr std::int64_t MaxTransferFileSize = 0x7FFFFFFF;
+
+// The longest rest between two polling passes, in milliseconds: far below
+// anything a user notices, and a thousandth of the handshake's repeat.
+constexpr int MaxPassRest = 1;
 
 // What a port raises when its device has gone (an adapter pulled out, a
 // programmer that exited): the transfer ends at once as disconnected.
@@ -48,15 +55,19 @@ class TransferPort {
   virtual int Read(void* buffer, int count) = 0;
   virtual int Write(const void* buffer, int count) = 0;
   virtual std::string Name() = 0;
+  // Notice of bytes arriving, so that a rest between passes ends at the next
+  // arrival; null when the port gives none.
+  virtual PortArrivals* Arrivals() { return nullptr; }
 };
 
 // Any object with InQueCount, Read, Write and DeviceName (the dialogs' TComm)
 // as a port. What those raise, they raise only for a device that no longer
-// answers.
+// answers. Arrivals are noticed when the object shows its Win32 handle (as
+// TComm does) and the port is open when the PortOf is made.
 template <class Comm>
 class PortOf final : public TransferPort {
  public:
-  explicit PortOf(Comm& comm) : comm(comm) {}
+  explicit PortOf(Comm& comm) : comm(comm), arrivals(HandleOf(comm)) {}
   int InQueCount() override {
     return Guard([&] { return comm.InQueCount(); });
   }
@@ -67,8 +78,15 @@ class PortOf final : public TransferPort {
     return Guard([&] { return comm.Write(static_cast<const char*>(buffer), count); });
   }
   std::string Name() override { return comm.DeviceName(); }
+  PortArrivals* Arrivals() override { return &arrivals; }
 
  private:
+  static HANDLE HandleOf(Comm& comm) {
+    if constexpr (requires { comm.Handle(); })
+      return comm.Handle();
+    else
+      return INVALID_HANDLE_VALUE;
+  }
   template <class Call>
   static int Guard(Call call) {
     try {
@@ -79,6 +97,7 @@ class PortOf final : public TransferPort {
   }
 
   Comm& comm;
+  PortArrivals arrivals;
 };
 
 // The dialog's side of a transfer.
@@ -92,6 +111,11 @@ class TransferHost {
   virtual DWORD Now() { return timeGetTime(); }
   virtual bool EscapePressed() { return GetAsyncKeyState(VK_ESCAPE) != 0; }
   virtual void ProcessMessages() = 0;
+  // The rest after a pass that found nothing to do: returns once bytes may
+  // have arrived at the port, a window message waits, or MaxPassRest has
+  // passed, whichever comes first. A host without window messages waits for
+  // the port alone, and with a port that gives no notice not at all.
+  virtual void AwaitMore(TransferPort& port);
 
   // The dialog's stop flag (Stop, Close, the close query).
   virtual bool StopRequested() = 0;

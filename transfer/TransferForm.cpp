@@ -6,9 +6,11 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <QTimer>
 
 #include "forms/Dlg.h"
 #include "forms/Forms.h"
@@ -38,6 +40,68 @@ void TTransferForm::BitBtn2Click() {
 }
 
 void TTransferForm::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+// The rests of one transfer. The event loop waits for everything at once: a
+// window event (Escape, Stop, Close), a serial watcher's hand-over, the
+// port's arrival descriptor, and a one-shot timer for the longest rest. The
+// notifier stays on for the whole transfer and takes note of each arrival
+// as it is reported, so that message boxes shown meanwhile do not see the
+// descriptor ready again and again; an arrival reported before a rest ends
+// that rest at once.
+class TTransferForm::PassRest {
+ public:
+  PassRest(TTransferForm& form, PortArrivals* arrivals) : form(form), arrivals(arrivals) {
+    form.passRest = this;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    if (!arrivals || arrivals->Descriptor() < 0) return;
+    notifier = std::make_unique<QSocketNotifier>(arrivals->Descriptor(), QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(), [this] {
+      this->arrivals->Forget();
+      arrived = true;
+    });
+  }
+  ~PassRest() { form.passRest = nullptr; }
+  PassRest(const PassRest&) = delete;
+  PassRest& operator=(const PassRest&) = delete;
+
+  bool Watches(TransferPort& port) const { return port.Arrivals() == arrivals; }
+
+  void Await() {
+    if (!arrived) {
+      timer.start(MaxPassRest);
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+      timer.stop();
+    }
+    arrived = false;
+  }
+
+ private:
+  TTransferForm& form;
+  PortArrivals* const arrivals;
+  std::unique_ptr<QSocketNotifier> notifier;
+  QTimer timer;
+  bool arrived = false;
+};
+
+void TTransferForm::AwaitMore(TransferPort& port) {
+  if (passRest && passRest->Watches(port))
+    passRest->Await();
+  else
+    TransferHost::AwaitMore(port);
+}
+
+void TTransferForm::RunTransfer(const std::function<void(TransferPort&)>& transfer) {
+  if (transferring) return;
+  transferring = true;
+  {
+    PortOf<TComm> port(Comm1);
+    const PassRest rest(*this, port.Arrivals());
+    transfer(port);
+  }
+  transferring = false;
+  if (closePending) done(closeResult);
+}
 
 void TTransferForm::SetStartEnabled(bool enabled) { BitBtn1->setEnabled(enabled); }
 

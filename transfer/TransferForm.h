@@ -1,11 +1,14 @@
 // What the upload and download dialogs share: the serial port they own, the
 // stop flag, the Start, Stop and Close buttons, and a close that waits for a
 // running transfer. Each dialog is the transfer's host: the protocol polls
-// through it and it turns the outcomes into button states and messages.
+// through it, rests between passes in its event loop, and it turns the
+// outcomes into button states and messages.
 #pragma once
 
 #include <QDialog>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "comm/Comm.h"
@@ -43,6 +46,9 @@ class TTransferForm : public QDialog, public TransferHost {
 
   // TransferHost: the services the protocol polls.
   void ProcessMessages() override;
+  // Waits in the event loop for window events, the port's arrivals and a
+  // short timer together, whichever comes first.
+  void AwaitMore(TransferPort& port) override;
   bool StopRequested() override { return Stop; }
   void ClearStop() override { Stop = false; }
   void SetStartEnabled(bool enabled) override;
@@ -63,16 +69,8 @@ class TTransferForm : public QDialog, public TransferHost {
   void CreateEdit(const QRect& place);
   // Start (with a picture of two linked computers), Stop and Close.
   void CreateButtons(const QRect& start, const QRect& stop, const QRect& close);
-  // Runs a transfer unless one runs already.
-  template <class F>
-  void RunTransfer(F&& transfer) {
-    if (transferring) return;
-    transferring = true;
-    PortOf<TComm> port(Comm1);
-    transfer(static_cast<TransferPort&>(port));
-    transferring = false;
-    if (closePending) done(closeResult);
-  }
+  // Runs a transfer on Comm1 unless one runs already.
+  void RunTransfer(const std::function<void(TransferPort&)>& transfer);
   // The dialog's close handlers, run when it is about to close and then
   // when it closes.
   virtual void FormCloseQuery(bool& CanClose) = 0;
@@ -82,9 +80,12 @@ class TTransferForm : public QDialog, public TransferHost {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  class PassRest;
+
   const std::int32_t comNumber;
   DWORD openError = ERROR_SUCCESS;  // what the device's opening left, when it did not open
   bool transferring = false;
   bool closePending = false;
   int closeResult = Rejected;
+  PassRest* passRest = nullptr;  // while a transfer runs
 };

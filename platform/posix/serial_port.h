@@ -127,6 +127,9 @@ class SerialPort final : public KernelObject {
   // timeout (-1: none) has passed or the port closes; false on timeout or
   // closing.
   bool WaitForInput(std::unique_lock<std::mutex>& lock, int timeoutMs);
+  // The notice the watch gives each time it takes bytes off the device, for
+  // waits of their own (PortArrivals).
+  int TakenNotice() const { return takenFd; }
 
   // Moves what is waiting into the request; true when the request is done
   // under the timeouts (error set when the device failed or is gone).

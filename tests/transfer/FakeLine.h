@@ -39,6 +39,8 @@ class FakeLine : public TransferPort, public TransferHost {
   // The host's surroundings.
   DWORD now = 0;
   DWORD tick = 1;  // milliseconds per pump
+  DWORD rest = 0;  // milliseconds a rest between passes lasts when nothing arrives
+  int rests = 0;
   bool stop = false;
   DWORD stopAt = Never;
   bool escapePressedEarlier = false;  // a press not yet seen by a query
@@ -63,7 +65,10 @@ class FakeLine : public TransferPort, public TransferHost {
   int steps = 0;
   int range = -1;
 
-  void Arrive(const Bytes& bytes) { waiting.insert(waiting.end(), bytes.begin(), bytes.end()); }
+  void Arrive(const Bytes& bytes) {
+    waiting.insert(waiting.end(), bytes.begin(), bytes.end());
+    arrived = true;
+  }
 
   int InQueCount() override {
     CheckGone();
@@ -115,6 +120,12 @@ class FakeLine : public TransferPort, public TransferHost {
     if (now >= stopAt) stop = true;
     if (target) target->Pump(*this);
   }
+  // A rest ends at once when bytes arrived since the previous one.
+  void AwaitMore(TransferPort&) override {
+    ++rests;
+    if (!arrived) now += rest;
+    arrived = false;
+  }
   bool StopRequested() override { return stop; }
   void ClearStop() override {
     stop = false;
@@ -160,6 +171,7 @@ class FakeLine : public TransferPort, public TransferHost {
 
  private:
   long pumps = 0;
+  bool arrived = false;
 };
 
 // Answers the first STX with its reply once replyAt has come, then plays the

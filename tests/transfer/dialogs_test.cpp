@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QImage>
@@ -504,6 +505,7 @@ TEST(DownloadDialog, SendsFilesInBothBlockSizesAndAgain) {
       QTest::keyClick(form.Edit1, Qt::Key_Return);
       EXPECT_EQ(form.PBar->maximum(), (200 + block - 1) / block);
       EXPECT_EQ(form.PBar->value(), form.PBar->maximum());
+      s.vprog.ReadLine(10000);  // the programmer has stored it
       EXPECT_EQ(dir.read("stored.bin"), Padded(file.substr(0, 200), static_cast<size_t>(block)));
 
       // An empty file has no blocks: the bar stands empty instead of showing "busy".
@@ -545,6 +547,9 @@ TEST(DownloadDialog, EscapeBreaksTheWaitAndLeavesTheDialogUp) {
     form.Edit1->setFocus();
     // During the wait a click in the file list changes nothing, and a second
     // start is ignored.
+    // Escape reaches the transfer while it rests between passes, and ends it
+    // at once rather than at the next request.
+    QElapsedTimer sincePress;
     after(200, [&] {
       EXPECT_TRUE(form.Transferring());
       EXPECT_TRUE(form.BitBtn3->isEnabled());
@@ -554,8 +559,10 @@ TEST(DownloadDialog, EscapeBreaksTheWaitAndLeavesTheDialogUp) {
       EXPECT_EQ(form.Edit1->text().toStdString(), dir.file("image.bin"));
       QTest::keyClick(form.Edit1, Qt::Key_Return);
       QTest::keyClick(form.Edit1, Qt::Key_Escape);
+      sincePress.start();
     });
     click(form.BitBtn1);
+    EXPECT_LT(sincePress.elapsed(), 500) << "Escape waited for something";
     EXPECT_FALSE(form.Transferring());
     EXPECT_TRUE(form.isVisible());
     EXPECT_TRUE(form.BitBtn1->isEnabled());
@@ -589,6 +596,33 @@ TEST(TransferDialogs, CloseDuringATransferWaitsForItsEnd) {
   EXPECT_EQ(stored.size() % 256, 0u);
   EXPECT_LT(stored.size(), file.size());
   EXPECT_EQ(stored, file.substr(0, stored.size()));
+}
+
+// A paced transfer spends its time resting until the line has something,
+// not polling it: the user-interface thread, which runs the transfer, is
+// mostly asleep, whatever else the machine runs.
+TEST(TransferDialogs, PacedTransfersRestBetweenPasses) {
+  TempDir dir;
+  const std::string file = Pattern(8192, 5);
+  dir.write("image.bin", file);
+  Session s({"--pace", "--store", dir.file("stored.bin"), "--serve", dir.file("image.bin")});
+  double download = 1, upload = 1;
+  ASSERT_TRUE(s.download([&](TDForm& form) {
+    typeName(form.Edit1, dir.file("image.bin"));
+    download = ThreadBusyShareWhile([&] { click(form.BitBtn1); });
+    click(form.BitBtn2);
+  }));
+  ASSERT_TRUE(s.upload([&](TUForm& form) {
+    typeName(form.Edit1, dir.file("received.bin"));
+    upload = ThreadBusyShareWhile([&] { click(form.BitBtn1); });
+    click(form.BitBtn2);
+  }));
+  EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"Download compelete !!!|Job down !!!",
+                                                        "Upload compelete !!!|FINISH !!!"}));
+  EXPECT_EQ(dir.read("stored.bin"), file);
+  EXPECT_EQ(dir.read("received.bin"), file);
+  EXPECT_LT(download, kAtRest) << "the download spins";
+  EXPECT_LT(upload, kAtRest) << "the upload spins";
 }
 
 const std::string kDisconnected = "COM1 was disconnected.\nThe programmer is no longer connected.";

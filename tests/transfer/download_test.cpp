@@ -85,15 +85,21 @@ TEST_F(Download, ReplyWithoutAckFailsTheHandshake) {
 }
 
 // STX goes out every 1000 ms of silence, never sooner, until Escape ends the
-// wait; whatever the pace of the polling passes.
+// wait; whatever the pace of the polling passes and the rests between them.
+// An Escape pressed during a rest is seen at the next pass.
 TEST_F(Download, SilentTargetGetsStxEverySecondUntilEscape) {
-  for (const auto& [tick, repeats] : {std::pair<DWORD, size_t>{1, 5}, {7, 5}, {333, 4}}) {
-    SCOPED_TRACE("tick " + std::to_string(tick));
+  struct Pace {
+    DWORD tick, rest;
+    size_t repeats;
+  };
+  for (const auto& [tick, rest, repeats] : {Pace{1, 0, 5}, {7, 0, 5}, {333, 0, 4}, {0, 1, 5}, {1, 1, 5}, {2, 3, 5}}) {
+    SCOPED_TRACE("tick " + std::to_string(tick) + ", rest " + std::to_string(rest));
     FakeLine fresh;
     DownloadTarget peer;
     peer.silent = true;
     fresh.target = &peer;
     fresh.tick = tick;
+    fresh.rest = rest;
     fresh.escapeDownAt = 4500;
     dir.write("image.bin", Pattern(10));
 
@@ -101,7 +107,11 @@ TEST_F(Download, SilentTargetGetsStxEverySecondUntilEscape) {
     EXPECT_EQ(fresh.sent, Bytes(repeats, '\x02') + ESC);
     for (size_t i = 1; i + 1 < fresh.sendTimes.size(); ++i) {
       EXPECT_GE(fresh.sendTimes[i] - fresh.sendTimes[i - 1], 1000u);
-      EXPECT_LT(fresh.sendTimes[i] - fresh.sendTimes[i - 1], 1000u + tick);
+      EXPECT_LT(fresh.sendTimes[i] - fresh.sendTimes[i - 1], 1000u + tick + rest);
+    }
+    EXPECT_LT(fresh.sendTimes.back(), fresh.escapeDownAt + tick + rest);
+    if (rest > 0) {
+      EXPECT_GT(fresh.rests, 4500 / static_cast<int>(tick + rest) - 5) << "a rest after every idle pass";
     }
     EXPECT_EQ(fresh.Tail(5), (Events{"W 1B", "clear", "start 1", "stop 0",
                                      "msg USER Break !!!\n ( It is waiting for ACK. )|USER BREAK!!!"}));
