@@ -15,8 +15,13 @@ std::unique_ptr<std::uint8_t[]> TransferHost::AllocateBlock(int size) {
   return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[static_cast<size_t>(size)]);
 }
 
-void TransferHost::AwaitMore(TransferPort& port) {
-  if (PortArrivals* arrivals = port.Arrivals()) arrivals->Wait(MaxPassRest);
+void TransferHost::AwaitMore(TransferPort& port, int timeoutMs) {
+  if (PortArrivals* arrivals = port.Arrivals()) arrivals->Wait(RestLimit(arrivals, timeoutMs));
+}
+
+int RestLimit(const PortArrivals* arrivals, int timeoutMs) {
+  if (arrivals && arrivals->Notices()) return timeoutMs;
+  return timeoutMs < 0 ? MaxPassRest : std::min(timeoutMs, MaxPassRest);
 }
 
 namespace {
@@ -97,8 +102,8 @@ struct Line {
     return true;
   }
   // Between a pass that found nothing to do and the next: a rest that ends
-  // at the next arrival or window message, at the latest after MaxPassRest.
-  void Rest() { host.AwaitMore(port); }
+  // at the next arrival or window message, or once timeoutMs has passed.
+  void Rest(int timeoutMs = -1) { host.AwaitMore(port, timeoutMs); }
   // Stop on and Start off while a transfer runs, the other way round once it has ended.
   void Started() {
     host.SetStopEnabled(true);
@@ -139,7 +144,9 @@ Handshake OpenHandshake(Line& line, Direction direction, int& blockSize) {
     }
     if (!line.Poll()) return Handshake::Break;
     if (upload && waiting >= 2) break;
-    line.Rest();
+    // No later than the next repeat is due.
+    const DWORD since = host.Now() - t0;
+    line.Rest(since >= 1000 ? 0 : static_cast<int>(1000 - since));
   }
   line.Take(reply, 2);
   if (reply[1] != Ctl::ACK) return Handshake::Failed;

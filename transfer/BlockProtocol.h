@@ -31,8 +31,9 @@ inline int BlockSizeFor(std::uint8_t sizeCode) { return sizeCode == 0x00 ? Large
 // Files from 2 GiB on do not fit the protocol's signed 32-bit sizes.
 constexpr std::int64_t MaxTransferFileSize = 0x7FFFFFFF;
 
-// The longest rest between two polling passes, in milliseconds: far below
-// anything a user notices, and a thousandth of the handshake's repeat.
+// The longest rest between two polling passes, in milliseconds, on a port
+// that gives no notice of arrivals: far below anything a user notices, and a
+// thousandth of the handshake's repeat.
 constexpr int MaxPassRest = 1;
 
 // What a port raises when its device has gone (an adapter pulled out, a
@@ -112,10 +113,11 @@ class TransferHost {
   virtual bool EscapePressed() { return GetAsyncKeyState(VK_ESCAPE) != 0; }
   virtual void ProcessMessages() = 0;
   // The rest after a pass that found nothing to do: returns once bytes may
-  // have arrived at the port, a window message waits, or MaxPassRest has
-  // passed, whichever comes first. A host without window messages waits for
-  // the port alone, and with a port that gives no notice not at all.
-  virtual void AwaitMore(TransferPort& port);
+  // have arrived at the port, a window message waits, or timeoutMs (-1: no
+  // limit of the transfer's own) has passed, whichever comes first; see
+  // RestLimit. A host without window messages waits for the port alone, and
+  // with a port that gives no notice not at all.
+  virtual void AwaitMore(TransferPort& port, int timeoutMs);
 
   // The dialog's stop flag (Stop, Close, the close query).
   virtual bool StopRequested() = 0;
@@ -136,6 +138,10 @@ class TransferHost {
   // The block buffer of one transfer; null when it cannot be had.
   virtual std::unique_ptr<std::uint8_t[]> AllocateBlock(int size);
 };
+
+// How long a rest may last: timeoutMs on a port that notices arrivals (whose
+// heartbeat bounds a rest without a limit), at most MaxPassRest otherwise.
+int RestLimit(const PortArrivals* arrivals, int timeoutMs);
 
 enum class TransferOutcome {
   Complete,

@@ -43,7 +43,8 @@ void TTransferForm::ProcessMessages() { QCoreApplication::processEvents(QEventLo
 
 // The rests of one transfer. The event loop waits for everything at once: a
 // window event (Escape, Stop, Close), a serial watcher's hand-over, the
-// port's arrival descriptor, and a one-shot timer for the longest rest. The
+// port's arrival descriptor (with its heartbeat), and a one-shot timer for
+// the rest's limit, when it has one. The
 // notifier stays on for the whole transfer and takes note of each arrival
 // as it is reported, so that message boxes shown meanwhile do not see the
 // descriptor ready again and again; an arrival reported before a rest ends
@@ -67,9 +68,10 @@ class TTransferForm::PassRest {
 
   bool Watches(TransferPort& port) const { return port.Arrivals() == arrivals; }
 
-  void Await() {
+  void Await(int timeoutMs) {
     if (!arrived) {
-      timer.start(MaxPassRest);
+      const int limit = RestLimit(arrivals, timeoutMs);
+      if (limit >= 0) timer.start(limit);
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
       timer.stop();
     }
@@ -84,11 +86,11 @@ class TTransferForm::PassRest {
   bool arrived = false;
 };
 
-void TTransferForm::AwaitMore(TransferPort& port) {
+void TTransferForm::AwaitMore(TransferPort& port, int timeoutMs) {
   if (passRest && passRest->Watches(port))
-    passRest->Await();
+    passRest->Await(timeoutMs);
   else
-    TransferHost::AwaitMore(port);
+    TransferHost::AwaitMore(port, timeoutMs);
 }
 
 void TTransferForm::RunTransfer(const std::function<void(TransferPort&)>& transfer) {

@@ -46,9 +46,9 @@ class TTransferForm : public QDialog, public TransferHost {
 
   // TransferHost: the services the protocol polls.
   void ProcessMessages() override;
-  // Waits in the event loop for window events, the port's arrivals and a
-  // short timer together, whichever comes first.
-  void AwaitMore(TransferPort& port) override;
+  // Waits in the event loop for window events, the port's arrivals and
+  // heartbeat, and the rest's time limit together, whichever comes first.
+  void AwaitMore(TransferPort& port, int timeoutMs) override;
   bool StopRequested() override { return Stop; }
   void ClearStop() override { Stop = false; }
   void SetStartEnabled(bool enabled) override;

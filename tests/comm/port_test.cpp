@@ -6,6 +6,7 @@
 
 #include "comm/Comm.h"
 #include "comm/Pty.h"
+#include "platform/PortWait.h"
 #include "support/TempDir.h"
 #include "support/Raised.h"
 
@@ -245,6 +246,29 @@ TEST_F(OpenPort, ReadingAndWriting) {
   ASSERT_TRUE(WaitUntil([&] { return comm.InQueCount() == 2; }));
   comm.PurgeIn();
   EXPECT_EQ(comm.InQueCount(), 0);
+}
+
+// A wait for arrivals ends at the next one, and without one at the
+// heartbeat: never in a spin, never for good.
+TEST_F(OpenPort, ArrivalsEndAWaitAndTheHeartbeatBoundsIt) {
+  PortArrivals arrivals(comm.Handle());
+  ASSERT_TRUE(arrivals.Notices());
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  int waits = 0;
+  for (; Clock::now() - start < std::chrono::milliseconds(200); ++waits)
+    EXPECT_FALSE(arrivals.Wait(-1)) << "nothing arrived";
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  EXPECT_LE(waits, waited / PortArrivals::HeartbeatMs + 2) << "the waits end sooner than the heartbeat";
+
+  pty.Send("a");
+  EXPECT_TRUE(arrivals.Wait(10000));
+  EXPECT_FALSE(arrivals.Wait(0)) << "one notice for one arrival";
+  pty.Send("b");
+  ASSERT_TRUE(WaitUntil([&] { return comm.InQueCount() == 2; }));
+  arrivals.Forget();
+  EXPECT_FALSE(arrivals.Wait(0));
+  EXPECT_EQ(comm.InQueCount(), 2) << "noticing takes no bytes";
 }
 
 TEST_F(OpenPort, LineControlOnAPseudoTerminal) {

@@ -121,9 +121,9 @@ class FakeLine : public TransferPort, public TransferHost {
     if (target) target->Pump(*this);
   }
   // A rest ends at once when bytes arrived since the previous one.
-  void AwaitMore(TransferPort&) override {
+  void AwaitMore(TransferPort&, int timeoutMs) override {
     ++rests;
-    if (!arrived) now += rest;
+    if (!arrived) now += timeoutMs >= 0 ? std::min<DWORD>(rest, static_cast<DWORD>(timeoutMs)) : rest;
     arrived = false;
   }
   bool StopRequested() override { return stop; }
