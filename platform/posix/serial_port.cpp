@@ -129,6 +129,13 @@ DWORD SerialPort::TakeErrors() {
 
 void SerialPort::WatchDrain() {
   if (draining) return;
+  // Often the bytes have left already (always on a pseudo-terminal): the
+  // event goes at once, and the watch is not woken for it.
+  int unsent = 0;
+  if (::ioctl(fd, TIOCOUTQ, &unsent) == 0 && unsent == 0) {
+    Report(EV_TXEMPTY);
+    return;
+  }
   draining = true;
   // Re-arming the device's notice with EPOLLOUT wakes the watch at once if
   // there is room for output, and again whenever the driver sends some.

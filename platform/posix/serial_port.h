@@ -120,7 +120,8 @@ class SerialPort final : public KernelObject {
   // The CE_ flags of the errors the driver counted since the last call.
   DWORD TakeErrors();
 
-  // A write put bytes out: EV_TXEMPTY follows once the output queue is empty.
+  // A write put bytes out: EV_TXEMPTY follows once the output queue is
+  // empty, at once when it is already. Under the lock.
   void WatchDrain();
 
   // Waits (the lock given up meanwhile) until input may have come, the
