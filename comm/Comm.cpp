@@ -63,7 +63,12 @@ void TCommEventThread::Execute() {
     });
     ResetEvent(overlapped.hEvent);
   }
-  PurgeComm(FCommHandle, kPurgeAll);
+  if (!FAbandoned) PurgeComm(FCommHandle, kPurgeAll);
+}
+
+void TCommEventThread::Abandon() {
+  FAbandoned = true;
+  Terminate();
 }
 
 // --- event characters ---
@@ -125,7 +130,7 @@ void TThreadComm::Close() {
     // From here no event reaches the handlers; a hand-over the watcher waits
     // for is released, and closing the handle ends its wait.
     FEventThread->OnSignal = {};
-    FEventThread->Terminate();
+    FEventThread->Abandon();
   }
   DestroyHandle();
   if (FEventThread) {

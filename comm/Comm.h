@@ -4,6 +4,7 @@
 // user-interface thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -64,6 +65,10 @@ class TCommEventThread : public TThread {
   // user-interface thread.
   TCommSignalEvent OnSignal;
   DWORD SuspendTime() const { return FSuspendTime; }
+  // Ends the thread as the port's Close does: like Terminate, but the body
+  // skips its closing purge, which would throw away what was just written
+  // (a transfer's final ESC) before it left the device.
+  void Abandon();
 
  protected:
   void Execute() override;
@@ -74,6 +79,7 @@ class TCommEventThread : public TThread {
   HANDLE FCommHandle;
   DWORD FEventMask = 0;
   DWORD FSuspendTime;  // kept; the watcher's waits need no pause
+  std::atomic<bool> FAbandoned{false};
 };
 
 // The five characters the port writes into its control block.

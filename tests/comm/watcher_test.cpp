@@ -178,6 +178,41 @@ TEST_F(Watcher, CloseReleasesAWatcherWaitingForTheHandOver) {
   EXPECT_EQ(recorder.calls, "");
 }
 
+// A watcher whose terminated flag ends its loop purges the port on its
+// way out, both queues; one that the port's Close abandons leaves them, since
+// the purge would throw away a transfer's final ESC before it left.
+TEST(WatcherThread, OnlyATerminatedWatcherPurgesThePort) {
+  PtyPair pty;
+  const HANDLE port = CreateFileA(pty.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port, &dcb) && SetCommState(port, &dcb));  // raw: every byte counts at once
+  const auto waiting = [&] {
+    COMSTAT stat{};
+    ClearCommError(port, nullptr, &stat);
+    return stat.cbInQue;
+  };
+  std::atomic<bool> handingOver = false;
+  SetSynchronizeWakeHook([&] { handingOver = true; });
+  for (const bool abandoned : {false, true}) {
+    handingOver = false;
+    TCommEventThread watcher(port, {evRxChar}, 5);
+    watcher.Resume();
+    pty.Send("abc");
+    ASSERT_TRUE(WaitUntil([&] { return handingOver && waiting() == 3; }));
+    // The hand-over is released unrun, and the loop ends.
+    if (abandoned)
+      watcher.Abandon();
+    else
+      watcher.Terminate();
+    watcher.WaitFor();
+    EXPECT_EQ(waiting(), abandoned ? 3u : 0u) << "abandoned " << abandoned;
+  }
+  SetSynchronizeWakeHook(nullptr);
+  CloseHandle(port);
+}
+
 TEST_F(Watcher, AHandlerThatClosesThePortEndsTheDispatch) {
   comm.Open();
   recorder.Attach(comm);
