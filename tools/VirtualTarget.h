@@ -19,8 +19,9 @@ struct TargetOptions {
   bool escBehindLast = false;         // upload: ESC in the same write as the last block
 };
 
-// Something to send. A lone byte must be the only one the host finds
-// waiting, so it goes out only once the host has taken everything before it.
+// Something to send. A lone byte must not reach the host together with
+// another lone byte, which would look like the start of a block: it goes out
+// only once the host has taken a lone byte sent before it.
 struct TargetOutput {
   std::string bytes;
   bool alone;

@@ -2,6 +2,7 @@
 // testing the transfers without the hardware. Prints the device of the
 // host's end on its first line, then one line per finished session.
 #include <poll.h>
+#include <sys/prctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -82,14 +83,15 @@ class Line {
   // hostSentMore: bytes from the host behind the one answered, taken and not
   // yet looked at.
   void Send(const TargetOutput& output, Nanos notBefore, bool hostSentMore) {
-    if (output.alone) {
-      // Bytes written reach the host's queue a moment later. A lone byte
-      // behind a block is harmless (the host takes the block first), but two
-      // lone bytes together would look like the start of a block: after a
-      // lone byte, give it time to arrive before waiting for it to be taken.
-      // A host that has stopped takes nothing more, but says so: once it
-      // has sent something, the byte goes out and its ESC is read next.
-      if (lastAlone) SleepUntil(lastWrite + 10'000'000);
+    if (output.alone && lastAlone) {
+      // A lone byte behind a block or a handshake reply is harmless (the host
+      // takes those first), and goes out as a real target would send it; but
+      // two lone bytes together would look like the start of a block. Bytes
+      // written reach the host's queue a moment later: give the first time
+      // to arrive, then wait for the host to take it. A host that has
+      // stopped takes nothing more, but says so: once it has sent
+      // something, the byte goes out and its ESC is read next.
+      SleepUntil(lastWrite + 10'000'000);
       while (!hostSentMore && pty.WaitingAtHost() > 0 && !HostSent()) SleepUntil(Clock() + 20'000);
     }
     lastAlone = output.alone;
@@ -192,6 +194,9 @@ int main(int argc, char** argv) {
   std::printf("%s\n", pty.device.c_str());
   std::fflush(stdout);
 
+  // A paced line's bytes leave on time: the usual timer slack of 50 us
+  // would delay every slice, which a UART does not.
+  if (baud > 0 || latencyMs > 0) prctl(PR_SET_TIMERSLACK, 1UL);
   Line line(pty, baud > 0 ? 10'000'000'000LL / baud : 0, latencyMs * 1'000'000LL);
   VirtualTarget target(options);
   std::vector<TargetOutput> out;
