@@ -96,7 +96,7 @@ int main() {
         const auto t1 = Clock::now();
         while (comm.InQueCount() < 1) {
           CheckSynchronize();
-          rest.Wait(1);
+          rest.Wait(-1);
         }
         const auto t2 = Clock::now();
         comm.Read(&b, 1);
