@@ -112,9 +112,9 @@ TSelectForm::TSelectForm(QWidget* parent) : QDialog(parent) {
   GroupBox3 = frame(this, " Device ", QRect(142, 49, 278, 204));
   ListBox2 = new TCatalogueListBox(GroupBox3);
   ListBox2->setGeometry(6, 15, 265, 182);
-  BitBtn1 = new QPushButton(DeferredStandardIcon(this, QStyle::SP_DialogOkButton), QStringLiteral("&OK"), this);
+  BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("&OK"), this);
   BitBtn1->setGeometry(4, 256, 128, 27);
-  BitBtn2 = new QPushButton(DeferredStandardIcon(this, QStyle::SP_DialogCancelButton), QStringLiteral("&Cancel"), this);
+  BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("&Cancel"), this);
   BitBtn2->setGeometry(260, 256, 128, 27);
   // Enter and Esc are taken by the dialog itself before any control.
   BitBtn1->setAutoDefault(false);

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPointer>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QWidget>
 
@@ -28,12 +29,13 @@ void CenterOver(QWidget* form, const QWidget* owner) {
 
 namespace {
 
-// Stands for the style's icon and asks the style for it at its first use. A
-// picture the style does not have shows as nothing, as the style's own null
-// icon would; only the test for a null icon answers before the first use.
-class DeferredStyleIconEngine final : public QIconEngine {
+// Stands for one of the style's standard icons and asks the style for it at
+// its first use. Only the test for a null icon answers before that use: not
+// null, as the style has each picture that it defers.
+class DeferredIconEngine final : public QIconEngine {
  public:
-  DeferredStyleIconEngine(const QStyle* style, QStyle::StandardPixmap which) : style(style), which(which) {}
+  DeferredIconEngine(const QStyle* style, QStyle::StandardPixmap which, const QWidget* widget)
+      : style(style), which(which), widget(widget) {}
 
   void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
     icon().paint(painter, rect, Qt::AlignCenter, mode, state);
@@ -58,16 +60,16 @@ class DeferredStyleIconEngine final : public QIconEngine {
   }
   QString iconName() override { return icon().name(); }
   bool isNull() override { return loaded && real.isNull(); }
-  QString key() const override { return QStringLiteral("DeferredStyleIconEngine"); }
-  QIconEngine* clone() const override { return new DeferredStyleIconEngine(*this); }
+  QString key() const override { return QStringLiteral("DeferredIconEngine"); }
+  QIconEngine* clone() const override { return new DeferredIconEngine(*this); }
 
  private:
-  DeferredStyleIconEngine(const DeferredStyleIconEngine&) = default;
+  DeferredIconEngine(const DeferredIconEngine&) = default;
 
   QIcon& icon() {
     if (!loaded) {
       const QStyle* from = style ? style.data() : QApplication::style();
-      real = from->standardIcon(which);
+      real = from->standardIcon(which, nullptr, widget);
       loaded = true;
     }
     return real;
@@ -75,12 +77,26 @@ class DeferredStyleIconEngine final : public QIconEngine {
 
   QPointer<const QStyle> style;
   QStyle::StandardPixmap which;
+  QPointer<const QWidget> widget;
   bool loaded = false;
   QIcon real;
 };
 
+class DeferredIconStyle final : public QProxyStyle {
+ public:
+  using QProxyStyle::QProxyStyle;
+
+  QIcon standardIcon(StandardPixmap which, const QStyleOption* option, const QWidget* widget) const override {
+    // Deferred only where the style's own is known to be there; a picture for
+    // one particular option is asked for while drawing anyway.
+    const bool deferred = !option && (which == SP_DialogOkButton || which == SP_DialogApplyButton ||
+                                      which == SP_DialogCancelButton || which == SP_ToolBarHorizontalExtensionButton ||
+                                      which == SP_ToolBarVerticalExtensionButton);
+    if (!deferred) return QProxyStyle::standardIcon(which, option, widget);
+    return QIcon(new DeferredIconEngine(baseStyle(), which, widget));
+  }
+};
+
 }  // namespace
 
-QIcon DeferredStandardIcon(const QWidget* form, QStyle::StandardPixmap which) {
-  return QIcon(new DeferredStyleIconEngine(form->style(), which));
-}
+QStyle* StyleWithDeferredIcons(QStyle* base) { return new DeferredIconStyle(base); }

@@ -66,7 +66,7 @@ TLPTForm::TLPTForm(QWidget* owner) : QDialog(owner) {
   GroupBox2 = NewFrame(this, "GroupBox2", "COM Port :", 45);
   ComboBox2 = NewChooser(this, "ComboBox2", "COM", 4, 60);
 
-  BitBtn1 = new QPushButton(DeferredStandardIcon(this, QStyle::SP_DialogApplyButton), QStringLiteral("&OK"), this);
+  BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), QStringLiteral("&OK"), this);
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
   BitBtn1->setGeometry(2, 95, 81, 25);
   BitBtn1->setDefault(true);
@@ -75,7 +75,7 @@ TLPTForm::TLPTForm(QWidget* owner) : QDialog(owner) {
     accept();
   });
 
-  BitBtn2 = new QPushButton(DeferredStandardIcon(this, QStyle::SP_DialogCancelButton), QStringLiteral("&Cancel"), this);
+  BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("&Cancel"), this);
   BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
   BitBtn2->setGeometry(109, 95, 81, 25);
   connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
