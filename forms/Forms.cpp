@@ -89,9 +89,9 @@ class DeferredIconStyle final : public QProxyStyle {
   QIcon standardIcon(StandardPixmap which, const QStyleOption* option, const QWidget* widget) const override {
     // Deferred only where the style's own is known to be there; a picture for
     // one particular option is asked for while drawing anyway.
-    const bool deferred = !option && (which == SP_DialogOkButton || which == SP_DialogApplyButton ||
-                                      which == SP_DialogCancelButton || which == SP_ToolBarHorizontalExtensionButton ||
-                                      which == SP_ToolBarVerticalExtensionButton);
+    const bool deferred =
+        !option && (which == SP_DialogOkButton || which == SP_DialogApplyButton || which == SP_DialogCancelButton ||
+                    which == SP_ToolBarHorizontalExtensionButton || which == SP_ToolBarVerticalExtensionButton);
     if (!deferred) return QProxyStyle::standardIcon(which, option, widget);
     return QIcon(new DeferredIconEngine(baseStyle(), which, widget));
   }

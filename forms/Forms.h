@@ -1,7 +1,6 @@
 // Look and placement shared by the program's windows.
 #pragma once
 
-
 class QStyle;
 class QWidget;
 

@@ -4,17 +4,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
 #include <memory>
-
-#include <QComboBox>
-#include <QPushButton>
 
 #include "app/Main.h"
 #include "platform/ComDevices.h"

@@ -1,6 +1,8 @@
 // The application's style reads the pictures of the dialog buttons and of the
 // menu bar's overflow button at their first use; they must look exactly as
 // the style's own.
+#include "forms/Forms.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -10,8 +12,6 @@
 #include <QPushButton>
 #include <QStyleFactory>
 #include <memory>
-
-#include "forms/Forms.h"
 
 namespace {
 
