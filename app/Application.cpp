@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 
 #include "comm/Thread.h"
+#include "forms/Forms.h"
 #include "forms/MessageBoxes.h"
 #include "platform/Hooks.h"
 #include "platform/Paths.h"
@@ -21,6 +22,9 @@ void toolkitBeep(unsigned) { QApplication::beep(); }
 
 TApplication::TApplication(int argc, char** argv)
     : QApplication((toolkitArgv[0] = argc > 0 ? argv[0] : nullptr, toolkitArgc = argc > 0 ? 1 : 0), toolkitArgv) {
+  // The style the toolkit chose (the environment's choice included) goes on
+  // drawing everything; only some of its pictures are read later.
+  setStyle(StyleWithDeferredIcons(style()));
   setApplicationName(QString::fromLocal8Bit(ApplicationTitle()));
   // The installed desktop entry: desktops show its icon for the windows.
   setDesktopFileName(QStringLiteral("org.talvorin.Talvorin"));

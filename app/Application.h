@@ -1,6 +1,6 @@
 // The application object: the toolkit's application plus what the program
 // needs of it (the title as its name, termination at start-up, the key state
-// feed).
+// feed, a style that reads its button pictures when first drawn).
 #pragma once
 
 #include <QApplication>

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
+#include "app/Startup.h"
 #include "catalogue/Select.h"
 #include "forms/Forms.h"
 #include "forms/MessageBoxes.h"
@@ -151,9 +152,10 @@ void TMainForm::Port1Click() {
     AppMessageBox(Texts::PrnportMissingForPort(PrnportPath()), Texts::ErrorCaption, MB_OK | MB_ICONINFORMATION);
     return;
   }
+  TLPTForm* dialog = PortSelectionForm(this);
   // The dialog saves while it closes; the caption follows at that moment.
-  const QMetaObject::Connection saved = connect(LPTForm, &TLPTForm::ChoiceSaved, this, &TMainForm::UsePortNumbers);
-  LPTForm->exec();
+  const QMetaObject::Connection saved = connect(dialog, &TLPTForm::ChoiceSaved, this, &TMainForm::UsePortNumbers);
+  dialog->exec();
   disconnect(saved);
 }
 

@@ -10,7 +10,16 @@ void CreateForms() {
   SelectForm = new TSelectForm(MainForm);
   // Without a catalogue the program ends as soon as it would start.
   if (SelectForm->CatalogueFailed) TerminateApplication();
-  LPTForm = new TLPTForm(MainForm);
+  // The port dialog follows at its first use (PortSelectionForm).
+}
+
+TLPTForm* PortSelectionForm(QWidget* owner) {
+  if (!LPTForm) {
+    LPTForm = new TLPTForm(owner);
+    // It goes with its owner: a main window built on its own takes it along.
+    QObject::connect(LPTForm, &QObject::destroyed, [] { LPTForm = nullptr; });
+  }
+  return LPTForm;
 }
 
 void DestroyForms() {

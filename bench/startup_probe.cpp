@@ -1,10 +1,9 @@
 // The program's own start-up, up to the shown main window, in the
-// installation given as argument; ends as soon as the window is exposed.
-#include <QTimer>
-
+// installation given as argument; ends as soon as the window has painted.
 #include "app/Application.h"
 #include "app/Main.h"
 #include "app/Startup.h"
+#include "first_paint.h"
 #include "platform/Hooks.h"
 
 int main(int argc, char** argv) {
@@ -12,9 +11,9 @@ int main(int argc, char** argv) {
   TApplication application(argc, argv);
   CreateForms();
   if (ApplicationTerminated()) return 1;
+  const QuitAfterFirstPaint end(MainForm);
   MainForm->show();
-  QTimer::singleShot(0, &application, &QCoreApplication::quit);
-  QApplication::exec();
+  const int painted = QApplication::exec();
   DestroyForms();
-  return 0;
+  return painted;
 }

@@ -4,8 +4,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -16,7 +18,9 @@
 #include "app/Main.h"
 #include "platform/ComDevices.h"
 #include "platform/winapi.h"
+#include "ports/Selectlpt.h"
 #include "support/MessageRecorder.h"
+#include "support/Modal.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -140,6 +144,36 @@ TEST(MainFormPort, MissingPrnportShowsTheMessageOnly) {
   EXPECT_EQ(recorder.messages[0].caption, "ERROR");
   EXPECT_EQ(recorder.messages[0].flags, MB_OK | MB_ICONINFORMATION);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// The port dialog is built at the first Option > Port, then shown again; it
+// goes with its main window.
+TEST(MainFormPort, BuildsTheDialogAtItsFirstUseAndKeepsIt) {
+  Installation install;
+  install.write("prnport.cfg", "[port]\r\naddress=1\r\n");
+  {
+    ShownMainForm shown;
+    ASSERT_EQ(LPTForm, nullptr);
+    QWidget* first = nullptr;
+    EXPECT_TRUE(WithModal([&] { shown.form->Port1->trigger(); },
+                          [&](QWidget* window) {
+                            first = window;
+                            QTest::keyClick(window, Qt::Key_Escape);
+                          }));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first, LPTForm);
+    EXPECT_EQ(first->parentWidget(), shown.form.get());
+    EXPECT_TRUE(WithModal([&] { shown.form->Port1->trigger(); },
+                          [&](QWidget* window) {
+                            EXPECT_EQ(window, first);
+                            EXPECT_EQ(LPTForm->ComboBox1->currentIndex(), 1);
+                            LPTForm->ComboBox2->setCurrentIndex(2);
+                            LPTForm->BitBtn1->click();
+                          }));
+    EXPECT_EQ(shown.form->Caption(), "Talvorin V1.00  @LPT 2  @COM 3");
+    EXPECT_EQ(shown.form->ComNumber, 3);
+  }
+  EXPECT_EQ(LPTForm, nullptr);
 }
 
 // Runs the event loop until the program ends or five seconds pass.
