@@ -30,8 +30,8 @@ PortArrivals::PortArrivals(HANDLE port) {
   heartbeat = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
   const timespec period{0, HeartbeatMs * 1000000L};
   const itimerspec ticks{period, period};
-  // Closing the device later takes it out of the set by itself. Each tick
-  // of the unread timer is a new edge.
+  // Closing the device later takes it out of the set by itself. The timer
+  // ticks again once its ticks have been read (Take).
   epoll_event in{EPOLLIN | EPOLLET, {.u32 = Device}};
   epoll_event taken{EPOLLIN | EPOLLET, {.u32 = Taken}};
   epoll_event tick{EPOLLIN | EPOLLET, {.u32 = Heartbeat}};
