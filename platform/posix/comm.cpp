@@ -275,11 +275,16 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
 
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
   return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
-    // The bytes the watch has taken first: one it takes meanwhile is counted
-    // at the next call, never twice.
-    const DWORD taken = port.takenCount;
+    // Under the lock the watch moves no bytes from the device into its own
+    // store: both parts of the count are of one moment.
     int in = 0, out = 0;
-    if (::ioctl(port.fd, FIONREAD, &in) != 0 || ::ioctl(port.fd, TIOCOUTQ, &out) != 0) return port.Fail(errno);
+    DWORD taken = 0;
+    {
+      std::lock_guard lock(port.mutex);
+      taken = static_cast<DWORD>(port.taken.size());
+      if (::ioctl(port.fd, FIONREAD, &in) != 0) return port.Fail(errno);
+    }
+    if (::ioctl(port.fd, TIOCOUTQ, &out) != 0) return port.Fail(errno);
     // The driver's counters tell the errors; a device without them (a
     // pseudo-terminal) has none to tell.
     const DWORD errors = port.TakeErrors();
@@ -303,7 +308,6 @@ BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
     if (in) {
       port.queued = 0;
       port.taken.clear();
-      port.takenCount = 0;
     }
     return TRUE;
   });

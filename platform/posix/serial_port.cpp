@@ -163,7 +163,6 @@ DWORD SerialPort::TakeInput() {
     if (std::memchr(buffer, dcb.EvtChar, static_cast<size_t>(n))) events |= EV_RXFLAG;
     taken.append(buffer, static_cast<size_t>(n));
   }
-  takenCount = static_cast<DWORD>(taken.size());
   if (taken.size() > before) {
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto written = ::write(takenFd, &one, sizeof one);
@@ -210,7 +209,6 @@ bool SerialPort::Advance(ReadRequest& request, DWORD& error) {
     const size_t n = std::min<size_t>(taken.size(), request.count - request.done);
     taken.copy(request.buffer + request.done, n);
     taken.erase(0, n);
-    takenCount = static_cast<DWORD>(taken.size());
     request.done += static_cast<DWORD>(n);
     request.lastByte = SerialClock::now();
     queued -= std::min(queued, static_cast<DWORD>(n));

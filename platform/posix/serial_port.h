@@ -97,10 +97,6 @@ class SerialPort final : public KernelObject {
   bool hasModemLines = false;
   bool hasCounters = false;  // the driver counts line changes, breaks and errors
   int closingFd = -1;
-  // Bytes the watch took from the device to look for the event character
-  // (only while EV_RXFLAG is watched): reads take them first, and the queue
-  // counts them. The count is readable without the lock.
-  std::atomic<DWORD> takenCount{0};
   std::mutex mutex;  // guards everything below
   std::condition_variable completed;
   DCB dcb{};
@@ -108,6 +104,9 @@ class SerialPort final : public KernelObject {
   DWORD eventMask = 0;
   DWORD occurred = 0;  // events seen since the last report
   DWORD queued = 0;    // received bytes known to wait
+  // Bytes the watch took from the device to look for the event character
+  // (only while EV_RXFLAG is watched): reads take them first, and the queue
+  // counts them.
   std::string taken;
   std::optional<EventRequest> pendingEvent;
   std::optional<ReadRequest> pendingRead;
