@@ -5,19 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
-#include <mutex>
 #include <string>
 
-#include "platform/Hooks.h"
+#include "platform/ModuleName.h"
 #include "platform/posix/errors.h"
 
 namespace {
-std::mutex overrideMutex;
-std::string overridePath;
 
 // The path the program was started by, when that names the running
 // executable: a symbolic link to it stays a link, so a program started through
@@ -47,22 +42,13 @@ std::string StartedBy() {
 const std::string startedBy = StartedBy();
 }  // namespace
 
-void SetModuleFileNameOverride(const std::string& path) {
-  std::lock_guard lock(overrideMutex);
-  overridePath = path;
-}
-
 // Only the executable's own module (hModule null) is known here.
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
   if (hModule || !lpFilename || nSize == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  std::string path;
-  {
-    std::lock_guard lock(overrideMutex);
-    path = overridePath;
-  }
+  std::string path = ModuleFileNameOverride();
   if (path.empty()) path = startedBy;
   if (path.empty()) {
     char buffer[4096];
@@ -73,13 +59,5 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
     }
     path.assign(buffer, static_cast<size_t>(n));
   }
-  // Win32 truncates to the buffer and reports ERROR_INSUFFICIENT_BUFFER.
-  const DWORD n = std::min<DWORD>(static_cast<DWORD>(path.size()), nSize - 1);
-  std::memcpy(lpFilename, path.data(), n);
-  lpFilename[n] = '\0';
-  if (n < path.size()) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return nSize;
-  }
-  return n;
+  return CopyModuleFileName(path, lpFilename, nSize);
 }
