@@ -185,7 +185,9 @@ int Run(int argc, char** argv) {
       ->type_name("PATH")
       ->excludes(comOption)
       ->check(CLI::Validator(
-          [](const std::string& path) { return path.empty() ? std::string("an empty PATH names no device") : std::string(); },
+          [](const std::string& path) {
+            return path.empty() ? std::string("an empty PATH names no device") : std::string();
+          },
           ""));
   app.add_option("--install", install, "the installation directory (default: the directory of this program)")
       ->type_name("DIR")

@@ -410,10 +410,10 @@ TEST_F(TransferTool, AFloodingProgrammerFailsTheHandshake) {
     ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--flood"}));
     Tool tool;
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(Run({direction, dir.file(direction == "download" ? "image.bin" : "received.bin"), "--device",
-                   vprog.Device()},
-                  tool),
-              2);
+    EXPECT_EQ(
+        Run({direction, dir.file(direction == "download" ? "image.bin" : "received.bin"), "--device", vprog.Device()},
+            tool),
+        2);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
     EXPECT_EQ(tool.stdErr,
               direction == "download" ? "Something wrong. Can not get block size.\n" : "Can not get Block size.\n");
