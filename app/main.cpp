@@ -2,8 +2,10 @@
 #include "app/Main.h"
 #include "app/Startup.h"
 #include "forms/MessageBoxes.h"
+#include "platform/StandardStreams.h"
 
 int main(int argc, char** argv) {
+  OpenMissingStandardStreams();
   TApplication application(argc, argv);
   RunReportingErrors([&] {
     CreateForms();

@@ -10,6 +10,13 @@
 // that match nothing are kept as spelled.
 std::string ResolvePath(const std::string& path);
 
+// Turns that matching off (or on again, as it is at start) for the whole
+// process, so that every name is taken as spelled: for a command-line tool
+// once the program's own files are read, so that the names its user typed
+// are not matched to others. Windows' file names are matched without regard
+// to case by the system itself, whatever this says.
+void SetCaselessLookup(bool caseless);
+
 // Reads a whole file. False with the last error set when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& data);
 

@@ -24,6 +24,10 @@ class ConsoleHost final : public TransferHost {
 
   // Counted by the port: one block sent or received.
   void BlockMoved() { ++moved; }
+  // Download: the blocks the programmer refused, which were not sent, and
+  // the blocks of the file.
+  int Skipped() const { return skipped; }
+  int Blocks() const { return blocks; }
 
   // A Start has no console equivalent and a signal must not be forgotten;
   // the flag is never cleared.
@@ -38,6 +42,7 @@ class ConsoleHost final : public TransferHost {
   void ProgressReset() override {}
   void ProgressRange(int blocks) override { this->blocks = blocks; }
   void ProgressStep() override {}
+  void BlockSkipped() override { ++skipped; }
   // The block size becomes known here, and the exchange starts.
   std::unique_ptr<std::uint8_t[]> AllocateBlock(int size) override;
 
@@ -57,6 +62,7 @@ class ConsoleHost final : public TransferHost {
   int blockSize = 0;  // 0 until the handshake has given it
   int blocks = -1;    // download: the block count
   int moved = 0;
+  int skipped = 0;
 };
 
 // The transfer's port that tells the host of every block crossing it: the

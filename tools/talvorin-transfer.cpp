@@ -15,7 +15,9 @@
 #include <thread>
 
 #include "comm/Comm.h"
+#include "platform/Files.h"
 #include "platform/Hooks.h"
+#include "platform/StandardStreams.h"
 #include "ports/PortSettings.h"
 #include "tools/ConsoleHost.h"
 #include "transfer/BlockProtocol.h"
@@ -34,6 +36,7 @@ enum ExitCode {
   Interrupted = 5,
   OtherFailure = 6,
   DeviceGone = 7,
+  BlocksSkipped = 8,
 };
 
 const char exitCodes[] =
@@ -46,6 +49,8 @@ const char exitCodes[] =
     "  5  interrupted by SIGINT or SIGTERM (ESC was sent)\n"
     "  6  any other failure (no memory for the block buffer, an unexpected error)\n"
     "  7  the programmer went away during the transfer (unplugged)\n"
+    "  8  the download went to its end, but blocks were not sent: the programmer answered their requests\n"
+    "     with neither ACK nor ESC\n"
     "  100 and above  bad usage";
 
 int ExitCodeFor(TransferOutcome outcome) {
@@ -140,6 +145,9 @@ int Transfer(Direction direction, const std::string& portName, const std::string
     std::fprintf(stderr, "%s\n", message.c_str());
     return PortUnavailable;
   }
+  // The installation's own files have been read (the port's mapping among
+  // them), with the program's caseless lookup; FILE is taken as typed.
+  SetCaselessLookup(false);
   ConsoleHost host(direction, direction == Direction::Download ? FileSizeOf(file) : 0, isatty(STDERR_FILENO) != 0);
   PortOf<TComm> line(comm);
   CountingPort port(line, host);
@@ -147,7 +155,12 @@ int Transfer(Direction direction, const std::string& portName, const std::string
       direction == Direction::Upload ? RunUpload(port, host, file) : RunDownload(port, host, file);
   // A device that went away has no output left to wait for.
   if (outcome != TransferOutcome::Disconnected) LetOutputLeave(comm);
-  return ExitCodeFor(outcome);
+  // The dialogs go on past a refused block without a word; a script must not
+  // take a download with holes for a whole one.
+  if (host.Skipped() == 0) return ExitCodeFor(outcome);
+  std::fprintf(stderr, "Blocks not sent: %d of %d. The programmer answered their requests with neither ACK nor ESC.\n",
+               host.Skipped(), host.Blocks());
+  return outcome == TransferOutcome::Complete ? BlocksSkipped : ExitCodeFor(outcome);
 }
 
 int Run(int argc, char** argv) {
@@ -170,7 +183,12 @@ int Run(int argc, char** argv) {
           ->check(CLI::Range(1, INT_MAX).description(""));
   app.add_option("--device", device, "serial device to open instead of a COM port")
       ->type_name("PATH")
-      ->excludes(comOption);
+      ->excludes(comOption)
+      ->check(CLI::Validator(
+          [](const std::string& path) {
+            return path.empty() ? std::string("an empty PATH names no device") : std::string();
+          },
+          ""));
   app.add_option("--install", install, "the installation directory (default: the directory of this program)")
       ->type_name("DIR")
       ->check(CLI::Validator(CLI::ExistingDirectory).description(""));
@@ -196,6 +214,10 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  OpenMissingStandardStreams();
+  // The outcome is the transfer's, whoever reads standard error or has
+  // stopped reading it.
+  signal(SIGPIPE, SIG_IGN);
   try {
     return Run(argc, argv);
   } catch (const std::exception& error) {

@@ -2,6 +2,7 @@
 // testing the transfers without the hardware. Prints the device of the
 // host's end on its first line, then one line per finished session.
 #include <poll.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/StandardStreams.h"
 #include "platform/winapi.h"
 #include "tools/PtyPort.h"
 #include "tools/VirtualTarget.h"
@@ -21,6 +23,7 @@ namespace {
 
 const char usage[] =
     "usage: talvorin-vprog [options] (--store FILE | --serve FILE)...\n"
+    "       talvorin-vprog [--install DIR --com N] --flood\n"
     "  --store FILE        take a download and write its blocks to FILE\n"
     "  --serve FILE        answer an upload with the bytes of FILE\n"
     "                      sessions follow these in order; the last one repeats\n"
@@ -39,7 +42,9 @@ const char usage[] =
     "  --bad-handshake N   send N instead of ACK in the handshake reply (default 0x15)\n"
     "  --silent            answer nothing\n"
     "  --stray K           upload: send a lone 0x41 after block K\n"
-    "  --esc-behind        upload: send ESC in the same write as the last block\n";
+    "  --esc-behind        upload: send ESC in the same write as the last block\n"
+    "  --flood             send bytes without pause, as fast as the line takes them,\n"
+    "                      and answer nothing, until ended\n";
 
 using Nanos = long long;
 
@@ -138,15 +143,34 @@ class Line {
   bool lastAlone = false;
 };
 
+// What a wrong device, or one that streams its debug output, sends: bytes
+// without end, as fast as the line takes them. What the host sends is read
+// and dropped. Ends with the process.
+[[noreturn]] void Flood(const Pty& pty) {
+  char bytes[4096];
+  std::memset(bytes, 0x55, sizeof bytes);
+  char dropped[4096];
+  for (;;) {
+    pollfd pfd{pty.master, POLLIN | POLLOUT, 0};
+    if (poll(&pfd, 1, -1) <= 0) continue;
+    if (pfd.revents & POLLIN) (void)!read(pty.master, dropped, sizeof dropped);
+    if (pfd.revents & POLLOUT) (void)!write(pty.master, bytes, sizeof bytes);
+  }
+}
+
 int Number(const char* text) { return static_cast<int>(std::strtol(text, nullptr, 0)); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  OpenMissingStandardStreams();
+  // A reader of the status lines that has gone must not end the programmer.
+  signal(SIGPIPE, SIG_IGN);
   TargetOptions options;
   std::vector<std::pair<VirtualTarget::Role, std::string>> jobs;
   std::string install;
   int com = 0, sessions = 0, baud = 0, latencyMs = 0;
+  bool flood = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -168,12 +192,13 @@ int main(int argc, char** argv) {
     else if (arg == "--silent") options.silent = true;
     else if (arg == "--stray" && hasValue) options.strayAfterBlock = Number(value());
     else if (arg == "--esc-behind") options.escBehindLast = true;
+    else if (arg == "--flood") flood = true;
     else {
       std::fputs(usage, stderr);
       return 2;
     }
   }
-  if (jobs.empty() || (!install.empty() && com < 1)) {
+  if ((jobs.empty() && !flood) || (!install.empty() && com < 1)) {
     std::fputs(usage, stderr);
     return 2;
   }
@@ -193,6 +218,7 @@ int main(int argc, char** argv) {
   }
   std::printf("%s\n", pty.device.c_str());
   std::fflush(stdout);
+  if (flood) Flood(pty);
 
   // A paced line's bytes leave on time: the usual timer slack of 50 us
   // would delay every slice, which a UART does not.

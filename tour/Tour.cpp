@@ -14,6 +14,7 @@
 #include "app/Main.h"
 #include "app/Startup.h"
 #include "platform/Hooks.h"
+#include "platform/StandardStreams.h"
 
 namespace {
 std::multimap<int, std::pair<const char*, TourStepFunction>>& steps() {
@@ -82,6 +83,7 @@ void Tour::check(bool ok, const std::string& what) {
 }
 
 int main(int argc, char** argv) {
+  OpenMissingStandardStreams();
   if (argc != 2) {
     std::fprintf(stderr, "usage: talvorin-tour <demo installation folder>\n");
     return 2;

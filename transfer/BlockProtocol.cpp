@@ -118,6 +118,23 @@ struct Line {
 enum class Direction { Download, Upload };
 enum class Handshake { Done, Break, Failed };
 
+// Empties the input before the first request: what the count shows now, in
+// bounded reads, with the user-break check and the window messages after
+// each. Bytes that arrive meanwhile stay: a line that sends faster than it is
+// read (a wrong device, one that streams its debug output) would otherwise
+// hold the transfer here for as long as it sends; its bytes then make a
+// reply that fails the handshake. False when the user breaks the drain.
+bool DrainInput(Line& line) {
+  std::uint8_t discarded[LargeBlock + 2];
+  for (int left = line.Waiting(); left > 0;) {
+    const int piece = std::min(left, static_cast<int>(sizeof discarded));
+    line.Take(discarded, piece);
+    left -= piece;
+    if (!line.Poll()) return false;
+  }
+  return true;
+}
+
 // Asks for the block size: STX once a second, for as long as it takes, until
 // two bytes are waiting and read or the user breaks. A download leaves the
 // wait as soon as the reply is there; an upload takes the count first and
@@ -127,10 +144,9 @@ Handshake OpenHandshake(Line& line, Direction direction, int& blockSize) {
   TransferHost& host = line.host;
   const bool upload = direction == Direction::Upload;
   std::uint8_t reply[2] = {};
-  std::uint8_t discarded = 0;
-  while (line.Waiting() > 0) line.Take(&discarded, 1);
   // A press made before Start must not break this transfer.
   host.EscapePressed();
+  if (!DrainInput(line)) return Handshake::Break;
   if (!upload) host.ProgressReset();
   line.Send(Ctl::STX);
   DWORD t0 = host.Now();
@@ -277,8 +293,10 @@ class BlockSender : BlockExchange {
       line.port.Write(buffer.get(), blockSize);
     } else if (answer == Ctl::ESC) {
       return End(TransferOutcome::TargetBreak, Texts::TargetSentEsc, Texts::TargetBreakCaption, false);
+    } else {
+      // Any other answer drops this block; the next one is offered.
+      host.BlockSkipped();
     }
-    // Any other answer drops this block; the next one is offered.
     if (!line.Poll()) return End(TransferOutcome::BreakInExchange, Texts::UserPressedEsc, Texts::UserBreakCaption);
     return std::nullopt;
   }

@@ -134,6 +134,10 @@ class TransferHost {
   virtual void ProgressReset() = 0;
   virtual void ProgressRange(int /*blocks*/) {}
   virtual void ProgressStep() = 0;
+  // Download: the target answered a block request with neither ACK nor ESC,
+  // so that block is not sent (nor offered again). The dialogs go on
+  // without a word.
+  virtual void BlockSkipped() {}
 
   // The block buffer of one transfer; null when it cannot be had.
   virtual std::unique_ptr<std::uint8_t[]> AllocateBlock(int size);

@@ -2,6 +2,7 @@
 // Windows, and permissions follow Windows' rules: a file without any write
 // permission bit is read-only even for root, just as the read-only attribute
 // binds an administrator, and a file without any read bit cannot be read.
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -208,9 +209,15 @@ std::string RandomTempName() {
 }
 
 
+namespace {
+std::atomic<bool> caselessLookup{true};
+}  // namespace
+
+void SetCaselessLookup(bool caseless) { caselessLookup = caseless; }
+
 std::string ResolvePath(const std::string& path) {
   struct stat st;
-  if (path.empty() || lstat(path.c_str(), &st) == 0) return path;
+  if (!caselessLookup || path.empty() || lstat(path.c_str(), &st) == 0) return path;
 
   std::string resolved = path[0] == '/' ? "/" : "";
   size_t pos = path[0] == '/' ? 1 : 0;

@@ -96,6 +96,8 @@ long OpenedBy(dev_t device) {
 PortOpenFailure ExplainPortOpenFailure(const std::string& portName, std::uint32_t error) {
   PortOpenFailure why;
   why.device = ComDevicePath(portName);
+  // A COM number that names no port ("COM0"): nothing to add, as on Windows.
+  if (why.device.empty()) return why;
   struct stat st {};
   const bool there = stat(why.device.c_str(), &st) == 0;
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {

@@ -54,6 +54,8 @@ bool writeAll(HANDLE h, const std::string& data) {
 
 std::string ResolvePath(const std::string& path) { return path; }
 
+void SetCaselessLookup(bool) {}
+
 bool ReadWholeFile(const std::string& path, std::string& data) {
   FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -7,9 +7,12 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/StandardStreams.h"
+
 namespace fs = std::filesystem;
 
 int main(int argc, char** argv) {
+  OpenMissingStandardStreams();
   const fs::path here = fs::absolute(argv[0]).parent_path();
   std::ofstream(here / "args", std::ios::binary) << argc - 1 << "\n";
   std::ofstream(here / "ran-in", std::ios::binary) << fs::current_path().string() << "\n";

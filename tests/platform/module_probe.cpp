@@ -2,9 +2,11 @@
 // tests that start it by different names.
 #include <cstdio>
 
+#include "platform/StandardStreams.h"
 #include "platform/winapi.h"
 
 int main() {
+  OpenMissingStandardStreams();
   char buffer[4096];
   const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
   std::fwrite(buffer, 1, n, stdout);

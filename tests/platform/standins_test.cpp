@@ -87,8 +87,14 @@ TEST(ComDevices, TheInstalledResolverElseTheStandardDevice) {
   EXPECT_EQ(ComDevicePath("COM3"), "/dev/ttyS2") << "the resolver gives nothing";
   EXPECT_EQ(ComDevicePath("com12"), "/dev/ttyS11");
   EXPECT_EQ(ComDevicePath("/dev/pts/7"), "/dev/pts/7");
-  EXPECT_EQ(ComDevicePath("COM0"), "COM0");
+  // A COM name with no port behind it (a stored index below 0) opens nothing,
+  // not a file of that name in the current directory.
+  for (const char* none : {"COM0", "com-1", "COM99999999999"}) {
+    EXPECT_EQ(ComDevicePath(none), "") << none;
+    EXPECT_EQ(ComPortNumber(none), 0) << none;
+  }
   EXPECT_EQ(ComDevicePath("COMx"), "COMx");
+  EXPECT_EQ(ComDevicePath("COM-"), "COM-");
   EXPECT_EQ(askedComNumbers, (std::vector<int>{2, 2, 3, 12})) << "asked for COM names only";
   SetComDeviceResolver(nullptr);
 }

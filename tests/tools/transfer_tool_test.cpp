@@ -31,8 +31,11 @@ Bytes Padded(Bytes bytes, size_t blockSize) {
   return bytes;
 }
 
-// The tool as a child process. Its standard error goes to a pipe, or to a
-// pseudo-terminal when it should see a terminal.
+// Where a child's standard output or error goes: a pipe read here, a
+// pseudo-terminal (error only), nowhere (closed), or a pipe nobody reads.
+enum class Stream { Pipe, Terminal, Closed, ReaderGone };
+
+// The tool (or another program) as a child process.
 class Tool {
  public:
   Tool() = default;
@@ -47,31 +50,26 @@ class Tool {
       if (fd >= 0) close(fd);
   }
 
-  void Start(const std::vector<std::string>& args, bool terminal = false, const std::string& program = TOOL_PATH) {
-    int outPipe[2], errEnds[2];
-    ASSERT_EQ(pipe2(outPipe, O_CLOEXEC), 0);
-    if (terminal) {
-      winsize size{};
-      size.ws_col = 100;
-      ASSERT_EQ(openpty(&errEnds[0], &errEnds[1], nullptr, nullptr, &size), 0);
-      fcntl(errEnds[0], F_SETFD, FD_CLOEXEC);
-      fcntl(errEnds[1], F_SETFD, FD_CLOEXEC);
-    } else {
-      ASSERT_EQ(pipe2(errEnds, O_CLOEXEC), 0);
-    }
+  void Start(const std::vector<std::string>& args, Stream errTo = Stream::Pipe, const std::string& program = TOOL_PATH,
+             Stream outTo = Stream::Pipe) {
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errEnds[1], STDERR_FILENO);
+    int outEnds[2] = {-1, -1}, errEnds[2] = {-1, -1};
+    Connect(actions, STDOUT_FILENO, outTo, outEnds);
+    Connect(actions, STDERR_FILENO, errTo, errEnds);
     const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(outPipe[1]);
-    close(errEnds[1]);
-    out = outPipe[0];
-    err = errEnds[0];
+    const auto kept = [](int ends[2], Stream to) {
+      if (ends[1] >= 0) close(ends[1]);
+      if (to != Stream::ReaderGone) return ends[0];
+      close(ends[0]);
+      return -1;
+    };
+    out = kept(outEnds, outTo);
+    err = kept(errEnds, errTo);
     ASSERT_EQ(error, 0) << program;
   }
 
@@ -115,6 +113,24 @@ class Tool {
       }
       into.append(buffer, static_cast<size_t>(n));
     }
+  }
+
+  // Sets up the child's descriptor fd; ends[0] is the end kept here.
+  static void Connect(posix_spawn_file_actions_t& actions, int fd, Stream to, int ends[2]) {
+    if (to == Stream::Closed) {
+      posix_spawn_file_actions_addclose(&actions, fd);
+      return;
+    }
+    if (to == Stream::Terminal) {
+      winsize size{};
+      size.ws_col = 100;
+      ASSERT_EQ(openpty(&ends[0], &ends[1], nullptr, nullptr, &size), 0);
+      fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+      fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+    } else {
+      ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    }
+    posix_spawn_file_actions_adddup2(&actions, ends[1], fd);
   }
 
   pid_t pid = -1;
@@ -200,7 +216,7 @@ TEST_F(TransferTool, ComPortsLeadThroughTheInstallation) {
     Tool own;
     std::vector<std::string> all = args;
     all.insert(all.end(), {"download", dir.file("image.bin")});
-    own.Start(all, false, installed.file("talvorin-transfer"));
+    own.Start(all, Stream::Pipe, installed.file("talvorin-transfer"));
     EXPECT_EQ(own.Wait(), 0) << own.stdErr;
     EXPECT_EQ(dir.read("chosen.bin"), Padded(file, 256));
     std::filesystem::remove(dir.file("chosen.bin"));
@@ -219,6 +235,11 @@ TEST_F(TransferTool, EachOutcomeHasItsStatusAndTheDialogsWords) {
     std::string message;
   } cases[] = {
       {{"--esc", "2"}, {"download", dir.file("image.bin")}, 1, "Target send ESC !!!\n"},
+      {{"--nak", "3"},
+       {"download", dir.file("image.bin")},
+       8,
+       "Download compelete !!!\nBlocks not sent: 1 of 4. The programmer answered their requests with neither ACK nor "
+       "ESC.\n"},
       {{"--bad-handshake"}, {"download", dir.file("image.bin")}, 2, "Something wrong. Can not get block size.\n"},
       {{"--bad-handshake"}, {"upload", dir.file("received.bin")}, 2, "Can not get Block size.\n"},
       {{}, {"download", dir.file("missing.bin")}, 4, "File : " + dir.file("missing.bin") + " is not exist.\n"},
@@ -258,6 +279,12 @@ TEST_F(TransferTool, EachOutcomeHasItsStatusAndTheDialogsWords) {
   Tool com7;
   EXPECT_EQ(Run({"download", dir.file("image.bin"), "--install", dir.path(), "--com", "7"}, com7), 3);
   EXPECT_EQ(com7.stdErr, "COM7 can not be opened.\nIt may be used by another program.\n" + missing);
+  // A stored port index below 0 leads to no device (never to a file named
+  // after the port in the current directory), as on Windows.
+  dir.write("Talvorin.ini", "[COM port]\naddress=-1\n");
+  Tool com0;
+  EXPECT_EQ(Run({"download", dir.file("image.bin"), "--install", dir.path()}, com0), 3);
+  EXPECT_EQ(com0.stdErr, "COM0 can not be opened.\nIt may be used by another program.\n");
 }
 
 // Waiting for the programmer: the line is set as the dialogs set it, the port
@@ -372,12 +399,89 @@ TEST_F(TransferTool, ProgrammerGoneInTheMiddle) {
   EXPECT_NE(tool.stdErr.find(" was disconnected."), std::string::npos) << tool.stdErr;
 }
 
+// A programmer that sends without pause (a wrong device, debug output after
+// a reset) does not hold the tool emptying the line before its first
+// request: the bytes that keep coming make a reply that fails the handshake.
+TEST_F(TransferTool, AFloodingProgrammerFailsTheHandshake) {
+  dir.write("image.bin", Pattern(300));
+  for (const std::string direction : {"download", "upload"}) {
+    SCOPED_TRACE(direction);
+    VprogProcess vprog;
+    ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--flood"}));
+    Tool tool;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(
+        Run({direction, dir.file(direction == "download" ? "image.bin" : "received.bin"), "--device", vprog.Device()},
+            tool),
+        2);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_EQ(tool.stdErr,
+              direction == "download" ? "Something wrong. Can not get block size.\n" : "Can not get Block size.\n");
+  }
+}
+
+// Standard output or error closed, or a pipe whose reader has gone: neither
+// the tool nor the programmer writes its words into the line, or ends for
+// want of a reader.
+TEST_F(TransferTool, ClosedOrUnreadStandardStreamsChangeNothing) {
+  const Bytes image = Pattern(8192, 4), served = Pattern(2000, 8);
+  dir.write("image.bin", image);
+  dir.write("served.bin", served);
+  for (const Stream stream : {Stream::Closed, Stream::ReaderGone}) {
+    SCOPED_TRACE(static_cast<int>(stream));
+    for (const char* name : {"Talvorin.ini", "stored.bin", "received.bin"}) std::filesystem::remove(dir.file(name));
+    Tool vprog;
+    vprog.Start({"--pace", "--store", dir.file("stored.bin"), "--serve", dir.file("served.bin"), "--install",
+                 dir.path(), "--com", "1"},
+                Stream::Pipe, VPROG_PATH, stream);
+    ASSERT_TRUE(WaitUntil([&] { return dir.exists("Talvorin.ini"); }));
+    const std::vector<std::string> port{"--install", dir.path(), "--com", "1"};
+
+    Tool download;
+    std::vector<std::string> args = port;
+    args.insert(args.end(), {"download", dir.file("image.bin")});
+    download.Start(args, stream);
+    EXPECT_EQ(download.Wait(), 0);
+    EXPECT_TRUE(dir.read("stored.bin") == image) << "the programmer's bytes differ";
+
+    Tool upload;
+    args = port;
+    args.insert(args.end(), {"upload", dir.file("received.bin")});
+    upload.Start(args, stream);
+    EXPECT_EQ(upload.Wait(), 0);
+    EXPECT_TRUE(dir.read("received.bin") == Padded(served, 256)) << "the received bytes differ";
+  }
+}
+
+// The FILE a user types is taken as typed, unlike the program's own files.
+TEST_F(TransferTool, NamesAreTakenAsTyped) {
+  dir.write("backup.bin", "old image");
+  dir.write("served.bin", Pattern(300, 3));
+  std::filesystem::create_directory(dir.file("CaseDir"));
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--serve", dir.file("served.bin")}));
+  Tool upload;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "upload", dir.file("Backup.BIN")}, upload), 0) << upload.stdErr;
+  EXPECT_TRUE(dir.read("Backup.BIN") == Padded(Pattern(300, 3), 256));
+  EXPECT_EQ(dir.read("backup.bin"), "old image");
+
+  Tool intoDirectory;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "upload", dir.file("casedir/new.bin")}, intoDirectory), 4);
+  EXPECT_EQ(intoDirectory.stdErr,
+            "Directory : \" " + dir.file("casedir") + " \" is not exist. Please create it first.\n");
+  EXPECT_FALSE(dir.exists("CaseDir/new.bin"));
+
+  Tool download;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "download", dir.file("BACKUP.BIN")}, download), 4);
+  EXPECT_EQ(download.stdErr, "File : " + dir.file("BACKUP.BIN") + " is not exist.\n");
+}
+
 TEST_F(TransferTool, ProgressLineOnlyOnATerminal) {
   dir.write("image.bin", Pattern(3000));
   VprogProcess vprog;
   ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("stored.bin")}));
   Tool tool;
-  tool.Start({"download", dir.file("image.bin"), "--device", vprog.Device()}, true);
+  tool.Start({"download", dir.file("image.bin"), "--device", vprog.Device()}, Stream::Terminal);
   EXPECT_EQ(tool.Wait(), 0);
   // The terminal turns each line break into a carriage return and a line feed.
   EXPECT_NE(tool.stdErr.find("\r[##############################] 12/12 blocks  3000/3000 bytes"), std::string::npos)
@@ -402,6 +506,7 @@ TEST_F(TransferTool, UsageHelpAndVersion) {
            {"send", "x"},
            {"download", "x", "--com", "1", "--device", "/dev/null"},
            {"download", "x", "--com", "0"},
+           {"download", "x", "--device", ""},
            {"download", "x", "--install", dir.file("none")},
            {"upload", "x", "--speed", "9600"},
        }) {

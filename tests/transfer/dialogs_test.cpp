@@ -641,6 +641,21 @@ void ExpectAtRest(TTransferForm& form) {
   ExpectNothingSpins();
 }
 
+// A programmer that floods the line does not freeze the dialog: the bytes
+// that keep coming make a reply that fails the handshake.
+TEST(DownloadDialog, AFloodingProgrammerFailsTheHandshake) {
+  TempDir dir;
+  dir.write("image.bin", Pattern(500, 1));
+  Session s(std::vector<std::string>{"--flood"});
+  ASSERT_TRUE(s.download([&](TDForm& form) {
+    typeName(form.Edit1, dir.file("image.bin"));
+    click(form.BitBtn1);
+    ExpectAtRest(form);
+    click(form.BitBtn2);
+  }));
+  EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"Something wrong. Can not get block size.|ERROR"}));
+}
+
 TEST(DownloadDialog, AProgrammerThatExitsMidwayEndsTheTransferAtOnce) {
   for (const int block : {128, 256}) {
     SCOPED_TRACE(block);

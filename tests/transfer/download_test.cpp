@@ -166,6 +166,15 @@ TEST_F(Download, StopWhileWaitingForTheHandshakeReply) {
   line.stopAt = 2000;
   EXPECT_EQ(Run(Pattern(300)), TransferOutcome::BreakWaitingSize);
   EXPECT_EQ(line.sent, STX + STX + STX + ESC);
+
+  // Old bytes before the first request are read in bounded pieces, each
+  // followed by the break check and the window messages.
+  FakeLine full;
+  full.Arrive(Bytes(100000, 'U'));
+  full.stopAt = 20;
+  EXPECT_EQ(RunDownload(full, full, dir.file("image.bin")), TransferOutcome::BreakWaitingSize);
+  EXPECT_EQ(full.sent, ESC);
+  EXPECT_FALSE(full.waiting.empty());
 }
 
 TEST_F(Download, NakDropsThatBlockAndTheNextIsOffered) {
