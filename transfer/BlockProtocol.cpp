@@ -407,8 +407,14 @@ class BlockReceiver : BlockExchange {
   // with ACK), a whole block goes into the file. took tells whether there
   // was anything.
   Ended TakeWaiting(std::uint8_t& control, bool& took) {
+    // Taken in this pass since the last break check: a target that keeps
+    // bytes waiting must not hold the transfer, so every further one is
+    // preceded by a check and the dialog's messages.
+    bool unchecked = false;
     for (int waiting = line.Waiting(); waiting > 0; waiting = line.Waiting()) {
+      if (unchecked && !line.Poll()) return BreakByUser();
       took = true;
+      unchecked = waiting == 1 || waiting >= blockSize;
       if (waiting == 1) {
         line.Take(&control, 1);
         if (control == Ctl::STX) {

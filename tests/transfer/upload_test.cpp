@@ -259,6 +259,18 @@ TEST_F(Upload, UserBreakKeepsTheBlocksReceivedInPlaceOfTheOldFile) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1) << "no temporary file stays";
 }
 
+// A target that keeps a flood of blocks waiting does not hold the transfer:
+// Stop is seen between the blocks of one pass.
+TEST_F(Upload, StopReachesATransferInAFlood) {
+  const Bytes flood = Pattern(128 * 1000);
+  target.chunks = {{STX, false}, {flood, true}};
+  line.stopAt = 20;
+  EXPECT_EQ(Run(), TransferOutcome::BreakInExchange);
+  const Bytes kept = dir.read("out.bin");
+  EXPECT_LT(kept.size(), 128u * 20);
+  EXPECT_EQ(kept, flood.substr(0, kept.size()));
+}
+
 TEST(UploadDirectoryPart, Rules) {
   const std::pair<std::string, std::string> cases[] = {
       {"/data/image.bin", "/data"}, {"/image.bin", "/"}, {"image.bin", ""},
