@@ -18,15 +18,16 @@ bool ReadWholeFile(const std::string& path, std::string& data);
 // Replaces (or creates) a file with the given bytes. The bytes go to a
 // temporary file beside it that is renamed over the old one, so a crash or a
 // full disk never leaves a half-written file. False with the last error set;
-// a read-only file is refused.
+// a read-only file, a directory, a device and a pipe are refused.
 bool ReplaceFileContents(const std::string& path, const std::string& data);
 
 // A file replaced by one written piece by piece, as safely as by
-// ReplaceFileContents: Open starts a temporary file beside it (refusing what
-// ReplaceFileContents refuses), Append adds bytes to it, Commit flushes it to
-// the disk and renames it over the old file, and Abandon (or the destructor)
-// removes it, leaving the old file as it was. False with the last error set;
-// after a failed Commit the old file is as it was.
+// ReplaceFileContents, which is one: Open starts a temporary file beside it
+// (refusing what ReplaceFileContents refuses), Append adds bytes to it,
+// Commit flushes it to the disk and renames it over the old file, and
+// Abandon (or the destructor) removes it, leaving the old file as it was.
+// False with the last error set; after a failed Commit the old file is as
+// it was.
 class ReplacementFile {
  public:
   ReplacementFile();
