@@ -3,6 +3,8 @@
 // versions live in platform/posix.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
 
 // The path as it exists on disk: each component that does not exist as
@@ -23,8 +25,37 @@ bool ReadWholeFile(const std::string& path, std::string& data);
 // Replaces (or creates) a file with the given bytes. The bytes go to a
 // temporary file beside it that is renamed over the old one, so a crash or a
 // full disk never leaves a half-written file. False with the last error set;
-// a read-only file is refused.
+// a read-only file, a directory, a device and a pipe are refused.
 bool ReplaceFileContents(const std::string& path, const std::string& data);
+
+// A file replaced by one written piece by piece, as safely as by
+// ReplaceFileContents, which is one: Open starts a temporary file beside it
+// (refusing what ReplaceFileContents refuses), Append adds bytes to it,
+// Commit flushes it to the disk and renames it over the old file, and
+// Abandon (or the destructor) removes it, leaving the old file as it was.
+// False with the last error set; after a failed Commit the old file is as
+// it was.
+class ReplacementFile {
+ public:
+  ReplacementFile();
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  bool Open(const std::string& path);
+  bool Append(const void* data, size_t count);
+  bool Commit();
+  void Abandon();
+
+ private:
+  struct Pending;
+  std::unique_ptr<Pending> pending;
+};
+
+// Whether the path names something other than a plain file (a directory, a
+// device, a pipe), following links; false when nothing is there. Such a
+// thing is never replaced by a file.
+bool IsSpecialFile(const std::string& path);
 
 // The native path separator, used wherever the program joins a directory and
 // a name.

@@ -202,16 +202,31 @@ inline std::string UploadFileNotCreated(const std::string& fileName) {
   return "Can not open " + fileName + " to save.";
 }
 
+// Something that is not a plain file (a directory, a device, a pipe) is not
+// written over.
+inline std::string UploadNotAFile(const std::string& fileName) {
+  return UploadFileNotCreated(fileName) + "\nIt is not a regular file.";
+}
+
 inline constexpr const char* UploadNoMemory = "Can not allocate enough memory.";
 
 inline std::string UploadWriteFailed(const std::string& fileName) {
   return "Can not write to " + fileName + " . The upload is abort.";
 }
 
+// Where an upload that did not complete left what it received: its whole
+// blocks in the file, or nothing written and the file as it was.
+inline std::string UploadBytesSaved(std::int64_t bytesSaved, const std::string& fileName) {
+  return std::to_string(bytesSaved) + " bytes are saved in " + fileName + " .";
+}
+inline std::string UploadNothingSaved(const std::string& fileName) {
+  return "Nothing is saved. " + fileName + " is left as it was.";
+}
+
 // The whole blocks received before the programmer went away stay in the file.
 inline std::string UploadDisconnected(const std::string& portName, std::int64_t bytesSaved,
                                       const std::string& fileName) {
-  return PortDisconnected(portName) + "\n" + std::to_string(bytesSaved) + " bytes are saved in " + fileName + " .";
+  return PortDisconnected(portName) + "\n" + UploadBytesSaved(bytesSaved, fileName);
 }
 
 inline constexpr const char* UploadComplete = "Upload compelete !!!";

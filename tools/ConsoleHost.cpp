@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "comm/Thread.h"
+#include "texts/Texts.h"
 
 namespace {
 
@@ -61,6 +62,12 @@ void ConsoleHost::ShowMessage(const std::string& text, const std::string&) {
     Draw();
     std::fputc('\n', stderr);
   }
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void ConsoleHost::UploadLeft(std::int64_t bytesSaved, const std::string& fileName) {
+  const std::string text =
+      bytesSaved > 0 ? Texts::UploadBytesSaved(bytesSaved, fileName) : Texts::UploadNothingSaved(fileName);
   std::fprintf(stderr, "%s\n", text.c_str());
 }
 

@@ -45,6 +45,8 @@ class ConsoleHost final : public TransferHost {
   void BlockSkipped() override { ++skipped; }
   // The block size becomes known here, and the exchange starts.
   std::unique_ptr<std::uint8_t[]> AllocateBlock(int size) override;
+  // An upload that did not complete says where the received bytes are.
+  void UploadLeft(std::int64_t bytesSaved, const std::string& fileName) override;
 
  private:
   using Clock = std::chrono::steady_clock;

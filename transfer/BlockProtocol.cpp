@@ -28,7 +28,8 @@ namespace {
 
 // A transferred file, read or written one block at a time without a stream
 // buffer of its own: memory stays one block whatever the file size, and every
-// write failure shows at the block that caused it.
+// write failure shows at the block that caused it. A written file is a
+// replacement that takes the old file's place only when kept.
 class TransferFile {
  public:
   TransferFile() = default;
@@ -38,19 +39,19 @@ class TransferFile {
 
   bool OpenRead(const std::string& name) { return open(name, "rb"); }
 
-  // Creates or empties the file. A read-only file is refused, as Windows does
-  // even for an administrator.
-  bool Create(const std::string& name) {
-    const DWORD attributes = GetFileAttributesA(name.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return false;
-    return open(name, "wb");
-  }
+  // Starts the file anew beside the old one, which stays until Keep. A
+  // read-only file is refused, as Windows does even for an administrator.
+  bool Create(const std::string& name) { return !name.empty() && output.Open(name); }
 
   bool ReadExactly(void* buffer, size_t count) { return file && std::fread(buffer, 1, count, file) == count; }
-  bool WriteAll(const void* buffer, size_t count) { return file && std::fwrite(buffer, 1, count, file) == count; }
+  bool WriteAll(const void* buffer, size_t count) { return output.Append(buffer, count); }
+  // What was written takes the old file's place, on the disk.
+  bool Keep() { return output.Commit(); }
 
-  // False when the file was open and closing it failed.
+  // False when the file read was open and closing it failed. A written file
+  // not kept is given up, the old one left as it was.
   bool Close() {
+    output.Abandon();
     if (!file) return true;
     const bool closed = std::fclose(file) == 0;
     file = nullptr;
@@ -66,6 +67,7 @@ class TransferFile {
   }
 
   std::FILE* file = nullptr;
+  ReplacementFile output;
 };
 
 // The size the file system reports, or -1.
@@ -331,12 +333,18 @@ class BlockSender : BlockExchange {
 
 // Upload
 
-// The file's directory must exist; nothing is sent otherwise.
+// The file's directory must exist, and the file be a plain one or none yet
+// (a pipe would hold the transfer, a device be replaced by a file); nothing
+// is sent otherwise.
 Ended CheckUploadDirectory(TransferHost& host, const std::string& fileName) {
   const std::string directory = UploadDirectoryPart(fileName);
-  if (directory.empty() || DirectoryExists(directory)) return std::nullopt;
-  host.ShowMessage(Texts::UploadDirectoryMissing(directory), Texts::ErrorCaptionBangs);
-  return TransferOutcome::DirectoryMissing;
+  if (!directory.empty() && !DirectoryExists(directory)) {
+    host.ShowMessage(Texts::UploadDirectoryMissing(directory), Texts::ErrorCaptionBangs);
+    return TransferOutcome::DirectoryMissing;
+  }
+  if (!IsSpecialFile(fileName)) return std::nullopt;
+  host.ShowMessage(Texts::UploadNotAFile(fileName), Texts::ErrorCaptionBangs);
+  return TransferOutcome::FileNotCreated;
 }
 
 // The failures from a wrong handshake reply on: ESC tells the target that the host has stopped.
@@ -364,11 +372,15 @@ Ended UploadHandshake(Line& line, int& blockSize) {
   return std::nullopt;
 }
 
-// Receives blocks into the file (an existing one is replaced) until the
-// target sends ESC.
+// Receives blocks into the file until the target sends ESC. An existing
+// file is replaced only by what was received: at the end, or at a break
+// once a block has come.
 class BlockReceiver : BlockExchange {
  public:
   BlockReceiver(Line& line, const std::string& fileName, int blockSize) : BlockExchange(line, fileName, blockSize) {}
+
+  // The bytes now in the file's place.
+  std::int64_t Kept() const { return kept; }
 
   TransferOutcome Run() {
     if (!file.Create(fileName))
@@ -378,14 +390,15 @@ class BlockReceiver : BlockExchange {
     try {
       if (const Ended ended = ReceiveBlocks()) return *ended;
     } catch (const PortGone&) {
-      // The whole blocks received so far stay in the file.
       buffer.reset();
-      file.Close();
-      return Disconnected(line, Texts::UploadDisconnected(line.port.Name(), saved, fileName), Texts::ErrorCaptionBangs);
+      const std::string gone = line.port.Name();
+      return Disconnected(line, KeepAfterBreak() && kept > 0 ? Texts::UploadDisconnected(gone, kept, fileName)
+                                                           : Texts::PortDisconnected(gone),
+                          Texts::ErrorCaptionBangs);
     }
     host.ProgressReset();
     buffer.reset();
-    if (!file.Close()) return WriteFailed();
+    if (!Keep()) return WriteFailed();
     host.ShowMessage(Texts::UploadComplete, Texts::UploadCompleteCaption);
     line.Finished();
     return TransferOutcome::Complete;
@@ -412,8 +425,14 @@ class BlockReceiver : BlockExchange {
   // with ACK), a whole block goes into the file. took tells whether there
   // was anything.
   Ended TakeWaiting(std::uint8_t& control, bool& took) {
+    // Taken in this pass since the last break check: a target that keeps
+    // bytes waiting must not hold the transfer, so every further one is
+    // preceded by a check and the dialog's messages.
+    bool unchecked = false;
     for (int waiting = line.Waiting(); waiting > 0; waiting = line.Waiting()) {
+      if (unchecked && !line.Poll()) return BreakByUser();
       took = true;
+      unchecked = waiting == 1 || waiting >= blockSize;
       if (waiting == 1) {
         line.Take(&control, 1);
         if (control == Ctl::STX) {
@@ -437,6 +456,7 @@ class BlockReceiver : BlockExchange {
   }
 
   TransferOutcome BreakByUser() {
+    if (!KeepAfterBreak()) return WriteFailed();
     line.Send(Ctl::ESC);
     host.ShowMessage(Texts::UserPressedEsc, Texts::UserBreakCaption);
     line.Finished();
@@ -450,7 +470,18 @@ class BlockReceiver : BlockExchange {
     return UploadFailed(line, Texts::UploadWriteFailed(fileName), TransferOutcome::WriteFailed);
   }
 
-  std::int64_t saved = 0;  // bytes in the file
+  // The whole blocks received take the file's place; false when they cannot
+  // be put there, and the old file stays as it was.
+  bool Keep() {
+    if (!file.Keep()) return false;
+    kept = saved;
+    return true;
+  }
+  // A break before any block leaves the old file as it was.
+  bool KeepAfterBreak() { return saved == 0 || Keep(); }
+
+  std::int64_t saved = 0;  // bytes written for the file
+  std::int64_t kept = 0;   // bytes put in the file's place
 };
 
 }  // namespace
@@ -477,14 +508,24 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
   if (const Ended refused = CheckUploadDirectory(host, fileName)) return *refused;
   host.ClearStop();
   line.Started();
-  try {
-    int blockSize = 0;
-    if (const Ended failed = UploadHandshake(line, blockSize)) return *failed;
-    return BlockReceiver(line, fileName, blockSize).Run();
-  } catch (const PortGone&) {
-    // Gone outside the exchange of blocks, which reports what it kept itself.
-    return Disconnected(line, Texts::PortDisconnected(port.Name()), Texts::ErrorCaptionBangs);
-  }
+  std::int64_t kept = 0;
+  const TransferOutcome outcome = [&] {
+    try {
+      int blockSize = 0;
+      if (const Ended failed = UploadHandshake(line, blockSize)) return *failed;
+      BlockReceiver receiver(line, fileName, blockSize);
+      const TransferOutcome received = receiver.Run();
+      kept = receiver.Kept();
+      return received;
+    } catch (const PortGone&) {
+      // Gone outside the exchange of blocks, which reports what it kept itself.
+      return Disconnected(line, Texts::PortDisconnected(port.Name()), Texts::ErrorCaptionBangs);
+    }
+  }();
+  // The message of a lost device tells what was kept.
+  if (outcome != TransferOutcome::Complete && !(outcome == TransferOutcome::Disconnected && kept > 0))
+    host.UploadLeft(kept, fileName);
+  return outcome;
 }
 
 std::string UploadDirectoryPart(const std::string& fileName) {

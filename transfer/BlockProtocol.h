@@ -141,6 +141,12 @@ class TransferHost {
 
   // The block buffer of one transfer; null when it cannot be had.
   virtual std::unique_ptr<std::uint8_t[]> AllocateBlock(int size);
+
+  // Where an upload that ended without completing, once asked of the target,
+  // left what it received, where its message does not say so already:
+  // bytesSaved bytes of whole blocks now in the file, or none and the file
+  // as it was. The dialogs' messages say nothing more.
+  virtual void UploadLeft(std::int64_t /*bytesSaved*/, const std::string& /*fileName*/) {}
 };
 
 // How long a rest may last: timeoutMs on a port that notices arrivals (whose
@@ -159,7 +165,7 @@ enum class TransferOutcome {
   FileTooLarge,       // 2 GiB or more: refused before anything is sent
   FileUnreadable,     // download: the file could not be opened or read after the handshake
   DirectoryMissing,   // upload: the file's directory does not exist; nothing sent
-  FileNotCreated,     // upload: the output file could not be created
+  FileNotCreated,     // upload: the output file could not be created, or is no plain file (then nothing sent)
   WriteFailed,        // upload: a received block could not be written
   Disconnected,       // the device went away (PortGone); ESC was attempted
 };
@@ -168,8 +174,12 @@ enum class TransferOutcome {
 // clearing the stop flag to the outcome's message and button states.
 TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName);
 
-// The upload dialog's Start: receives an image into the named file (an
-// existing one is replaced), likewise from the first action to the last.
+// The upload dialog's Start: receives an image into the named file,
+// likewise from the first action to the last. The blocks go to a temporary
+// file beside it that takes its place when the target ends the upload, or
+// after a break or a lost device once it holds a block; otherwise an
+// existing file stays as it was. Something that is not a plain file is
+// refused before anything is sent.
 TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName);
 
 // The directory that the upload checks before it starts: the text up to the

@@ -265,54 +265,94 @@ bool ReadWholeFile(const std::string& path, std::string& data) {
   return true;
 }
 
-bool ReplaceFileContents(const std::string& path, const std::string& data) {
-  std::string actual;
-  if (!LinkTarget(ResolvePath(path), actual)) return FailWithErrno(errno);
-  mode_t mode = newFileMode();
+// The temporary file that is to take the real file's place, and what the
+// real one had that the new one keeps.
+struct ReplacementFile::Pending {
+  int fd = -1;
+  std::string temp, actual, dir;
+  mode_t mode = 0;
+  bool existed = false;
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+
+ReplacementFile::ReplacementFile() = default;
+
+ReplacementFile::~ReplacementFile() { Abandon(); }
+
+bool ReplacementFile::Open(const std::string& path) {
+  Abandon();
+  auto next = std::make_unique<Pending>();
+  if (!LinkTarget(ResolvePath(path), next->actual)) return FailWithErrno(errno);
+  next->dir = dirName(next->actual);
+  const std::string base = baseName(next->actual);
+  if (base.empty()) return FailWith(ERROR_PATH_NOT_FOUND);
+  next->mode = newFileMode();
   struct stat st;
-  const bool existed = stat(actual.c_str(), &st) == 0;
-  if (existed) {
-    if (S_ISDIR(st.st_mode) || !permitted(actual, st, W_OK)) return FailWith(ERROR_ACCESS_DENIED);
-    mode = st.st_mode & 07777;
+  next->existed = stat(next->actual.c_str(), &st) == 0;
+  if (next->existed) {
+    // A device or a pipe would be replaced by a plain file, not written.
+    if (!S_ISREG(st.st_mode) || !permitted(next->actual, st, W_OK)) return FailWith(ERROR_ACCESS_DENIED);
+    next->mode = st.st_mode & 07777;
+    next->uid = st.st_uid;
+    next->gid = st.st_gid;
   } else if (errno != ENOENT) {
     return FailWithErrno(errno);
   }
-  const std::string dir = dirName(actual);
   struct stat dst;
-  if (stat(dir.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) return FailWith(ERROR_PATH_NOT_FOUND);
-  if (!permitted(dir, dst, W_OK)) return FailWith(ERROR_ACCESS_DENIED);
+  if (stat(next->dir.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) return FailWith(ERROR_PATH_NOT_FOUND);
+  if (!permitted(next->dir, dst, W_OK)) return FailWith(ERROR_ACCESS_DENIED);
 
-  const std::string base = baseName(actual);
-  RemoveStaleTemps(dir, base);
-  std::string temp;
-  const int fd = CreateLockedTemp(dir, base, temp);
-  if (fd < 0) return FailWithErrno(errno);
+  RemoveStaleTemps(next->dir, base);
+  next->fd = CreateLockedTemp(next->dir, base, next->temp);
+  if (next->fd < 0) return FailWithErrno(errno);
+  pending = std::move(next);
+  return true;
+}
+
+bool ReplacementFile::Append(const void* data, size_t count) {
+  if (!pending) return FailWith(ERROR_INVALID_HANDLE);
+  const auto* bytes = static_cast<const char*>(data);
   size_t done = 0;
-  int err = 0;
-  while (done < data.size()) {
-    const ssize_t n = write(fd, data.data() + done, data.size() - done);
+  while (done < count) {
+    const ssize_t n = write(pending->fd, bytes + done, count - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      err = errno;
-      break;
-    }
+    if (n < 0) return FailWithErrno(errno);
     done += static_cast<size_t>(n);
   }
+  return true;
+}
+
+bool ReplacementFile::Commit() {
+  if (!pending) return FailWith(ERROR_INVALID_HANDLE);
+  const std::unique_ptr<Pending> p = std::move(pending);
+  int err = 0;
   // The owner where this process may give it (root, or a group it is in);
   // the mode after it, as a change of owner clears the set-id bits.
-  if (err == 0 && existed && (st.st_uid != geteuid() || st.st_gid != getegid()) &&
-      fchown(fd, st.st_uid, st.st_gid) != 0)
-    (void)!fchown(fd, static_cast<uid_t>(-1), st.st_gid);
-  if (err == 0 && fchmod(fd, mode) != 0) err = errno;
-  if (err == 0 && fdatasync(fd) != 0) err = errno;
-  if (err == 0 && rename(temp.c_str(), actual.c_str()) != 0) err = errno;
-  if (err != 0) unlink(temp.c_str());
+  if (p->existed && (p->uid != geteuid() || p->gid != getegid()) && fchown(p->fd, p->uid, p->gid) != 0)
+    (void)!fchown(p->fd, static_cast<uid_t>(-1), p->gid);
+  if (fchmod(p->fd, p->mode) != 0) err = errno;
+  if (err == 0 && fdatasync(p->fd) != 0) err = errno;
+  if (err == 0 && rename(p->temp.c_str(), p->actual.c_str()) != 0) err = errno;
+  if (err != 0) unlink(p->temp.c_str());
   // The lock goes with the descriptor, after the rename: until then a
   // cleaner of stale files leaves the temporary file alone.
-  if (close(fd) != 0 && err == 0) err = errno;
+  if (close(p->fd) != 0 && err == 0) err = errno;
   if (err != 0) return FailWithErrno(err);
-  SyncDirectory(dir);
+  SyncDirectory(p->dir);
   return true;
+}
+
+void ReplacementFile::Abandon() {
+  if (!pending) return;
+  unlink(pending->temp.c_str());
+  close(pending->fd);
+  pending.reset();
+}
+
+bool IsSpecialFile(const std::string& path) {
+  struct stat st;
+  return stat(ResolvePath(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
 DWORD GetFileAttributesA(LPCSTR lpFileName) {

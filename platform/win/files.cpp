@@ -22,12 +22,6 @@ class FileHandle {
   FileHandle(const FileHandle&) = delete;
   FileHandle& operator=(const FileHandle&) = delete;
   HANDLE get() const { return h; }
-  // Closes now; false with the last error of CloseHandle.
-  bool close() {
-    const HANDLE closing = h;
-    h = INVALID_HANDLE_VALUE;
-    return CloseHandle(closing) != 0;
-  }
 
  private:
   HANDLE h;
@@ -37,17 +31,6 @@ std::string directoryOf(const std::string& path) {
   const auto delim = path.find_last_of("\\/:");
   if (delim == std::string::npos) return ".";
   return path.substr(0, path[delim] == ':' ? delim + 1 : delim);
-}
-
-bool writeAll(HANDLE h, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 20));
-    DWORD written = 0;
-    if (!WriteFile(h, data.data() + done, chunk, &written, nullptr)) return false;
-    done += written;
-  }
-  return true;
 }
 
 }  // namespace
@@ -80,23 +63,86 @@ bool ReadWholeFile(const std::string& path, std::string& data) {
   return true;
 }
 
-bool ReplaceFileContents(const std::string& path, const std::string& data) {
+// The temporary file that is to take the real file's place.
+struct ReplacementFile::Pending {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  std::string temp, path;
+};
+
+ReplacementFile::ReplacementFile() = default;
+
+ReplacementFile::~ReplacementFile() { Abandon(); }
+
+bool ReplacementFile::Open(const std::string& path) {
+  Abandon();
   const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
   char temp[MAX_PATH];
   if (!GetTempFileNameA(directoryOf(path).c_str(), "tv", 0, temp)) return false;
-  FileHandle file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  bool ok = file.get() != INVALID_HANDLE_VALUE && writeAll(file.get(), data) && FlushFileBuffers(file.get());
-  ok = file.close() && ok;
-  // The old file keeps its place until the new one is complete on disk.
-  if (ok) ok = MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  if (!ok) {
+  auto next = std::make_unique<Pending>();
+  next->temp = temp;
+  next->path = path;
+  next->file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (next->file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     DeleteFileA(temp);
     SetLastError(error);
+    return false;
   }
+  pending = std::move(next);
+  return true;
+}
+
+bool ReplacementFile::Append(const void* data, size_t count) {
+  if (!pending) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  const auto* bytes = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < count) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 20));
+    DWORD written = 0;
+    if (!WriteFile(pending->file, bytes + done, chunk, &written, nullptr)) return false;
+    done += written;
+  }
+  return true;
+}
+
+bool ReplacementFile::Commit() {
+  if (!pending) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  bool ok = FlushFileBuffers(pending->file) != 0;
+  const HANDLE file = std::exchange(pending->file, INVALID_HANDLE_VALUE);
+  ok = CloseHandle(file) && ok;
+  // The old file keeps its place until the new one is complete on disk.
+  if (ok) ok = MoveFileExA(pending->temp.c_str(), pending->path.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (ok)
+    pending.reset();
+  else
+    Abandon();
   return ok;
+}
+
+void ReplacementFile::Abandon() {
+  if (!pending) return;
+  // What failed before stays the last error.
+  const DWORD error = GetLastError();
+  if (pending->file != INVALID_HANDLE_VALUE) CloseHandle(pending->file);
+  DeleteFileA(pending->temp.c_str());
+  pending.reset();
+  SetLastError(error);
+}
+
+bool IsSpecialFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0;
 }

@@ -63,6 +63,13 @@ TEST(FileIdentity, ALinkStaysALinkAndItsTargetGetsTheContents) {
   fs::create_symlink("loop", dir.file("install/loop"));
   EXPECT_FALSE(ReplaceFileContents(dir.file("install/loop"), "x"));
   EXPECT_TRUE(fs::is_symlink(dir.file("install/loop")));
+
+  // So is a link to a pipe: a plain file would take the pipe's place.
+  ASSERT_EQ(mkfifo(dir.file("real/pipe").c_str(), 0600), 0);
+  fs::create_symlink("../real/pipe", dir.file("install/pipe"));
+  EXPECT_FALSE(ReplaceFileContents(dir.file("install/pipe"), "x"));
+  EXPECT_TRUE(fs::is_fifo(dir.file("real/pipe")));
+  EXPECT_TRUE(Temps(dir.file("real"), "pipe").empty());
 }
 
 TEST(FileIdentity, ModeAndOwnerAreKept) {

@@ -1,6 +1,6 @@
 // Every write path on a full file system and on a failing one: the program
 // reports its error, the old file is left as it was, no temporary file stays
-// behind, and an upload ends with ESC and its error. The full disk is a small
+// behind, and an upload ends with ESC and its error, the old image whole. The full disk is a small
 // tmpfs mounted over an installation in a private mount namespace (root
 // only); the failing one is the preload library that fails writes with EIO.
 #include <gtest/gtest.h>
@@ -41,6 +41,7 @@ const std::map<std::string, std::string> OldFiles = {
     {"programs/a.bin", "program"},
     {"Qelt.ini", "old data\r\nold program\r\n0000 \\ tool\r\n"},
     {"Devices/Devices.lst", "[Alpha]\r\n\r\nAX100=a.bin;3;0\r\n"},
+    {"image.bin", std::string(1000, '\x22')},
 };
 
 void ExpectError(const std::function<void()>& write, const std::string& text) {
@@ -63,7 +64,6 @@ void EveryWriteFails(const Installation& install) {
   ExpectError([] { UpdateQeltIni({"d", "p"}); }, Texts::CannotCreateFile(QeltIniPath()));
   ExpectError([&] { LoadCatalogue(install.file("Devices/Devices.lst")); },
               Texts::CannotCreateFile(install.file("Devices/Devices.lst")));
-  for (const auto& [name, content] : OldFiles) EXPECT_EQ(install.read(name), content) << name;
 
   // The upload's file: the first block does not reach it.
   FakeLine line;
@@ -75,6 +75,8 @@ void EveryWriteFails(const Installation& install) {
   EXPECT_EQ(line.sent.back(), static_cast<char>(Ctl::ESC));
   EXPECT_EQ(line.Tail(5)[0], "W 1B");
   EXPECT_EQ(line.Tail(5)[1], "msg " + Texts::UploadWriteFailed(image) + "|" + Texts::ErrorCaptionBangs);
+
+  for (const auto& [name, content] : OldFiles) EXPECT_EQ(install.read(name), content) << name;
 
   for (const auto& entry : fs::recursive_directory_iterator(install.path()))
     EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();

@@ -7,12 +7,14 @@
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -164,6 +166,17 @@ struct TransferTool : ::testing::Test {
     const auto size = std::filesystem::file_size(dir.file(name), error);
     return error ? 0 : size;
   }
+  // The temporary file that an upload into name writes beside it: its size,
+  // or -1 when there is none.
+  std::intmax_t TempSize(const std::string& name) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      std::error_code error;
+      const auto size = entry.file_size(error);
+      if (entry.path().filename().string().rfind("." + name + ".tmp-", 0) == 0 && !error)
+        return static_cast<std::intmax_t>(size);
+    }
+    return -1;
+  }
 };
 
 TEST_F(TransferTool, BothDirectionsInBothBlockSizes) {
@@ -241,7 +254,10 @@ TEST_F(TransferTool, EachOutcomeHasItsStatusAndTheDialogsWords) {
        "Download compelete !!!\nBlocks not sent: 1 of 4. The programmer answered their requests with neither ACK nor "
        "ESC.\n"},
       {{"--bad-handshake"}, {"download", dir.file("image.bin")}, 2, "Something wrong. Can not get block size.\n"},
-      {{"--bad-handshake"}, {"upload", dir.file("received.bin")}, 2, "Can not get Block size.\n"},
+      {{"--bad-handshake"},
+       {"upload", dir.file("received.bin")},
+       2,
+       "Can not get Block size.\nNothing is saved. " + dir.file("received.bin") + " is left as it was.\n"},
       {{}, {"download", dir.file("missing.bin")}, 4, "File : " + dir.file("missing.bin") + " is not exist.\n"},
       {{},
        {"download", dir.file("big.bin")},
@@ -251,7 +267,6 @@ TEST_F(TransferTool, EachOutcomeHasItsStatusAndTheDialogsWords) {
        {"upload", dir.file("none/received.bin")},
        4,
        "Directory : \" " + dir.file("none") + " \" is not exist. Please create it first.\n"},
-      {{}, {"upload", "/dev/full"}, 4, "Can not write to /dev/full . The upload is abort.\n"},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.message);
@@ -298,7 +313,9 @@ TEST_F(TransferTool, SignalsBreakTheWaitForTheProgrammer) {
     std::string message;
   } cases[] = {
       {"download", SIGINT, "USER Break !!!\n ( It is waiting for ACK. )\n"},
-      {"upload", SIGTERM, "User press ESC !!!\n( It is waiting for ACK. )\n"},
+      {"upload", SIGTERM,
+       "User press ESC !!!\n( It is waiting for ACK. )\nNothing is saved. " + dir.file("received.bin") +
+           " is left as it was.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.direction);
@@ -348,16 +365,18 @@ TEST_F(TransferTool, SignalInTheMiddleOfAPacedTransfer) {
                                          dir.file(download ? "stored.bin" : "image.bin")}));
     Tool tool;
     tool.Start({direction, dir.file(download ? "image.bin" : "received.bin"), "--device", vprog.Device()});
-    ASSERT_TRUE(WaitUntil([&] { return SizeOf(mine) >= 2048; }));
+    // An upload writes beside its file until it ends.
+    ASSERT_TRUE(WaitUntil([&] { return download ? SizeOf(mine) >= 2048 : TempSize(mine) >= 2048; }));
     tool.Signal(SIGINT);
     EXPECT_EQ(tool.Wait(), 5);
-    EXPECT_EQ(tool.stdErr, "User press ESC !!!\n");
+    const Bytes kept = dir.read(mine);
+    EXPECT_EQ(tool.stdErr, "User press ESC !!!\n" + (download ? "" : std::to_string(kept.size()) +
+                                                                       " bytes are saved in " + dir.file(mine) + " .\n"));
 
     const std::string summary = vprog.ReadLine(10000);
     const std::string ending = download ? "download ended by the host's ESC: " : "upload stopped by the host: ";
     ASSERT_EQ(summary.rfind(ending, 0), 0u) << summary;
     const size_t blocks = std::stoul(summary.substr(ending.size()));
-    const Bytes kept = dir.read(mine);
     EXPECT_EQ(kept.size() % 256, 0u);
     EXPECT_LT(kept.size(), image.size());
     EXPECT_EQ(kept, image.substr(0, kept.size()));
@@ -367,6 +386,86 @@ TEST_F(TransferTool, SignalInTheMiddleOfAPacedTransfer) {
     else
       EXPECT_LE(kept.size(), blocks * 256);
   }
+}
+
+// An existing file gives way only to what the programmer sent: a break
+// before any block, a kill in the middle and a failing disk leave it as it
+// was, and the tool says so; a completed upload replaces it, and the
+// temporary file of the killed one is gone with it.
+TEST_F(TransferTool, AnUploadKeepsTheOldFileUntilItHasAReplacement) {
+  const Bytes old = Pattern(1000, 3), image = Pattern(64 * 1024, 5);
+  dir.write("served.bin", image);
+  dir.write("received.bin", old);
+  const std::string mine = dir.file("received.bin");
+  const std::string nothing = "Nothing is saved. " + mine + " is left as it was.\n";
+  {
+    // The programmer gives the block size, then nothing.
+    PtyPair line;
+    Tool tool;
+    tool.Start({"upload", mine, "--device", line.path});
+    ASSERT_EQ(line.Receive(1), "\x02");
+    line.Send("\x01\x06");
+    ASSERT_TRUE(WaitUntil([&] { return TempSize("received.bin") >= 0 || SizeOf("received.bin") != old.size(); }));
+    tool.Signal(SIGINT);
+    EXPECT_EQ(tool.Wait(), 5);
+    EXPECT_EQ(tool.stdErr, "User press ESC !!!\n" + nothing);
+    EXPECT_EQ(dir.read("received.bin"), old);
+    EXPECT_EQ(TempSize("received.bin"), -1);
+  }
+  {
+    VprogProcess vprog;
+    ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--pace", "--serve", dir.file("served.bin")}));
+    Tool tool;
+    tool.Start({"upload", mine, "--device", vprog.Device()});
+    ASSERT_TRUE(WaitUntil([&] { return TempSize("received.bin") >= 2048; }));
+    tool.Signal(SIGKILL);
+    EXPECT_EQ(tool.Wait(), 128 + SIGKILL);
+    EXPECT_EQ(dir.read("received.bin"), old);
+  }
+  {
+    // The disk fails every write below the folder.
+    VprogProcess vprog;
+    ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--serve", dir.file("served.bin")}));
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string asanOptions = std::string(asan ? asan : "") + ":verify_asan_link_order=0";
+    setenv("LD_PRELOAD", FAIL_WRITES_LIBRARY, 1);
+    setenv("TALVORIN_FAIL_WRITES_UNDER", dir.path().c_str(), 1);
+    setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
+    Tool tool;
+    tool.Start({"upload", mine, "--device", vprog.Device()});
+    unsetenv("LD_PRELOAD");
+    unsetenv("TALVORIN_FAIL_WRITES_UNDER");
+    if (asan)
+      setenv("ASAN_OPTIONS", asan, 1);
+    else
+      unsetenv("ASAN_OPTIONS");
+    EXPECT_EQ(tool.Wait(), 4);
+    EXPECT_EQ(tool.stdErr, "Can not write to " + mine + " . The upload is abort.\n" + nothing);
+    EXPECT_EQ(dir.read("received.bin"), old);
+  }
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--serve", dir.file("served.bin")}));
+  Tool tool;
+  EXPECT_EQ(Run({"upload", mine, "--device", vprog.Device()}, tool), 0);
+  EXPECT_EQ(dir.read("received.bin"), image);
+  EXPECT_EQ(TempSize("received.bin"), -1);
+}
+
+// Something that is not a plain file is refused before the programmer is
+// asked: a pipe would hold the tool as it opens it, a device would be
+// replaced by a file.
+TEST_F(TransferTool, AnUploadRefusesWhatIsNoFile) {
+  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir.file("folder"));
+  for (const std::string& name : {dir.file("pipe"), std::string("/dev/null"), dir.file("folder")}) {
+    SCOPED_TRACE(name);
+    PtyPair line;
+    Tool tool;
+    EXPECT_EQ(Run({"upload", name, "--device", line.path}, tool), 4);
+    EXPECT_EQ(tool.stdErr, "Can not open " + name + " to save.\nIt is not a regular file.\n");
+    EXPECT_EQ(Drain(line.master), "") << "nothing was sent";
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(dir.file("pipe")));
 }
 
 // A programmer that leaves right after its last session: the host still gets

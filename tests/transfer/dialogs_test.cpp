@@ -689,12 +689,16 @@ TEST(UploadDialog, AProgrammerThatExitsMidwayLeavesTheWholeBlocks) {
     std::string kept;
     ASSERT_TRUE(s.upload([&](TUForm& form) {
       typeName(form.Edit1, received);
-      // The programmer exits once three blocks are in the file.
+      // The programmer exits once three blocks are in the temporary file
+      // that takes the file's place at the end.
       QTimer watch;
       watch.setInterval(2);
       QObject::connect(&watch, &QTimer::timeout, [&] {
         std::error_code error;
-        if (std::filesystem::file_size(received, error) < 3 * block || error) return;
+        std::uintmax_t written = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path(), error))
+          if (entry.path().filename().string().rfind(".received.bin.tmp-", 0) == 0) written = entry.file_size(error);
+        if (written < 3 * block || error) return;
         watch.stop();
         s.vprog.Stop();
       });

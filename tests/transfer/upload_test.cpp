@@ -198,8 +198,7 @@ TEST_F(Upload, MissingDirectorySendsNothing) {
 TEST_F(Upload, OutputThatCannotBeCreated) {
   dir.write("readonly.bin", "keep");
   dir.chmod("readonly.bin", 0444);
-  std::filesystem::create_directory(dir.file("folder"));
-  for (const std::string& name : {dir.file("readonly.bin"), dir.file("folder"), std::string()}) {
+  for (const std::string& name : {dir.file("readonly.bin"), std::string()}) {
     SCOPED_TRACE(name);
     FakeLine fresh;
     UploadTarget peer;
@@ -214,43 +213,62 @@ TEST_F(Upload, OutputThatCannotBeCreated) {
   EXPECT_EQ(dir.read("readonly.bin"), "keep");
 }
 
-TEST_F(Upload, NoBlockBufferLeavesTheCreatedFileEmpty) {
+// A folder in place of the file is refused before anything is sent.
+TEST_F(Upload, SomethingThatIsNoFileIsRefusedBeforeTheHandshake) {
+  std::filesystem::create_directory(dir.file("folder"));
+  FakeLine fresh;
+  EXPECT_EQ(RunUpload(fresh, fresh, dir.file("folder")), TransferOutcome::FileNotCreated);
+  EXPECT_EQ(fresh.sent, "");
+  EXPECT_EQ(fresh.events, (Events{"reset", "msg Can not open " + dir.file("folder") +
+                                               " to save.\nIt is not a regular file.|ERROR !!!"}));
+}
+
+TEST_F(Upload, NoBlockBufferLeavesTheFileAsItWas) {
+  dir.write("out.bin", "old contents");
   line.failAllocation = true;
   target.Blocks({Pattern(128)});
   EXPECT_EQ(Run(), TransferOutcome::BufferFailed);
   EXPECT_EQ(line.sent, STX + ESC);
   EXPECT_EQ(line.Tail(5),
             (Events{"W 1B", "msg Can not allocate enough memory.|ERROR !!!", "reset", "stop 0", "start 1"}));
-  EXPECT_EQ(dir.read("out.bin"), "");
+  EXPECT_EQ(dir.read("out.bin"), "old contents");
 }
 
-// A full disk: ESC and an error, never the completion message.
-TEST_F(Upload, OutputThatCannotBeWrittenIsAnError) {
-  target.Blocks({Pattern(128), Pattern(128, 2)});
-  EXPECT_EQ(RunUpload(line, line, "/dev/full"), TransferOutcome::WriteFailed);
-  EXPECT_EQ(line.sent, STX + ACK + ESC);
-  EXPECT_EQ(line.Tail(5), (Events{"W 1B", "msg Can not write to /dev/full . The upload is abort.|ERROR !!!", "reset",
-                                  "stop 0", "start 1"}));
-}
-
-TEST_F(Upload, UserBreakKeepsTheBlocksReceived) {
+// A break replaces an existing file with the whole blocks received, and only
+// once there is one: a target that stops in the middle of the first block
+// leaves the old file as it was (and Stop still reaches the transfer).
+TEST_F(Upload, UserBreakKeepsTheBlocksReceivedInPlaceOfTheOldFile) {
   const Bytes one = Pattern(128);
+  dir.write("out.bin", "old contents");
   target.chunks = {{STX, false}, {one, true}, {STX, false}};
   line.stopAt = 500;
   EXPECT_EQ(Run(), TransferOutcome::BreakInExchange);
   EXPECT_EQ(line.sent, STX + ACK + ACK + ESC);
   EXPECT_EQ(line.Tail(4), (Events{"W 1B", "msg User press ESC !!!|USER BREAK !!!", "stop 0", "start 1"}));
   EXPECT_EQ(dir.read("out.bin"), one);
+
+  dir.write("out.bin", "old contents");
+  FakeLine stalled;
+  UploadTarget halfway;
+  halfway.chunks = {{STX, false}, {Pattern(60), true}};
+  stalled.target = &halfway;
+  stalled.stopAt = 500;
+  EXPECT_EQ(RunUpload(stalled, stalled, dir.file("out.bin")), TransferOutcome::BreakInExchange);
+  EXPECT_EQ(stalled.sent, STX + ACK + ESC);
+  EXPECT_EQ(dir.read("out.bin"), "old contents");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1) << "no temporary file stays";
 }
 
-// A target that stops in the middle of a block must not hold the dialog: Stop
-// still reaches the transfer.
-TEST_F(Upload, StopReachesATransferStalledInsideABlock) {
-  target.chunks = {{STX, false}, {Pattern(60), true}};
-  line.stopAt = 500;
+// A target that keeps a flood of blocks waiting does not hold the transfer:
+// Stop is seen between the blocks of one pass.
+TEST_F(Upload, StopReachesATransferInAFlood) {
+  const Bytes flood = Pattern(128 * 1000);
+  target.chunks = {{STX, false}, {flood, true}};
+  line.stopAt = 20;
   EXPECT_EQ(Run(), TransferOutcome::BreakInExchange);
-  EXPECT_EQ(line.sent, STX + ACK + ESC);
-  EXPECT_EQ(dir.read("out.bin"), "");
+  const Bytes kept = dir.read("out.bin");
+  EXPECT_LT(kept.size(), 128u * 20);
+  EXPECT_EQ(kept, flood.substr(0, kept.size()));
 }
 
 TEST(UploadDirectoryPart, Rules) {
