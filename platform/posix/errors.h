@@ -20,6 +20,7 @@ constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 constexpr DWORD ERROR_NO_MORE_FILES = 18;
 // What a removed USB serial device answers on Windows.
 constexpr DWORD ERROR_BAD_COMMAND = 22;
