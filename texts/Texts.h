@@ -124,7 +124,9 @@ inline std::string PortNotOpened(const std::string& portName) {
 inline std::string PortNotOpened(std::int32_t comNumber) { return PortNotOpened("COM" + std::to_string(comNumber)); }
 
 // The line the port message adds when the system tells why the port did
-// not open; device is the path the COM number leads to.
+// not open; device is the path the port name leads to. Where the device
+// itself is wrong and a COM number led there, the hint about the mapping
+// follows.
 
 inline constexpr const char* ComMappingHint =
     "COM numbers are mapped in Option > Serial devices... (section \"COM devices\" of \"Talvorin.ini\").";

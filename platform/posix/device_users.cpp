@@ -1,7 +1,6 @@
 #include "platform/posix/device_users.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
