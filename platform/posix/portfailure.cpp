@@ -94,7 +94,9 @@ PortOpenFailure ExplainPortOpenFailure(const std::string& portName, std::uint32_
   }
   if (S_ISDIR(st.st_mode)) {
     why.cause = Cause::Folder;
-  } else if (!S_ISCHR(st.st_mode)) {
+  } else if (!S_ISCHR(st.st_mode) || error == ERROR_FILE_NOT_FOUND || error == ERROR_SUCCESS) {
+    // A COM name that leads to no terminal is not found; a path to one opens,
+    // and the port then refuses it without an error of its own.
     why.cause = Cause::NotSerial;
   } else if (error == ERROR_ACCESS_DENIED) {
     // Windows says "access denied" both for a port in use and for one the
@@ -112,10 +114,6 @@ PortOpenFailure ExplainPortOpenFailure(const std::string& portName, std::uint32_
     why.cause = Cause::NoHardware;
   } else if (error == ERROR_GEN_FAILURE) {
     why.cause = Cause::DeviceFault;
-  } else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_SUCCESS) {
-    // A COM name that leads to no terminal is not found; a path to one opens,
-    // and the port then refuses it without an error of its own.
-    why.cause = Cause::NotSerial;
   }
   return why;
 }
