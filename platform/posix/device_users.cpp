@@ -58,8 +58,7 @@ Use UseOf(const std::string& process, dev_t device, Clock::time_point deadline) 
   while (const dirent* fd = readdir(fds.get())) {
     if (Clock::now() > deadline) break;
     struct stat st {};
-    if (!IsNumber(fd->d_name) || fstatat(dirfd(fds.get()), fd->d_name, &st, 0) != 0 || !S_ISCHR(st.st_mode))
-      continue;
+    if (!IsNumber(fd->d_name) || fstatat(dirfd(fds.get()), fd->d_name, &st, 0) != 0 || !S_ISCHR(st.st_mode)) continue;
     if (st.st_rdev == device) use.opened = true;
     if (ptyIndex >= 0 && st.st_rdev == kPtyMultiplexer && MasterIndex(process, fd->d_name) == ptyIndex)
       use.master = true;
