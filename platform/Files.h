@@ -20,7 +20,13 @@ std::string ResolvePath(const std::string& path);
 void SetCaselessLookup(bool caseless);
 
 // Reads a whole file. False with the last error set when it cannot be read.
+// Only a regular file is read, and only up to WholeFileLimit bytes: a
+// folder, a device or a pipe is refused (ERROR_ACCESS_DENIED) without being
+// waited for, a longer file with ERROR_FILE_TOO_LARGE.
 bool ReadWholeFile(const std::string& path, std::string& data);
+
+// Far above any catalogue or settings file, far below what a machine holds.
+constexpr long long WholeFileLimit = 64LL << 20;
 
 // Replaces (or creates) a file with the given bytes. The bytes go to a
 // temporary file beside it that is renamed over the old one, so a crash or a

@@ -124,17 +124,41 @@ inline std::string PortNotOpened(const std::string& portName) {
 inline std::string PortNotOpened(std::int32_t comNumber) { return PortNotOpened("COM" + std::to_string(comNumber)); }
 
 // The line the port message adds when the system tells why the port did
-// not open; device is the path the COM number leads to.
+// not open; device is the path the port name leads to. Where the device
+// itself is wrong and a COM number led there, the hint about the mapping
+// follows.
 
 inline constexpr const char* ComMappingHint =
     "COM numbers are mapped in Option > Serial devices... (section \"COM devices\" of \"Talvorin.ini\").";
 
-inline std::string PortDeviceMissing(const std::string& device) {
-  return device + " : nothing is connected there. " + ComMappingHint;
+inline std::string PortDeviceMissing(const std::string& device) { return device + " : nothing is connected there."; }
+
+inline std::string PortDeviceNotSerial(const std::string& device) { return device + " : it is not a serial port."; }
+
+inline std::string PortDeviceFolder(const std::string& device) {
+  return device + " : it is a folder, not a serial port.";
 }
 
-inline std::string PortDeviceNotSerial(const std::string& device) {
-  return device + " : it is not a serial port. " + ComMappingHint;
+inline std::string PortDeviceNoHardware(const std::string& device) {
+  return device + " : no device answers there; an adapter may have been unplugged.";
+}
+
+inline std::string PortDeviceFault(const std::string& device) {
+  return device + " : the device does not respond (input/output error).";
+}
+
+inline std::string PortPathNotAFolder(const std::string& device) {
+  return device + " : a part of the path is not a folder.";
+}
+
+inline std::string PortPathLinkLoop(const std::string& device) {
+  return device + " : its symbolic links lead round in a loop.";
+}
+
+inline std::string PortPathTooLong(const std::string& device) { return device + " : the path is too long."; }
+
+inline std::string PortSystemExhausted(const std::string& device) {
+  return device + " : the system has run out of open files or memory.";
 }
 
 // group: the one whose members may use the device; empty when joining none would help.

@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "platform/posix/comdevices.h"
+#include "platform/posix/device_users.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/low_latency.h"
@@ -99,8 +100,13 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
   }
   const bool exclusive = dwShareMode == 0;
   // The advisory lock keeps out other opens by this and cooperating programs
-  // (TIOCEXCL does not bind the superuser).
-  if (exclusive && (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0)) {
+  // (TIOCEXCL does not bind the superuser). Windows opens a port for one
+  // program only; one that takes no lock (a terminal program, ModemManager)
+  // shows among the open files, and is looked for before TIOCEXCL, which
+  // would stay on the device and shut that program out.
+  struct stat device {};
+  if (exclusive && (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &device) != 0 ||
+                    DeviceUser(device.st_rdev, false) != 0 || ::ioctl(fd, TIOCEXCL) != 0)) {
     ::close(fd);
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;

@@ -38,6 +38,8 @@ DWORD Win32ErrorFromErrno(int err) {
     case ETXTBSY: return ERROR_SHARING_VIOLATION;
     case EEXIST: return ERROR_ALREADY_EXISTS;
     case EINVAL: return ERROR_INVALID_PARAMETER;
+    case ENXIO:
+    case ENODEV: return ERROR_DEV_NOT_EXIST;  // a device node with nothing behind it
     default: return ERROR_GEN_FAILURE;  // EIO among them
   }
 }

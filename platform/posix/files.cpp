@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
@@ -72,6 +73,17 @@ mode_t newFileMode() {
   return mode;
 }
 
+// The kernel's rule for links (fs.protected_symlinks), which following them
+// here would pass by: in a sticky folder that anyone may write, a link is
+// followed only when it belongs to the follower or to the folder's owner, so
+// that another user's planted link does not lead a write elsewhere.
+bool MayFollow(const std::string& link, const struct stat& st) {
+  struct stat dir;
+  const bool shared =
+      stat(dirName(link).c_str(), &dir) == 0 && (dir.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+  return !shared || st.st_uid == geteuid() || st.st_uid == dir.st_uid;
+}
+
 // A replacement goes through the link to the file it names, so that the link
 // stays what the user made it. A dangling link names the file to create.
 bool LinkTarget(const std::string& path, std::string& target) {
@@ -80,6 +92,10 @@ bool LinkTarget(const std::string& path, std::string& target) {
     struct stat st;
     if (lstat(target.c_str(), &st) != 0) return errno == ENOENT;
     if (!S_ISLNK(st.st_mode)) return true;
+    if (!MayFollow(target, st)) {
+      errno = EACCES;
+      return false;
+    }
     std::string link(PATH_MAX, '\0');
     const ssize_t n = readlink(target.c_str(), link.data(), link.size());
     if (n < 0) return false;
@@ -182,6 +198,26 @@ void fillFindData(const std::string& name, const struct stat& st, WIN32_FIND_DAT
   std::strncpy(data.cFileName, name.c_str(), MAX_PATH - 1);
 }
 
+// The bytes of an open file, judged again as opened (the name may have
+// changed since it was looked at): a regular file of at most WholeFileLimit
+// bytes, also while it grows. False with the last error set.
+bool ReadRegularFile(int fd, std::string& content) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return FailWithErrno(errno);
+  if (!S_ISREG(st.st_mode)) return FailWith(ERROR_ACCESS_DENIED);
+  if (st.st_size > WholeFileLimit) return FailWith(ERROR_FILE_TOO_LARGE);
+  content.reserve(static_cast<size_t>(st.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return FailWithErrno(errno);
+    if (n == 0) return true;
+    content.append(buffer, static_cast<size_t>(n));
+    if (static_cast<long long>(content.size()) > WholeFileLimit) return FailWith(ERROR_FILE_TOO_LARGE);
+  }
+}
+
 // A search lives in the handle table like every other handle, so a stale or
 // twice-closed find handle is refused instead of freed again.
 struct FindState final : KernelObject {
@@ -245,24 +281,15 @@ bool ReadWholeFile(const std::string& path, std::string& data) {
   const std::string actual = ResolvePath(path);
   struct stat st;
   if (stat(actual.c_str(), &st) != 0) return FailWithErrno(errno);
-  if (S_ISDIR(st.st_mode) || !permitted(actual, st, R_OK)) return FailWith(ERROR_ACCESS_DENIED);
-  const int fd = open(actual.c_str(), O_RDONLY | O_CLOEXEC);
+  // A FIFO would wait for a writer and a device never end; neither is opened.
+  if (!S_ISREG(st.st_mode) || !permitted(actual, st, R_OK)) return FailWith(ERROR_ACCESS_DENIED);
+  const int fd = open(actual.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return FailWithErrno(errno);
-  data.clear();
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int err = errno;
-      close(fd);
-      return FailWithErrno(err);
-    }
-    if (n == 0) break;
-    data.append(buffer, static_cast<size_t>(n));
-  }
+  std::string content;
+  const bool done = ReadRegularFile(fd, content);
   close(fd);
-  return true;
+  if (done) data = std::move(content);
+  return done;
 }
 
 // The temporary file that is to take the real file's place, and what the

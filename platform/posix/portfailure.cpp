@@ -1,6 +1,5 @@
 #include "platform/PortFailure.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -10,11 +9,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <vector>
 
 #include "platform/posix/comdevices.h"
+#include "platform/posix/device_users.h"
 #include "platform/posix/errors.h"
 
 namespace {
@@ -32,13 +31,6 @@ std::string GroupName(gid_t gid) {
 std::string DeviceGroup(const struct stat& st) {
   const bool groupMay = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
   return groupMay && st.st_gid != 0 ? GroupName(st.st_gid) : std::string();
-}
-
-bool IsNumber(const char* name) {
-  if (!*name) return false;
-  for (; *name; ++name)
-    if (*name < '0' || *name > '9') return false;
-  return true;
 }
 
 // The program a process runs: the file name of its first argument, else the
@@ -71,24 +63,18 @@ long LockHolder(const struct stat& node) {
   return 0;
 }
 
-// A process with the device open, as fuser finds one: the first whose open
-// files include it. Processes of other users stay hidden without privilege.
-long OpenedBy(dev_t device) {
-  const std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
-  if (!proc) return 0;
-  while (const dirent* process = readdir(proc.get())) {
-    if (!IsNumber(process->d_name)) continue;
-    const std::string fdDir = std::string("/proc/") + process->d_name + "/fd";
-    const std::unique_ptr<DIR, int (*)(DIR*)> fds(opendir(fdDir.c_str()), closedir);
-    if (!fds) continue;
-    while (const dirent* fd = readdir(fds.get())) {
-      struct stat st {};
-      if (IsNumber(fd->d_name) && stat((fdDir + "/" + fd->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
-          st.st_rdev == device)
-        return std::stol(process->d_name);
-    }
+using Cause = PortOpenFailure::Cause;
+
+// Why a path that does not lead to a file failed (its errno).
+Cause PathCause(int err) {
+  switch (err) {
+    case ENOENT: return Cause::Missing;
+    case ENOTDIR: return Cause::NotAFolder;
+    case ELOOP: return Cause::LinkLoop;
+    case ENAMETOOLONG: return Cause::NameTooLong;
+    case EACCES: return Cause::Denied;  // a folder on the way that the user may not enter
+    default: return Cause::Unknown;
   }
-  return 0;
 }
 
 }  // namespace
@@ -96,25 +82,40 @@ long OpenedBy(dev_t device) {
 PortOpenFailure ExplainPortOpenFailure(const std::string& portName, std::uint32_t error) {
   PortOpenFailure why;
   why.device = ComDevicePath(portName);
+  why.comName = ComPortNumber(portName) != 0;
+  if (error == ERROR_TOO_MANY_OPEN_FILES || error == ERROR_NOT_ENOUGH_MEMORY) {
+    why.cause = Cause::Exhausted;
+    return why;
+  }
   // A COM number that names no port ("COM0"): nothing to add, as on Windows.
   if (why.device.empty()) return why;
   struct stat st {};
-  const bool there = stat(why.device.c_str(), &st) == 0;
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-    // A COM name that leads to something other than a terminal is refused as not found.
-    why.cause = there ? PortOpenFailure::Cause::NotSerial : PortOpenFailure::Cause::Missing;
-  } else if (error == ERROR_ACCESS_DENIED && there) {
+  if (stat(why.device.c_str(), &st) != 0) {
+    why.cause = PathCause(errno);  // the path fails now as it failed the open
+    return why;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    why.cause = Cause::Folder;
+  } else if (!S_ISCHR(st.st_mode) || error == ERROR_FILE_NOT_FOUND || error == ERROR_SUCCESS) {
+    // A COM name that leads to no terminal is not found; a path to one opens,
+    // and the port then refuses it without an error of its own.
+    why.cause = Cause::NotSerial;
+  } else if (error == ERROR_ACCESS_DENIED) {
     // Windows says "access denied" both for a port in use and for one the
     // user may not open; the device's permissions tell them apart.
     if (faccessat(AT_FDCWD, why.device.c_str(), R_OK | W_OK, AT_EACCESS) != 0 && errno == EACCES) {
-      why.cause = PortOpenFailure::Cause::Denied;
+      why.cause = Cause::Denied;
       why.group = DeviceGroup(st);
     } else {
-      why.cause = PortOpenFailure::Cause::Busy;
-      why.holderPid = S_ISCHR(st.st_mode) ? LockHolder(st) : 0;
-      if (!why.holderPid && S_ISCHR(st.st_mode)) why.holderPid = OpenedBy(st.st_rdev);
+      why.cause = Cause::Busy;
+      why.holderPid = LockHolder(st);
+      if (!why.holderPid) why.holderPid = DeviceUser(st.st_rdev, true);
       if (why.holderPid) why.holder = ProgramOf(why.holderPid);
     }
+  } else if (error == ERROR_DEV_NOT_EXIST) {
+    why.cause = Cause::NoHardware;
+  } else if (error == ERROR_GEN_FAILURE) {
+    why.cause = Cause::DeviceFault;
   }
   return why;
 }

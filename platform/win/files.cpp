@@ -43,9 +43,14 @@ bool ReadWholeFile(const std::string& path, std::string& data) {
   FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) return false;
+  // A device or a pipe opens, but a read from it may never end.
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file.get(), &size)) return false;
-  if (size.QuadPart >= 0x80000000LL) {
+  if (size.QuadPart > WholeFileLimit) {
     SetLastError(ERROR_FILE_TOO_LARGE);
     return false;
   }

@@ -1,6 +1,7 @@
 // The catalogue at start-up, the Change command that shows the dialog, and the
 // main window's close request that releases the catalogue.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -111,6 +112,30 @@ TEST(CatalogueStartup, MessagesAndTermination) {
         testing::ExitedWithCode(0), "")
         << c.what;
   }
+}
+
+// A FIFO in the catalogue's place is refused like an unreadable file, at
+// once: nothing waits for a writer to come.
+TEST(CatalogueStartup, AFifoIsNoCatalogue) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        alarm(10);  // a start-up that hangs ends here instead of holding up the suite
+        Installation install;
+        installExample(install);
+        const std::string path = install.file("Devices/Devices.lst");
+        const bool made = std::remove(path.c_str()) == 0 && mkfifo(path.c_str(), 0644) == 0;
+        MessageRecorder recorder;
+        std::string escaped;
+        try {
+          CreateForms();
+        } catch (const std::exception& e) {
+          escaped = e.what();
+        }
+        DestroyForms();
+        _exit(made && escaped == "Cannot open file " + path && recorder.messages.empty() ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 TEST(CatalogueStartup, EmptyLinesAreDroppedFromTheFile) {

@@ -72,6 +72,33 @@ TEST(FileIdentity, ALinkStaysALinkAndItsTargetGetsTheContents) {
   EXPECT_TRUE(Temps(dir.file("real"), "pipe").empty());
 }
 
+// In a sticky folder that anyone may write (/tmp), a link is followed as the
+// kernel follows it (fs.protected_symlinks): only one of the writer's own or
+// of the folder's owner, never one that another user planted there.
+TEST(FileIdentity, AnotherUsersLinkInASharedStickyFolderIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can give a link to another user";
+  TempDir dir;
+  dir.write("shared/x", "");
+  dir.write("victim", "kept");
+  ASSERT_EQ(chmod(dir.file("shared").c_str(), 01777), 0);
+  fs::create_symlink(dir.file("victim"), dir.file("shared/planted"));
+  ASSERT_EQ(lchown(dir.file("shared/planted").c_str(), 4321, 4321), 0);
+  EXPECT_FALSE(ReplaceFileContents(dir.file("shared/planted"), "taken"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(dir.read("victim"), "kept");
+  EXPECT_TRUE(fs::is_symlink(dir.file("shared/planted")));
+
+  // The folder's owner's link is followed, and so is any link where the
+  // folder is not shared so.
+  ASSERT_EQ(chown(dir.file("shared").c_str(), 4321, 4321), 0);
+  EXPECT_TRUE(ReplaceFileContents(dir.file("shared/planted"), "by the owner"));
+  EXPECT_EQ(dir.read("victim"), "by the owner");
+  ASSERT_EQ(chown(dir.file("shared").c_str(), 0, 0), 0);
+  ASSERT_EQ(chmod(dir.file("shared").c_str(), 0777), 0);
+  EXPECT_TRUE(ReplaceFileContents(dir.file("shared/planted"), "not sticky"));
+  EXPECT_EQ(dir.read("victim"), "not sticky");
+}
+
 TEST(FileIdentity, ModeAndOwnerAreKept) {
   TempDir dir;
   dir.write("f", "old");

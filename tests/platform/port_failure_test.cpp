@@ -1,18 +1,23 @@
-// Why a COM port did not open, on real devices: a missing path, something
-// that is no serial port, a device the user may not open, and one that
-// another process holds.
+// Why a COM port did not open, on real devices: a missing path or one that
+// cannot be followed, something that is no serial port, a device that does
+// not answer, a device the user may not open, and one that another process
+// holds.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <pwd.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -39,7 +44,8 @@ std::string WhyItFails(const std::string& name) {
     return "opened";
   }
   const PortOpenFailure why = ExplainPortOpenFailure(name, GetLastError());
-  static const char* const causes[] = {"Unknown", "Missing", "NotSerial", "Denied", "Busy"};
+  static const char* const causes[] = {"Unknown",     "Missing",    "NotSerial", "Denied",   "Busy",        "Folder",
+                                       "NoHardware",  "DeviceFault", "NotAFolder", "LinkLoop", "NameTooLong", "Exhausted"};
   const std::string pid = why.holderPid == getpid() ? "self" : std::to_string(why.holderPid);
   return std::string(causes[static_cast<int>(why.cause)]) + "|" + why.device + "|" + why.group + "|" + why.holder +
          "|" + pid;
@@ -96,15 +102,46 @@ std::string AsNobody(const std::function<std::string()>& what) {
 TEST(PortOpenFailure, MissingDevicesAndThingsThatAreNoSerialPort) {
   TempDir dir;
   dir.write("plain.bin", "x");
+  std::filesystem::create_symlink("loop", dir.file("loop"));
+  const std::string longName = dir.file(std::string(300, 'n'));
   const ComMapping mapping({{2, dir.file("ttyUSB0")},
                             {3, dir.file("no such folder/ttyUSB0")},
                             {4, "/dev/null"},
-                            {5, dir.file("plain.bin")}});
+                            {5, dir.file("plain.bin")},
+                            {6, dir.path()},
+                            {7, dir.file("plain.bin/ttyUSB0")},
+                            {8, dir.file("loop")},
+                            {9, longName}});
   EXPECT_EQ(WhyItFails("COM2"), "Missing|" + dir.file("ttyUSB0") + "|||0");
   EXPECT_EQ(WhyItFails("COM3"), "Missing|" + dir.file("no such folder/ttyUSB0") + "|||0");
   EXPECT_EQ(WhyItFails("COM4"), "NotSerial|/dev/null|||0");
   EXPECT_EQ(WhyItFails("COM5"), "NotSerial|" + dir.file("plain.bin") + "|||0");
-  EXPECT_EQ(ExplainPortOpenFailure("COM2", ERROR_GEN_FAILURE).cause, Cause::Unknown) << "no guess without a cause";
+  EXPECT_EQ(WhyItFails("COM6"), "Folder|" + dir.path() + "|||0");
+  EXPECT_EQ(WhyItFails("COM7"), "NotAFolder|" + dir.file("plain.bin/ttyUSB0") + "|||0");
+  EXPECT_EQ(WhyItFails("COM8"), "LinkLoop|" + dir.file("loop") + "|||0");
+  EXPECT_EQ(WhyItFails("COM9"), "NameTooLong|" + longName + "|||0");
+  EXPECT_TRUE(ExplainPortOpenFailure("COM2", ERROR_FILE_NOT_FOUND).comName);
+  // A path opens whatever it leads to; the port then refuses a device that
+  // is no terminal, with no error of its own.
+  const PortOpenFailure path = ExplainPortOpenFailure("/dev/null", ERROR_SUCCESS);
+  EXPECT_EQ(path.cause, Cause::NotSerial);
+  EXPECT_FALSE(path.comName);
+}
+
+// Device nodes with nothing that answers behind them: one whose driver has no
+// such device (the number of an adapter gone), and a terminal that fails to
+// open (a pseudo-terminal still locked by its maker).
+TEST(PortOpenFailure, DevicesThatDoNotAnswer) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can make a device node";
+  TempDir dir;
+  ASSERT_EQ(mknod(dir.file("ttyUSB250").c_str(), S_IFCHR | 0600, makedev(188, 250)), 0);
+  EXPECT_EQ(WhyItFails(dir.file("ttyUSB250")), "NoHardware|" + dir.file("ttyUSB250") + "|||0");
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  const std::string locked = ptsname(master);
+  EXPECT_EQ(WhyItFails(locked), "DeviceFault|" + locked + "|||0");
+  ::close(master);
 }
 
 // The group comes from the device (here "uucp", on other systems "dialout"
@@ -150,6 +187,28 @@ TEST(PortOpenFailure, BusyNamesTheProcessThatHoldsTheLock) {
   waitpid(holder, nullptr, 0);
   ::close(ready[0]);
   ::close(ready[1]);
+  EXPECT_EQ(WhyItFails(terminal.path), "opened");
+}
+
+// A program that opens the device without a lock or TIOCEXCL (a terminal
+// program, ModemManager) keeps the port from opening, as on Windows, and is
+// named; the far end of the pseudo-terminal (this test, which holds the
+// master) is the device itself and does not count.
+TEST(PortOpenFailure, AProgramThatHasTheDeviceOpenKeepsItBusy) {
+  Terminal terminal;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclose(&actions, terminal.master);
+  posix_spawn_file_actions_addclose(&actions, terminal.slave);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, terminal.path.c_str(), O_RDWR | O_NOCTTY, 0);
+  pid_t holder = 0;
+  char sleep[] = "sleep", forever[] = "600";
+  char* argv[] = {sleep, forever, nullptr};
+  ASSERT_EQ(posix_spawnp(&holder, "sleep", &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  EXPECT_EQ(WhyItFails(terminal.path), "Busy|" + terminal.path + "||sleep|" + std::to_string(holder));
+  kill(holder, SIGTERM);
+  waitpid(holder, nullptr, 0);
   EXPECT_EQ(WhyItFails(terminal.path), "opened");
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -59,6 +60,31 @@ TEST(ProfileFailures, UnreadableFileReadsAsDefaultAndIsNotOverwritten) {
   EXPECT_FALSE(WritePrivateProfileStringA("a", "y", "2", dir.file("test.ini").c_str()));
   dir.chmod("test.ini", 0600);
   EXPECT_EQ(dir.read("test.ini"), "[a]\r\nx=1\r\n");
+}
+
+// A FIFO would hold the open until a writer came and /dev/zero never ends:
+// only regular files are read, up to a size no real file of the program
+// comes near; a profile file of that kind reads as absent and is not written.
+TEST(WholeFiles, OnlyRegularFilesAreReadAndOnlyUpToTheLimit) {
+  TempDir dir;
+  dir.write("big", "");
+  ASSERT_EQ(truncate(dir.file("big").c_str(), WholeFileLimit + 1), 0);  // sparse: it takes no room
+  std::string data = "before";
+  EXPECT_FALSE(ReadWholeFile(dir.file("big"), data));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_TOO_LARGE));
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
+  std::filesystem::create_symlink("/dev/zero", dir.file("prnport.cfg"));
+  for (const char* name : {"fifo", "prnport.cfg"}) {
+    EXPECT_FALSE(ReadWholeFile(dir.file(name), data)) << name;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << name;
+  }
+  EXPECT_EQ(data, "before");
+  char buffer[16];
+  EXPECT_EQ(GetPrivateProfileStringA("port", "address", "0", buffer, sizeof buffer, dir.file("prnport.cfg").c_str()),
+            1u);
+  EXPECT_STREQ(buffer, "0");
+  EXPECT_FALSE(WritePrivateProfileStringA("port", "address", "1", dir.file("prnport.cfg").c_str()));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("prnport.cfg")));
 }
 
 TEST(ShortPaths, TheLongPathAsOnDisk) {

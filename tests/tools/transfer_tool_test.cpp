@@ -282,24 +282,32 @@ TEST_F(TransferTool, EachOutcomeHasItsStatusAndTheDialogsWords) {
     EXPECT_EQ(tool.stdErr, c.message);
   }
 
-  Tool nowhere;
-  EXPECT_EQ(Run({"download", dir.file("image.bin"), "--device", dir.file("no-such-device")}, nowhere), 3);
-  // The reason on a third line, as in the dialogs.
-  const std::string missing = dir.file("no-such-device") +
-                              " : nothing is connected there. COM numbers are mapped in Option > Serial devices... "
-                              "(section \"COM devices\" of \"Talvorin.ini\").\n";
-  EXPECT_EQ(nowhere.stdErr,
-            dir.file("no-such-device") + " can not be opened.\nIt may be used by another program.\n" + missing);
+  // The reason on a third line, as in the dialogs; a word about the COM
+  // numbers' mapping only where a COM number led there.
+  const std::string lines = " can not be opened.\nIt may be used by another program.\n";
+  const std::string missing = dir.file("no-such-device") + " : nothing is connected there.";
+  const std::pair<std::string, std::string> devices[] = {
+      {dir.file("no-such-device"), missing},
+      {dir.path(), dir.path() + " : it is a folder, not a serial port."},
+      {"/dev/null", "/dev/null : it is not a serial port."},
+  };
+  for (const auto& [device, reason] : devices) {
+    Tool tool;
+    EXPECT_EQ(Run({"download", dir.file("image.bin"), "--device", device}, tool), 3);
+    EXPECT_EQ(tool.stdErr, device + lines + reason + "\n");
+  }
   dir.write("Talvorin.ini", "[COM devices]\nCOM7=" + dir.file("no-such-device") + "\n");
   Tool com7;
   EXPECT_EQ(Run({"download", dir.file("image.bin"), "--install", dir.path(), "--com", "7"}, com7), 3);
-  EXPECT_EQ(com7.stdErr, "COM7 can not be opened.\nIt may be used by another program.\n" + missing);
+  EXPECT_EQ(com7.stdErr,
+            "COM7" + lines + missing +
+                " COM numbers are mapped in Option > Serial devices... (section \"COM devices\" of \"Talvorin.ini\").\n");
   // A stored port index below 0 leads to no device (never to a file named
   // after the port in the current directory), as on Windows.
   dir.write("Talvorin.ini", "[COM port]\naddress=-1\n");
   Tool com0;
   EXPECT_EQ(Run({"download", dir.file("image.bin"), "--install", dir.path()}, com0), 3);
-  EXPECT_EQ(com0.stdErr, "COM0 can not be opened.\nIt may be used by another program.\n");
+  EXPECT_EQ(com0.stdErr, "COM0" + lines);
 }
 
 // Waiting for the programmer: the line is set as the dialogs set it, the port
