@@ -54,10 +54,11 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   Change1 = addCommand(Device1, "Change", QKeySequence(Qt::CTRL | Qt::Key_C), &TMainForm::Change1Click);
   OptionO1 = MainMenu1->addMenu(QStringLiteral("&Option"));
   Port1 = addCommand(OptionO1, "Port", QKeySequence(Qt::CTRL | Qt::Key_P), &TMainForm::Port1Click);
-  // On Windows the COM names are the system's own: nothing to choose.
+  Other1 = addCommand(OptionO1, "Other", {}, nullptr);
+  // On Windows the COM names are the system's own: nothing to choose. After
+  // the menu's own items, so that none of them moves.
   if (ComDevicesMappable())
     Serialdevices1 = addCommand(OptionO1, "Serial devices...", {}, &TMainForm::Serialdevices1Click);
-  Other1 = addCommand(OptionO1, "Other", {}, nullptr);
   ActionA1 = MainMenu1->addMenu(QStringLiteral("&Action"));
   // The title carries Ctrl+A, which starts nothing.
   ActionA1->menuAction()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));

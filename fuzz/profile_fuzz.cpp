@@ -1,7 +1,8 @@
 // A profile file of any bytes, then a sequence of writes, erasures and reads
 // through the profile functions. A written value reads back; every line
 // outside what the write changes (other sections and keys, lines without
-// "=", blank lines) stays, in its order.
+// "=", blank lines) stays, in its order. The file lives in memory: what is
+// checked is the editing of its lines, not the disk.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <strings.h>
@@ -17,10 +18,26 @@
 
 namespace {
 
+// The profile file, in memory.
+std::string file;
+
+bool readFile(const std::string&, std::string& data) {
+  data = file;
+  return true;
+}
+
+bool replaceFile(const std::string&, const std::string& data) {
+  file = data;
+  return true;
+}
+
+// The name the profile functions are given; no file of that name is made.
+const char* const Name = "profile.ini";
+
 const char* const Sections[] = {"port", "COM port", "a", "A", ""};
 const char* const Keys[] = {"address", "k", "K", ";c"};
 
-std::vector<std::string> Lines(const std::string& path) { return SplitLines(ReadScratch(path)); }
+std::vector<std::string> Lines() { return SplitLines(file); }
 
 // True when every line of old, but for `skipped` of them in a row from
 // `from`, appears in lines in the same order.
@@ -46,32 +63,36 @@ std::string Value(FuzzedDataProvider& input) {
   return value;
 }
 
-std::string Read(const char* section, const char* key, const std::string& path) {
+std::string Read(const char* section, const char* key) {
   char buffer[4096];
-  const DWORD n = GetPrivateProfileStringA(section, key, "<none>", buffer, sizeof buffer, path.c_str());
+  const DWORD n = GetPrivateProfileStringA(section, key, "<none>", buffer, sizeof buffer, Name);
   return std::string(buffer, n);
 }
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  SetProfileFiles(readFile, replaceFile);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
-  const std::string path = ScratchFile("profile.ini");
-  WriteScratch(path, input.ConsumeRandomLengthString(2000));
+  file = input.ConsumeRandomLengthString(2000);
 
   for (int step = 0; step < 16 && input.remaining_bytes() > 0; ++step) {
     const char* section = input.PickValueInArray(Sections);
     const char* key = input.PickValueInArray(Keys);
-    const std::vector<std::string> before = Lines(path);
+    const std::vector<std::string> before = Lines();
     switch (input.ConsumeIntegralInRange(0, 3)) {
       case 0: {  // write a value
         std::vector<std::string> values;
         for (const char* s : Sections)
-          for (const char* k : Keys) values.push_back(Read(s, k, path));
+          for (const char* k : Keys) values.push_back(Read(s, k));
         const std::string value = Value(input);
-        FUZZ_CHECK(WritePrivateProfileStringA(section, key, value.c_str(), path.c_str()));
-        FUZZ_CHECK(Read(section, key, path) == value);
-        const std::vector<std::string> after = Lines(path);
+        FUZZ_CHECK(WritePrivateProfileStringA(section, key, value.c_str(), Name));
+        FUZZ_CHECK(Read(section, key) == value);
+        const std::vector<std::string> after = Lines();
         // At most the key's own line changed; nothing else moved or went.
         bool kept = Kept(before, after);
         for (size_t i = 0; !kept && i < before.size(); ++i) kept = Kept(before, after, i, 1);
@@ -81,32 +102,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         size_t v = 0;
         for (const char* s : Sections)
           for (const char* k : Keys) {
-            if (strcasecmp(s, section) != 0 || strcasecmp(k, key) != 0) FUZZ_CHECK(Read(s, k, path) == values[v]);
+            if (strcasecmp(s, section) != 0 || strcasecmp(k, key) != 0) FUZZ_CHECK(Read(s, k) == values[v]);
             ++v;
           }
         break;
       }
       case 1: {  // erase a section
-        FUZZ_CHECK(WritePrivateProfileStringA(section, nullptr, nullptr, path.c_str()));
-        const std::vector<std::string> after = Lines(path);
+        FUZZ_CHECK(WritePrivateProfileStringA(section, nullptr, nullptr, Name));
+        const std::vector<std::string> after = Lines();
         FUZZ_CHECK(after.size() <= before.size());
         bool kept = false;
-        for (size_t i = 0; !kept && i <= before.size(); ++i) kept = Kept(before, after, i, before.size() - after.size());
+        for (size_t i = 0; !kept && i <= before.size(); ++i)
+          kept = Kept(before, after, i, before.size() - after.size());
         FUZZ_CHECK(kept);
         break;
       }
       case 2: {  // delete a key
-        FUZZ_CHECK(WritePrivateProfileStringA(section, key, nullptr, path.c_str()));
-        FUZZ_CHECK(Lines(path).size() + 1 >= before.size());
-        FUZZ_CHECK(Kept(Lines(path), before));
+        FUZZ_CHECK(WritePrivateProfileStringA(section, key, nullptr, Name));
+        FUZZ_CHECK(Lines().size() + 1 >= before.size());
+        FUZZ_CHECK(Kept(Lines(), before));
         break;
       }
       default: {  // the lists of sections and keys
         char buffer[512];
         GetPrivateProfileStringA(nullptr, nullptr, "", buffer, input.ConsumeIntegralInRange<DWORD>(0, sizeof buffer),
-                                 path.c_str());
+                                 Name);
         GetPrivateProfileStringA(section, nullptr, "", buffer, input.ConsumeIntegralInRange<DWORD>(0, sizeof buffer),
-                                 path.c_str());
+                                 Name);
         break;
       }
     }

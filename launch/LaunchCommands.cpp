@@ -13,8 +13,17 @@
 void ApplyDeviceChoice(LaunchHost& host, const std::string& device, const std::string& programPath,
                        std::uint8_t byte1, std::uint8_t byte6) {
   if (device.empty() || programPath.empty()) return;
-  const std::string programShort = ShortPath(programPath);
   const std::string eepromPath = EepromPathFor(programPath);
+  const std::string project = ProjectPath();
+  // A path that its line can not hold is refused before anything is
+  // written, so the tool never finds a set of files that disagree.
+  for (const std::string& path : {programPath, eepromPath, project}) {
+    if (const char* reason = UnwritablePathReason(path, true)) {
+      AppMessageBox(Texts::PathNotWritable(path, reason), Texts::ErrorCaption, MB_OK | MB_ICONSTOP);
+      return;
+    }
+  }
+  const std::string programShort = ShortPath(programPath);
   if (!WriteEepromImage(eepromPath, byte1, byte6))
     AppMessageBox(Texts::EepromNotCreated, Texts::ErrorCaptionDots, MB_OK | MB_ICONSTOP);
   // Names whatever image is there, or nothing.
@@ -23,7 +32,6 @@ void ApplyDeviceChoice(LaunchHost& host, const std::string& device, const std::s
   host.SetStatus(0, device);
   host.SetStatus(1, " " + programShort);
 
-  const std::string project = ProjectPath();
   WriteProjectFile(project, dataShort, programShort);
   if (FileExists(PrnportPath()))
     WriteRecentProject(ShortPath(project));

@@ -9,7 +9,9 @@
 
 // Writes the EEPROM image, the project file and the recent-project entry for
 // the chosen device and shows it in the status bar. Nothing happens without
-// a device and a program image. A refused profile write throws.
+// a device and a program image, and nothing but a message when one of the
+// paths would not go whole into its line (UnwritablePathReason). A refused
+// profile write throws.
 void ApplyDeviceChoice(LaunchHost& host, const std::string& device, const std::string& programPath,
                        std::uint8_t byte1, std::uint8_t byte6);
 

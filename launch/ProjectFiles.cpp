@@ -7,6 +7,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/winapi.h"
+#include "texts/Texts.h"
 
 std::string EepromImage(std::uint8_t byte1, std::uint8_t byte6) {
   std::string image(EepromImageSize, '\xFF');
@@ -24,6 +25,15 @@ std::string EepromPathFor(const std::string& programPath) {
 // tool never finds half an image.
 bool WriteEepromImage(const std::string& path, std::uint8_t byte1, std::uint8_t byte6) {
   return ReplaceFileContents(path, EepromImage(byte1, byte6));
+}
+
+const char* UnwritablePathReason(const std::string& path, bool shortForm) {
+  if (path.find_first_of("\r\n") != std::string::npos) return Texts::PathHasLineBreakReason;
+  if (!shortForm || !ShortPath(path).empty()) return nullptr;
+  const auto delim = path.find_last_of(PathDelim);
+  const std::string folder = delim == std::string::npos ? std::string() : ShortPath(path.substr(0, delim));
+  const bool fits = !FileExists(path) && !folder.empty() && path.size() - delim + folder.size() < ShortPathBufferSize;
+  return fits ? nullptr : Texts::PathTooLongReason;
 }
 
 std::string ProjectPath() { return AppFile({"Talvorin.AVR"}); }

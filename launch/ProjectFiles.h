@@ -17,6 +17,12 @@ std::string EepromPathFor(const std::string& programPath);
 // (a read-only file, a missing directory); the old file is then untouched.
 bool WriteEepromImage(const std::string& path, std::uint8_t byte1, std::uint8_t byte6);
 
+// Why the path can not be named in a line of the tool's files, or nullptr:
+// a line break would end the line early. When shortForm is set its short
+// form must be there too: the file's own, or for a file still to be written
+// its folder's and its name.
+const char* UnwritablePathReason(const std::string& path, bool shortForm);
+
 // "Talvorin.AVR" beside the executable.
 std::string ProjectPath();
 

@@ -55,6 +55,9 @@ std::string QeltIniPath() { return AppFile({"Qelt.ini"}); }
 void UpdateQeltIni(const ProjectImages& images) {
   const std::string path = QeltIniPath();
   if (!FileExists(path)) return;
+  for (const std::string* image : {&images.data, &images.program})
+    if (const char* reason = UnwritablePathReason(*image, false))
+      throw std::runtime_error(Texts::PathNotWritable(*image, reason));
   std::string text;
   if (!ReadWholeFile(path, text)) throw std::runtime_error(Texts::CannotOpenFile(path));
   const std::string updated = JoinLines(PutImagesAtHead(SplitLines(text), images));

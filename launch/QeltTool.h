@@ -32,8 +32,9 @@ std::vector<std::string> PutImagesAtHead(std::vector<std::string> lines, const P
 std::string QeltIniPath();
 
 // Rewrites the head of "Qelt.ini" when it exists. Throws std::runtime_error
-// ("Cannot open file <path>" / "Cannot create file <path>") or the error of
-// PutImagesAtHead; the file is then left as it was.
+// ("Cannot open file <path>" / "Cannot create file <path>", or
+// Texts::PathNotWritable for an image path with a line break) or the error
+// of PutImagesAtHead; the file is then left as it was.
 void UpdateQeltIni(const ProjectImages& images);
 
 std::string QeltToolPath();

@@ -28,7 +28,7 @@ bool FileExists(const std::string& path) {
 }
 
 std::string ShortPath(const std::string& path) {
-  char buffer[1024];
+  char buffer[ShortPathBufferSize];
   std::memset(buffer, 0, sizeof buffer);
   const DWORD n = GetShortPathNameA(path.c_str(), buffer, sizeof buffer);
   return n == 0 || n >= sizeof buffer ? std::string() : std::string(buffer, n);

@@ -2,6 +2,7 @@
 // the running executable.
 #pragma once
 
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -16,7 +17,9 @@ std::string AppFile(std::initializer_list<std::string_view> names);
 // True when a file, not a directory, exists at the path.
 bool FileExists(const std::string& path);
 
-// The short form of an existing path, or the empty string.
+// The short form of an existing path, or the empty string; one of
+// ShortPathBufferSize characters or more is not taken either.
+constexpr std::size_t ShortPathBufferSize = 1024;
 std::string ShortPath(const std::string& path);
 
 // The file name part of a path: what follows the last separator.

@@ -96,6 +96,15 @@ inline std::string ListIndexOutOfBounds(std::size_t index) {
 
 inline constexpr const char* EepromNotCreated = "Can not create eeprom.bin .";
 
+// A path that would not go whole into its line of the tool's files; the
+// command then writes nothing.
+inline std::string PathNotWritable(const std::string& path, const char* reason) {
+  return "Can not write the path\n" + path + "\n" + reason + "\nNothing was written.";
+}
+inline constexpr const char* PathHasLineBreakReason = "It holds a line break, which would end its line in the file.";
+inline constexpr const char* PathTooLongReason =
+    "Its short form can not be taken: it must be shorter than 1024 characters.";
+
 inline std::string ToolMissing(const std::string& toolPath) { return toolPath + " is not find. Can not launch it."; }
 
 // Why the tool did not start, one reason a kind of failure.

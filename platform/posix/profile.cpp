@@ -19,6 +19,17 @@
 
 namespace {
 
+ProfileReader fileReader = nullptr;
+ProfileWriter fileWriter = nullptr;
+
+bool readFile(const std::string& path, std::string& data) {
+  return fileReader ? fileReader(path, data) : ReadWholeFile(path, data);
+}
+
+bool replaceFile(const std::string& path, const std::string& data) {
+  return fileWriter ? fileWriter(path, data) : ReplaceFileContents(path, data);
+}
+
 std::string trim(const std::string& s) {
   const auto first = s.find_first_not_of(" \t");
   if (first == std::string::npos) return {};
@@ -96,7 +107,7 @@ struct Profile {
 // exists but cannot be read.
 bool load(const char* fileName, Profile& profile) {
   std::string data;
-  if (!ReadWholeFile(fileName, data)) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (!readFile(fileName, data)) return GetLastError() == ERROR_FILE_NOT_FOUND;
   profile.lines = SplitLines(data);
   return true;
 }
@@ -138,6 +149,11 @@ DWORD copyList(const std::vector<std::string>& names, LPSTR buffer, DWORD size) 
 }
 
 }  // namespace
+
+void SetProfileFiles(ProfileReader reader, ProfileWriter writer) {
+  fileReader = reader;
+  fileWriter = writer;
+}
 
 DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
                                LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
@@ -202,7 +218,7 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
       lines.push_back(std::string(lpKeyName) + "=" + lpString);
     }
   }
-  return ReplaceFileContents(lpFileName, profile.text()) ? TRUE : FALSE;
+  return replaceFile(lpFileName, profile.text()) ? TRUE : FALSE;
 }
 
 BOOL WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCSTR lpFileName) {
@@ -223,5 +239,5 @@ BOOL WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCSTR lpFil
     lines.push_back(std::string("[") + lpAppName + "]");
     lines.insert(lines.end(), body.begin(), body.end());
   }
-  return ReplaceFileContents(lpFileName, profile.text()) ? TRUE : FALSE;
+  return replaceFile(lpFileName, profile.text()) ? TRUE : FALSE;
 }

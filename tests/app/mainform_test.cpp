@@ -83,9 +83,9 @@ TEST(MainFormLayout, SizeMenusAndStatusBar) {
                                  : a->text() + "/" + a->shortcut().toString() + (a->isEnabled() ? "" : "/off"));
   // Where COM names are the system's own there are no devices to choose.
   const std::string serialDevices = ComDevicesMappable() ? "Serial devices.../|" : "";
-  EXPECT_EQ(items.join('|').toStdString(), "Upload/Ctrl+U|Down&load/Ctrl+D|-|E&xit/|Change/Ctrl+C|Port/Ctrl+P|" +
-                                               serialDevices +
-                                               "Other//off|QELT/Ctrl+G|Content//off|Index//off|-|Abount//off");
+  EXPECT_EQ(items.join('|').toStdString(),
+            "Upload/Ctrl+U|Down&load/Ctrl+D|-|E&xit/|Change/Ctrl+C|Port/Ctrl+P|Other//off|" + serialDevices +
+                "QELT/Ctrl+G|Content//off|Index//off|-|Abount//off");
 }
 
 TEST(MainFormKeys, ShortcutsReachTheirCommandsOnly) {

@@ -362,4 +362,57 @@ TEST(DeviceSetupAndQelt, InstallationInAFolderWithBlanks) {
   SetModuleFileNameOverride("");
 }
 
+// A folder whose path a line can not hold: one with a line break (which
+// would put a section of its own into every file), and one too long for
+// the short form. The command says so and writes nothing.
+TEST(DeviceSetupAndQelt, PathsThatALineCannotHoldAreRefusedBeforeAnyWrite) {
+  TempDir root;
+  const std::string longName(250, 'L');
+  const std::string folders[] = {"inst\r\n[Evil]\r\nk=v",
+                                 longName + "/" + longName + "/" + longName + "/" + longName + "/x"};
+  for (const auto& folder : folders) {
+    const std::string dir = root.file(folder);
+    const char* reason = folder.starts_with("inst") ? "It holds a line break, which would end its line in the file."
+                                                    : "Its short form can not be taken: it must be shorter than 1024 "
+                                                      "characters.";
+    root.write(folder + "/programs/at90s2313.bin", "image");
+    root.write(folder + "/prnport.cfg", Prnport);
+    SetModuleFileNameOverride(dir + "/Talvorin");
+    {
+      TMainForm form;
+      form.SetPanelText(0, "before");
+      MessageRecorder recorder;
+      form.SetupDevice("AT90S2313", dir + "/programs/at90s2313.bin", 1, 2);
+      ASSERT_EQ(recorder.messages.size(), 1u) << folder.size();
+      EXPECT_EQ(recorder.messages[0].text,
+                "Can not write the path\n" + dir + "/programs/at90s2313.bin\n" + reason + "\nNothing was written.");
+      EXPECT_EQ(recorder.messages[0].caption, "ERROR");
+      EXPECT_EQ(recorder.messages[0].flags, MB_OK | MB_ICONSTOP);
+      EXPECT_FALSE(root.exists(folder + "/programs/eeprom.bin"));
+      EXPECT_FALSE(root.exists(folder + "/Talvorin.AVR"));
+      EXPECT_EQ(root.read(folder + "/prnport.cfg"), Prnport);
+      EXPECT_EQ(form.PanelText(0), "before");
+    }
+    SetModuleFileNameOverride("");
+  }
+
+  // The default image paths of a project without them hold the folder too.
+  const std::string& evil = folders[0];
+  root.write(evil + "/Talvorin.AVR", "[Project]\r\n");
+  root.write(evil + "/Qelt.ini", "x\r\ny\r\n0000 \\\r\n");
+  SetModuleFileNameOverride(root.file(evil) + "/Talvorin");
+  {
+    TMainForm form;
+    MessageRecorder recorder;
+    form.QELT1->trigger();
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, "Can not write the path\n" + root.file(evil) +
+                                             "/Programs/eeprom.bin\nIt holds a line break, which would end its line "
+                                             "in the file.\nNothing was written.");
+    EXPECT_EQ(recorder.messages[0].caption, ApplicationTitle());
+    EXPECT_EQ(root.read(evil + "/Qelt.ini"), "x\r\ny\r\n0000 \\\r\n");
+  }
+  SetModuleFileNameOverride("");
+}
+
 }  // namespace

@@ -213,6 +213,54 @@ TEST_F(Unpacked, LaterStartsKeepTheUsersFilesAndBringBackMissingOnes) {
   EXPECT_EQ(fs::read_symlink(folder + "/Talvorin").string(), root + "/usr/lib/talvorin/Talvorin");
 }
 
+// A copy that the disk cuts short or a signal stops leaves nothing that a
+// later start would take for whole: stand-ins for cp on the PATH fill the
+// disk after 100 bytes, or wait until they are killed.
+TEST_F(Unpacked, CopiesCutShortLeaveNothingBehind) {
+  const std::string data = home + "/.local/share";
+  dir.write("full/cp", "#!/bin/sh\nhead -c 100 \"$1\" >\"$2\"\necho 'cp: No space left on device' >&2\nexit 1\n");
+  dir.write("hang/cp", "#!/bin/sh\n: >\"${0%/*}/started\"\nexec sleep 60\n");
+  for (const char* cp : {"full/cp", "hang/cp"}) fs::permissions(dir.file(cp), fs::perms::owner_all);
+
+  // A first start stopped by a signal, as Ctrl+C stops the whole group.
+  const std::string shell = "PATH=" + dir.file("hang") + ":$PATH exec " + Launcher("talvorin-transfer --version");
+  const char* argv[] = {"/bin/sh", "-c", shell.c_str(), nullptr};
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, &attributes, const_cast<char**>(argv), environ), 0);
+  posix_spawnattr_destroy(&attributes);
+  for (int i = 0; i < 600 && !fs::exists(dir.file("hang/started")); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(fs::exists(dir.file("hang/started")));
+  kill(-pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(fs::is_empty(data)) << (*fs::directory_iterator(data)).path();
+
+  // What a kill -9 left goes at the next start; the user's own folders stay.
+  dir.write("home/.local/share/.talvorin-stage.AbC123/Devices/Devices.lst", "part");
+  dir.write("home/.local/share/talvorin.backup/Devices/Devices.lst", "own");
+  ASSERT_EQ(Shell(Launcher("talvorin-transfer --version")).status, 0);
+  EXPECT_FALSE(fs::exists(data + "/.talvorin-stage.AbC123"));
+  EXPECT_EQ(dir.read("home/.local/share/talvorin.backup/Devices/Devices.lst"), "own");
+
+  // A missing default that the disk cuts short is not put in place, and
+  // comes back whole at the next start.
+  fs::remove(UserFolder() + "/Devices/Devices.lst");
+  const Outcome full = Shell("PATH=" + dir.file("full") + ":$PATH " + Launcher("talvorin-transfer --version"));
+  EXPECT_NE(full.status, 0) << full.output;
+  EXPECT_FALSE(fs::exists(UserFolder() + "/Devices/Devices.lst"));
+  EXPECT_EQ(Shell(Launcher("talvorin-transfer --version")).status, 0);
+  EXPECT_EQ(dir.read("home/.local/share/talvorin/Devices/Devices.lst"),
+            dir.read("root/usr/share/talvorin/defaults/Devices/Devices.lst"));
+  std::vector<std::string> left;
+  for (const auto& entry : fs::recursive_directory_iterator(UserFolder()))
+    if (entry.path().filename().string().find("talvorin-new") != std::string::npos) left.push_back(entry.path());
+  EXPECT_TRUE(left.empty()) << left.front();
+}
+
 TEST_F(Unpacked, EachUserHasAFolderOfTheirOwnThatTheToolsUseToo) {
   // Two first starts at once give one folder and no leftovers.
   const Outcome both = Shell(Launcher("talvorin-transfer --version") + " & " + Launcher("talvorin-transfer --version") +
