@@ -107,13 +107,12 @@ bool OpenLine(TComm& comm, const std::string& deviceName, DWORD& openError) {
   return opened;
 }
 
-// The port object purges its queues as it closes (as the component does on
-// Windows), and bytes still on their way would be lost: above all the ESC
-// that ends most outcomes. The dialogs close long after, their messages being
-// modal; the tool lets the output leave first. A device's own buffer (a
-// UART's FIFO, a pseudo-terminal's) is not in the count: a moment more for it.
-// The outcome is settled by then: a device that goes away meanwhile only
-// ends the wait.
+// The outcome's last bytes, above all the ESC that ends most outcomes, must
+// reach the programmer before the tool exits: the output queue is let empty
+// first, for a second at most, so that a line held by flow control does not
+// hold the tool. A device's own buffer (a UART's FIFO, a pseudo-terminal's)
+// is not in the count: a moment more for it. The outcome is settled by then:
+// a device that goes away meanwhile only ends the wait.
 void LetOutputLeave(TComm& comm) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   try {
