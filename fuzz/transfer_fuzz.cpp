@@ -27,6 +27,7 @@ class FuzzLine final : public TransferPort, public TransferHost {
   std::vector<std::string> writes;  // each write of the host
   std::vector<std::string> reads;   // each read of the host
   std::vector<size_t> waitingAtRead;
+  size_t readsBeforeFirstWrite = SIZE_MAX;  // the drain's reads come before the first STX
   DWORD now = 0;
   bool stop = false;
   long pumpsAfterStop = 0;
@@ -54,6 +55,7 @@ class FuzzLine final : public TransferPort, public TransferHost {
   int Write(const void* buffer, int count) override {
     if (gone) throw PortGone("gone");
     FUZZ_CHECK(count > 0);
+    if (writes.empty()) readsBeforeFirstWrite = reads.size();
     writes.emplace_back(static_cast<const char*>(buffer), static_cast<size_t>(count));
     return count;
   }
@@ -98,9 +100,10 @@ class FuzzLine final : public TransferPort, public TransferHost {
     return failAllocation ? nullptr : TransferHost::AllocateBlock(size);
   }
 
-  // The handshake reply is the first read of two bytes.
+  // The handshake reply is the first read of two bytes after the first
+  // request: what the drain before it reads may come in pieces of any size.
   size_t HandshakeRead() const {
-    for (size_t i = 0; i < reads.size(); ++i)
+    for (size_t i = readsBeforeFirstWrite; i < reads.size(); ++i)
       if (reads[i].size() == 2) return i;
     return reads.size();
   }

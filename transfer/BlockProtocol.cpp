@@ -430,7 +430,13 @@ class BlockReceiver : BlockExchange {
     // preceded by a check and the dialog's messages.
     bool unchecked = false;
     for (int waiting = line.Waiting(); waiting > 0; waiting = line.Waiting()) {
-      if (unchecked && !line.Poll()) return BreakByUser();
+      if (unchecked) {
+        if (!line.Poll()) return BreakByUser();
+        // The control byte is one only while it is alone: the count is taken
+        // again after the messages, which may have let more arrive.
+        waiting = line.Waiting();
+        if (waiting == 0) break;
+      }
       took = true;
       unchecked = waiting == 1 || waiting >= blockSize;
       if (waiting == 1) {

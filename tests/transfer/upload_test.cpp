@@ -271,6 +271,29 @@ TEST_F(Upload, StopReachesATransferInAFlood) {
   EXPECT_EQ(kept, flood.substr(0, kept.size()));
 }
 
+// A byte that comes while the messages are processed between two items of a
+// pass joins the STX behind a block: that STX is no longer alone, so it is no
+// request, and the bytes wait to be a block.
+TEST_F(Upload, AControlByteIsOneOnlyWhileAlone) {
+  struct Target final : ScriptedTarget {
+    int stage = 0;
+    Bytes block = Pattern(128, 3), rest = Pattern(126, 4);
+    void Pump(FakeLine& l) override {
+      if (stage == 0 && !l.sent.empty()) l.Arrive(Bytes("\x01\x06", 2));
+      else if (stage == 1 && l.waiting.empty()) l.Arrive(block + STX);
+      else if (stage == 2 && l.waiting.size() == 1) l.Arrive("A");
+      else if (stage == 3) l.Arrive(rest);
+      else if (stage == 4 && l.waiting.empty()) l.Arrive(ESC);
+      else return;
+      ++stage;
+    }
+  } late;
+  line.target = &late;
+  EXPECT_EQ(Run(), TransferOutcome::Complete);
+  EXPECT_EQ(line.sent, STX);
+  EXPECT_EQ(dir.read("out.bin"), late.block + STX + "A" + late.rest);
+}
+
 TEST(UploadDirectoryPart, Rules) {
   const std::pair<std::string, std::string> cases[] = {
       {"/data/image.bin", "/data"}, {"/image.bin", "/"}, {"image.bin", ""},
