@@ -1,17 +1,22 @@
 // talvorin-vprog: a programmer on a pseudo-terminal, for trying out and
 // testing the transfers without the hardware. Prints the device of the
 // host's end on its first line, then one line per finished session.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/StandardStreams.h"
@@ -24,12 +29,14 @@ namespace {
 const char usage[] =
     "usage: talvorin-vprog [options] (--store FILE | --serve FILE)...\n"
     "       talvorin-vprog [--install DIR --com N] --flood\n"
+    "       talvorin-vprog --help | --version\n"
     "  --store FILE        take a download and write its blocks to FILE\n"
     "  --serve FILE        answer an upload with the bytes of FILE\n"
     "                      sessions follow these in order; the last one repeats\n"
     "  --block 128|256     block size to choose (default 256)\n"
     "  --size-code N       size code to send instead (0 = 256, else 128)\n"
-    "  --install DIR --com N   write the device into DIR/Talvorin.ini as COMn\n"
+    "  --install DIR --com N   write the device into DIR/Talvorin.ini as COMn, and\n"
+    "                      remove it again at the end if it is still this device\n"
     "  --pace              pace the line at 115200 baud (11520 bytes a second)\n"
     "  --baud N            pace the line at N baud\n"
     "  --latency MS        hand bytes to the host only every MS milliseconds, as a\n"
@@ -45,6 +52,85 @@ const char usage[] =
     "  --esc-behind        upload: send ESC in the same write as the last block\n"
     "  --flood             send bytes without pause, as fast as the line takes them,\n"
     "                      and answer nothing, until ended\n";
+
+// The COMn entry that this programmer puts into an installation's
+// Talvorin.ini. Programmers started together must not write over each
+// other's entries, so the section is read, changed and written under a lock.
+// A profile write replaces the file through a new one, which a lock on the
+// file itself would not outlive: the lock is on a file of its own beside it.
+class ComMapping {
+ public:
+  bool Install(const std::string& dir, int com, const std::string& device) {
+    const std::lock_guard<std::mutex> hold(guard);
+    ini = dir + "/Talvorin.ini";
+    lockFile = dir + "/.Talvorin.ini.lock";
+    key = "COM" + std::to_string(com);
+    value = device;
+    const int lock = Lock();
+    const bool written = lock >= 0 && WritePrivateProfileStringA(section, key.c_str(), value.c_str(), ini.c_str());
+    if (lock >= 0) close(lock);
+    installed = written;
+    return written;
+  }
+
+  // Removes the entry, once, unless someone has mapped the port elsewhere
+  // meanwhile. Called by the signal watcher and at the normal end alike.
+  void Remove() {
+    const std::lock_guard<std::mutex> hold(guard);
+    if (!installed) return;
+    installed = false;
+    const int lock = Lock();
+    if (lock < 0) return;
+    char current[4096];
+    GetPrivateProfileStringA(section, key.c_str(), "", current, sizeof current, ini.c_str());
+    if (value == current) WritePrivateProfileStringA(section, key.c_str(), nullptr, ini.c_str());
+    close(lock);
+  }
+
+ private:
+  // The lock is held while the descriptor is open.
+  int Lock() const {
+    const int fd = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    while (flock(fd, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        close(fd);
+        return -1;
+      }
+    }
+    return fd;
+  }
+
+  static constexpr const char* section = "COM devices";
+  std::string ini, lockFile, key, value;
+  bool installed = false;
+  std::mutex guard;
+};
+
+// Never destroyed: the signal watcher may use it until the process is gone.
+ComMapping& Mapping() {
+  static ComMapping* const mapping = new ComMapping;
+  return *mapping;
+}
+
+// SIGTERM, SIGINT and SIGHUP are taken by a thread of their own, which can
+// remove the entry safely (the profile functions are no work for a signal
+// handler) and then ends the process by the same signal.
+void WatchStopSignals() {
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  for (const int number : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stopSignals, number);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::thread([stopSignals] {
+    int number = 0;
+    while (sigwait(&stopSignals, &number) != 0) {
+    }
+    Mapping().Remove();
+    signal(number, SIG_DFL);
+    pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+    raise(number);
+  }).detach();
+}
 
 using Nanos = long long;
 
@@ -193,7 +279,13 @@ int main(int argc, char** argv) {
     else if (arg == "--stray" && hasValue) options.strayAfterBlock = Number(value());
     else if (arg == "--esc-behind") options.escBehindLast = true;
     else if (arg == "--flood") flood = true;
-    else {
+    else if (arg == "--help") {
+      std::fputs(usage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::puts("talvorin-vprog " TALVORIN_VERSION);
+      return 0;
+    } else {
       std::fputs(usage, stderr);
       return 2;
     }
@@ -208,13 +300,10 @@ int main(int argc, char** argv) {
     std::perror("talvorin-vprog: pseudo-terminal");
     return 1;
   }
-  if (!install.empty()) {
-    const std::string ini = install + "/Talvorin.ini";
-    const std::string key = "COM" + std::to_string(com);
-    if (!WritePrivateProfileStringA("COM devices", key.c_str(), pty.device.c_str(), ini.c_str())) {
-      std::fprintf(stderr, "talvorin-vprog: cannot write %s\n", ini.c_str());
-      return 1;
-    }
+  WatchStopSignals();
+  if (!install.empty() && !Mapping().Install(install, com, pty.device)) {
+    std::fprintf(stderr, "talvorin-vprog: cannot write %s/Talvorin.ini\n", install.c_str());
+    return 1;
   }
   std::printf("%s\n", pty.device.c_str());
   std::fflush(stdout);
@@ -255,5 +344,6 @@ int main(int argc, char** argv) {
   pty.slave = -1;
   pollfd hangUp{pty.master, 0, 0};
   poll(&hangUp, 1, 10'000);
+  Mapping().Remove();
   return 0;
 }

@@ -192,6 +192,17 @@ TEST_F(Unpacked, FirstStartLaysOutTheUsersFolderAndStartsTheProgramThere) {
   EXPECT_TRUE(fs::exists(folder + "/prnport.cfg"));
   for (const char* program : {"Talvorin", "talvorin-transfer", "talvorin-vprog"})
     EXPECT_EQ(fs::read_symlink(folder + "/" + program).string(), root + "/usr/lib/talvorin/" + program);
+
+  // One version: the package's and each command's.
+  EXPECT_EQ(Shell("dpkg-deb -f " PACKAGE_FILE " Version").output, TALVORIN_VERSION "\n");
+  for (const auto& [command, name] : {std::pair<std::string, std::string>{"talvorin", "Talvorin"},
+                                      {"talvorin-transfer", "talvorin-transfer"},
+                                      {"talvorin-vprog", "talvorin-vprog"}}) {
+    // A program that does not answer would open its window and stay.
+    const Outcome version = Shell("timeout 20 " + Launcher(command + " --version"));
+    EXPECT_EQ(version.status, 0) << command;
+    EXPECT_EQ(version.output, name + " " TALVORIN_VERSION "\n");
+  }
 }
 
 TEST_F(Unpacked, LaterStartsKeepTheUsersFilesAndBringBackMissingOnes) {

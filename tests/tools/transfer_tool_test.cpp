@@ -604,9 +604,33 @@ TEST_F(TransferTool, UsageHelpAndVersion) {
   EXPECT_EQ(Run({"--help"}, help), 0);
   EXPECT_EQ(help.stdOut.rfind("Moves a memory image", 0), 0u);
   EXPECT_NE(help.stdOut.find("Exit status:"), std::string::npos);
-  Tool version;
-  EXPECT_EQ(Run({"--version"}, version), 0);
-  EXPECT_EQ(version.stdOut, "talvorin-transfer " TALVORIN_VERSION "\n");
+  // The three commands tell the build's version, and their usage, on
+  // standard output; the program needs no display for either.
+  std::string platform = getenv("QT_QPA_PLATFORM") ? getenv("QT_QPA_PLATFORM") : "";
+  unsetenv("QT_QPA_PLATFORM");
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  for (const auto& [program, name] : {std::pair<std::string, std::string>{TOOL_PATH, "talvorin-transfer"},
+                                      {VPROG_PATH, "talvorin-vprog"},
+                                      {TALVORIN_PATH, "Talvorin"}}) {
+    SCOPED_TRACE(name);
+    Tool version;
+    version.Start({"--version"}, Stream::Pipe, program);
+    EXPECT_EQ(version.Wait(), 0);
+    EXPECT_EQ(version.stdOut, name + " " TALVORIN_VERSION "\n");
+    EXPECT_EQ(version.stdErr, "");
+    Tool usage;
+    usage.Start({"--help"}, Stream::Pipe, program);
+    EXPECT_EQ(usage.Wait(), 0);
+    EXPECT_NE(usage.stdOut.find("--version"), std::string::npos) << usage.stdOut;
+    EXPECT_EQ(usage.stdErr, "");
+  }
+  if (!platform.empty()) setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
+  Tool badOption;
+  badOption.Start({"--no-such-option"}, Stream::Pipe, VPROG_PATH);
+  EXPECT_EQ(badOption.Wait(), 2);
+  EXPECT_EQ(badOption.stdOut, "");
+  EXPECT_EQ(badOption.stdErr.rfind("usage: talvorin-vprog", 0), 0u) << badOption.stdErr;
 
   for (const std::vector<std::string>& args : {
            std::vector<std::string>{},

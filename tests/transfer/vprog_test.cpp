@@ -203,12 +203,37 @@ TEST_F(Vprog, StartsWithoutRunningCodeInAForkedChild) {
   EXPECT_FALSE(missing.Start(dir.file("no-such-program"), {}));
 }
 
-TEST_F(Vprog, WritesItsDeviceIntoTheInstallation) {
-  Start({"--store", "/dev/null", "--install", dir.path(), "--com", "3"});
-  char value[256] = {};
-  GetPrivateProfileStringA("COM devices", "COM3", "", value, sizeof value, dir.file("Talvorin.ini").c_str());
-  EXPECT_EQ(value, vprog.Device());
-  EXPECT_EQ(vprog.Device().rfind("/dev/pts/", 0), 0u);
+TEST_F(Vprog, MapsItsDeviceInTheInstallationWhileItRuns) {
+  const std::string ini = dir.file("Talvorin.ini");
+  const auto entry = [&](const char* key) {
+    char value[256] = {};
+    GetPrivateProfileStringA("COM devices", key, "", value, sizeof value, ini.c_str());
+    return std::string(value);
+  };
+  const auto args = [&](const char* com) {
+    return std::vector<std::string>{"--store", "/dev/null", "--install", dir.path(), "--com", com};
+  };
+  // Two started at once change the section together; a lost entry shows in
+  // some round.
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE(round);
+    VprogProcess first, second;
+    std::thread other([&] { EXPECT_TRUE(second.Start(VPROG_PATH, args("2"))); });
+    EXPECT_TRUE(first.Start(VPROG_PATH, args("1")));
+    other.join();
+    EXPECT_EQ(entry("COM1"), first.Device());
+    EXPECT_EQ(entry("COM2"), second.Device());
+    EXPECT_EQ(first.Device().rfind("/dev/pts/", 0), 0u);
+
+    first.Stop();
+    EXPECT_EQ(entry("COM1"), "");
+    EXPECT_EQ(entry("COM2"), second.Device());
+    // Mapped elsewhere meanwhile: that entry is not the programmer's to remove.
+    WritePrivateProfileStringA("COM devices", "COM2", "/dev/ttyUSB0", ini.c_str());
+    second.Stop();
+    EXPECT_EQ(entry("COM2"), "/dev/ttyUSB0");
+    WritePrivateProfileStringA("COM devices", "COM2", nullptr, ini.c_str());
+  }
 }
 
 }  // namespace
