@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -153,6 +154,8 @@ TEST(Package, HoldsTheProgramsTheirLaunchersAndTheDesktopFiles) {
   const Outcome depends = Shell("dpkg-deb -f " PACKAGE_FILE " Depends");
   EXPECT_NE(depends.output.find("libqt6widgets6 (>="), std::string::npos) << depends.output;
   EXPECT_NE(depends.output.find("libc6 (>="), std::string::npos) << depends.output;
+  // Action > QELT runs a Windows programming tool through wine.
+  EXPECT_EQ(Shell("dpkg-deb -f " PACKAGE_FILE " Suggests").output, "wine\n");
 }
 
 TEST(Package, LintianFindsNoErrorsAndTheMetadataValidates) {
@@ -187,6 +190,14 @@ TEST_F(Unpacked, FirstStartLaysOutTheUsersFolderAndStartsTheProgramThere) {
     } else {
       EXPECT_EQ(copy, original) << name;
     }
+  }
+  // Every device the catalogue offers can be chosen: its image is there.
+  for (const auto& line : Lines(dir.read("root/usr/share/talvorin/defaults/Devices/Devices.lst"))) {
+    const auto equals = line.find('='), semicolon = line.find(';');
+    if (line[0] == '[' || equals == std::string::npos || semicolon < equals) continue;
+    std::string image = line.substr(equals + 1, semicolon - equals - 1);
+    std::replace(image.begin(), image.end(), '\\', '/');
+    EXPECT_TRUE(fs::is_regular_file(Defaults() + "/programs/" + image)) << line;
   }
   EXPECT_EQ(dir.read("home/.local/share/talvorin/Talvorin.ini"), "");
   EXPECT_TRUE(fs::exists(folder + "/prnport.cfg"));
