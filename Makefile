@@ -73,8 +73,11 @@ fuzz: deps
 	@cmake --build build-fuzz -j$(JOBS) --target fuzzers
 	@./fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
 
-run: build
-	@cmake --build $(BUILD) --target demo
+# Only what it runs: the program, the tools and the tour (the demo's
+# prerequisites), not the test suites.
+run: deps
+	@$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS) --target demo
 	@if [ -n "$$DISPLAY" ]; then cd $(BUILD)/demo && \
 	  { ./talvorin-vprog --install . --com 1 --store programmer-memory.bin --serve programs/atmega103.bin \
 	    >vprog.log & vprog=$$!; ./Talvorin; kill $$vprog; }; \
