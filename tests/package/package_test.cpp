@@ -131,6 +131,7 @@ TEST(Package, HoldsTheProgramsTheirLaunchersAndTheDesktopFiles) {
   for (const char* command : {"talvorin", "talvorin-transfer", "talvorin-vprog"}) {
     EXPECT_EQ(entries[std::string("./usr/bin/") + command], "lrwxrwxrwx -> ../lib/talvorin/talvorin-launcher");
     EXPECT_TRUE(entries.count(std::string("./usr/share/man/man1/") + command + ".1.gz")) << command;
+    EXPECT_EQ(entries[std::string("./usr/share/bash-completion/completions/") + command], "-rw-r--r--") << command;
   }
   for (const char* program : {"Talvorin", "talvorin-transfer", "talvorin-vprog", "talvorin-launcher"})
     EXPECT_EQ(entries[std::string("./usr/lib/talvorin/") + program], "-rwxr-xr-x") << program;
@@ -169,6 +170,26 @@ TEST(Package, LintianFindsNoErrorsAndTheMetadataValidates) {
   EXPECT_EQ(appstream.status, 0) << appstream.output;
   const Outcome shellcheck = Shell("shellcheck -s sh " + dir.file("usr/lib/talvorin/talvorin-launcher"));
   EXPECT_EQ(shellcheck.status, 0) << shellcheck.output;
+}
+
+// What bash offers after each word, through the package's completion script
+// for each command.
+TEST_F(Unpacked, BashCompletesTheCommandsTheirOptionsAndValues) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"talvorin --v", "--version|"},
+      {"talvorin-transfer d", "download|"},
+      {"talvorin-transfer --in", "--install|"},
+      {"talvorin-transfer upload " + dir.file("ro"), dir.file("root") + "|"},
+      {"talvorin-vprog --blo", "--block|"},
+      {"talvorin-vprog --block ''", "128|256|"},
+      {"talvorin-vprog --e", "--esc|--esc-behind|"},
+  };
+  for (const auto& [line, offered] : cases) {
+    dir.write("complete.sh", ". " + root + "/usr/share/bash-completion/completions/" + line.substr(0, line.find(' ')) +
+                                 "\nCOMP_WORDS=(" + line + ")\nCOMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n_talvorin\n"
+                                 "printf '%s|' \"${COMPREPLY[@]}\"\n");
+    EXPECT_EQ(Shell("bash " + dir.file("complete.sh")).output, offered) << line;
+  }
 }
 
 TEST_F(Unpacked, FirstStartLaysOutTheUsersFolderAndStartsTheProgramThere) {
