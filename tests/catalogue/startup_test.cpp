@@ -28,6 +28,17 @@ void installExample(const Installation& install) {
   for (const char* image : {"ax100.bin", "ax200.bin", "b17.bin"}) install.write(std::string("programs/") + image, "x");
 }
 
+// Creates the forms as the program starts; the text of an error that
+// escapes, or nothing.
+std::string CreateFormsEscaping() {
+  try {
+    CreateForms();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return std::string();
+}
+
 struct StartupCase {
   const char* what;
   const char* catalogue;  // nullptr: no file
@@ -76,12 +87,7 @@ bool startupBehaves(const StartupCase& c) {
     install.chmod("Devices/Devices.lst", c.mode);
   }
   MessageRecorder recorder;
-  std::string escaped;
-  try {
-    CreateForms();
-  } catch (const std::exception& e) {
-    escaped = e.what();
-  }
+  const std::string escaped = CreateFormsEscaping();
   const std::string path = install.file("Devices/Devices.lst");
   expect(escaped == (c.error ? c.error + path : ""), "escaped error \"" + escaped + "\"");
   expect(ApplicationTerminated() == (c.message != nullptr), "termination requested");
@@ -126,12 +132,7 @@ TEST(CatalogueStartup, AFifoIsNoCatalogue) {
         const std::string path = install.file("Devices/Devices.lst");
         const bool made = std::remove(path.c_str()) == 0 && mkfifo(path.c_str(), 0644) == 0;
         MessageRecorder recorder;
-        std::string escaped;
-        try {
-          CreateForms();
-        } catch (const std::exception& e) {
-          escaped = e.what();
-        }
+        const std::string escaped = CreateFormsEscaping();
         DestroyForms();
         _exit(made && escaped == "Cannot open file " + path && recorder.messages.empty() ? 0 : 1);
       },
