@@ -10,6 +10,9 @@ endforeach()
 
 # With ONLY_SHIPPED (the package's defaults), a device whose program image is
 # not laid out here is left out of the catalogue: it could never be chosen.
+# The catalogue is written as the program keeps it (no empty lines, CR LF
+# line ends), so that the program never rewrites it and a user's untouched
+# copy stays equal to the package's, which an upgrade then replaces.
 if(ONLY_SHIPPED)
   file(READ ${DEST}/Devices/Devices.lst content)
   # Semicolons separate a device's fields, and CMake's list items too.
@@ -17,13 +20,17 @@ if(ONLY_SHIPPED)
   string(REGEX MATCHALL "[^\n]*\n|[^\n]+$" lines "${content}")
   set(kept "")
   foreach(line IN LISTS lines)
+    string(REGEX REPLACE "\r?\n$" "" line "${line}")
+    if(line STREQUAL "")
+      continue()
+    endif()
     if(line MATCHES "^[^[=]*=([^@\r\n]*)@FIELD@")
       string(REPLACE "\\" "/" image "${CMAKE_MATCH_1}")
       if(NOT EXISTS ${DEST}/programs/${image})
         continue()
       endif()
     endif()
-    string(APPEND kept "${line}")
+    string(APPEND kept "${line}\r\n")
   endforeach()
   string(REPLACE "@FIELD@" ";" kept "${kept}")
   file(WRITE ${DEST}/Devices/Devices.lst "${kept}")
