@@ -81,11 +81,16 @@ class Unpacked : public ::testing::Test {
 
   // Starts the program through its launcher and waits until it has loaded the
   // user's catalogue: it drops the empty lines there, which the test gives
-  // it. The program is then stopped; it must still be running by then.
+  // it (before a first start, through this unpacked package's copy, as the
+  // package ships the catalogue without them). The program is then stopped;
+  // it must still be running by then.
   void StartTheProgram() {
     const std::string catalogue = UserFolder() + "/Devices/Devices.lst";
     if (fs::exists(catalogue)) {
       ASSERT_TRUE(HasEmptyLine(dir.read("home/.local/share/talvorin/Devices/Devices.lst")));
+    } else {
+      const std::string shipped = "root/usr/share/talvorin/defaults/Devices/Devices.lst";
+      dir.write(shipped, dir.read(shipped) + "\r\n");
     }
     pid_t pid = 0;
     const std::string shell = "exec " + Launcher("talvorin") + " >" + dir.file("program.log") + " 2>&1";
@@ -199,15 +204,16 @@ TEST_F(Unpacked, FirstStartLaysOutTheUsersFolderAndStartsTheProgramThere) {
   ASSERT_EQ(stat(folder.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   // Every default is there, the same; the program loaded the catalogue from
-  // here (dropping its empty line) and left the package's copy alone.
+  // here, dropped the test's empty line and left the package's copy alone.
+  // Else the catalogue is as shipped, byte for byte, so an upgrade can tell
+  // that the user left it alone.
   for (const auto& entry : fs::recursive_directory_iterator(Defaults())) {
     if (!entry.is_regular_file()) continue;
     const std::string name = fs::relative(entry.path(), Defaults()).string();
     const std::string original = dir.read("root/usr/share/talvorin/defaults/" + name);
     const std::string copy = dir.read("home/.local/share/talvorin/" + name);
     if (name == "Devices/Devices.lst") {
-      EXPECT_TRUE(HasEmptyLine(original));
-      EXPECT_EQ(Lines(copy), Lines(original));
+      EXPECT_EQ(copy + "\r\n", original);
     } else {
       EXPECT_EQ(copy, original) << name;
     }
@@ -254,6 +260,76 @@ TEST_F(Unpacked, LaterStartsKeepTheUsersFilesAndBringBackMissingOnes) {
   EXPECT_EQ(dir.read("home/.local/share/talvorin/programs/pic16f84.bin"),
             dir.read("root/usr/share/talvorin/defaults/programs/pic16f84.bin"));
   EXPECT_EQ(fs::read_symlink(folder + "/Talvorin").string(), root + "/usr/lib/talvorin/Talvorin");
+}
+
+// An upgrade to a second version of the package, re-packed from this one with
+// other defaults and unpacked in its place: what the user left alone follows
+// it, what they changed stays, with the new default beside it and a notice.
+TEST_F(Unpacked, AnUpgradeReplacesWhatTheUserLeftAloneAndKeepsWhatTheyChanged) {
+  const std::string folder = UserFolder(), programs = "home/.local/share/talvorin/programs/";
+  const std::string transfer = Launcher("talvorin-transfer --version");
+  const std::string version = "talvorin-transfer " TALVORIN_VERSION;
+  ASSERT_EQ(Shell(transfer).output, version + "\n");
+  // The program loads the catalogue (dropping an empty line) and leaves it
+  // as the package has it.
+  const std::string catalogue = "home/.local/share/talvorin/Devices/Devices.lst";
+  dir.write(catalogue, dir.read(catalogue) + "\r\n");
+  StartTheProgram();
+  dir.write(programs + "pic16f84.bin", "mine");
+  dir.write(programs + "pic16f84.bin.new", "an older default");
+  dir.write("elsewhere.bin", "elsewhere");
+  fs::remove(folder + "/programs/at90s8515.bin");
+  fs::create_symlink(dir.file("elsewhere.bin"), folder + "/programs/at90s8515.bin");
+  dir.write("home/.local/share/talvorin/Talvorin.ini", "[COM port]\naddress=2\n");
+  const std::string w78e52 = dir.read(programs + "w78e52.bin");
+
+  const std::string v2 = dir.file("v2"), next = "v2/usr/share/talvorin/defaults/";
+  ASSERT_EQ(Shell("dpkg-deb -R " PACKAGE_FILE " " + v2).status, 0);
+  dir.write(next + "Devices/Devices.lst", dir.read(next + "Devices/Devices.lst") + "[Zilog]\r\nZ80=z80.bin;1;2\r\n");
+  dir.write(next + "programs/z80.bin", "z80");
+  dir.write(next + "programs/pic16f84.bin", "pic16f84, second version");
+  dir.write(next + "programs/at90s8515.bin", "at90s8515, second version");
+  fs::remove(v2 + "/usr/share/talvorin/defaults/programs/w78e52.bin");
+  dir.write(next + "Talvorin.ini", "[COM port]\naddress=1\n");
+  ASSERT_EQ(Shell("sed -i 's/^Version: .*/Version: 99/' " + v2 + "/DEBIAN/control && dpkg-deb -Znone --root-owner-group -b " +
+                  v2 + " " + dir.file("v2.deb") + " && rm -r " + root + " && dpkg-deb -x " + dir.file("v2.deb") + " " +
+                  root)
+                .status,
+            0);
+
+  const Outcome upgrade = Shell(transfer);
+  EXPECT_EQ(upgrade.status, 0) << upgrade.output;
+  std::vector<std::string> notices = Lines(upgrade.output);
+  std::sort(notices.begin(), notices.end());
+  const std::string kept = "talvorin-transfer: kept your " + folder + "/programs/";
+  EXPECT_EQ(notices, (std::vector<std::string>{
+                         version,
+                         kept + "at90s8515.bin; the new default is beside it as at90s8515.bin.new",
+                         kept + "pic16f84.bin; the new default is beside it as pic16f84.bin.new",
+                     }));
+  for (const char* name : {"Devices/Devices.lst", "programs/z80.bin", "programs/atmega103.bin"})
+    EXPECT_EQ(dir.read("home/.local/share/talvorin/" + std::string(name)), dir.read(next + name)) << name;
+  EXPECT_EQ(dir.read(programs + "pic16f84.bin"), "mine");
+  EXPECT_EQ(dir.read(programs + "pic16f84.bin.new"), dir.read(next + "programs/pic16f84.bin"));
+  EXPECT_EQ(fs::read_symlink(folder + "/programs/at90s8515.bin").string(), dir.file("elsewhere.bin"));
+  EXPECT_EQ(dir.read("elsewhere.bin"), "elsewhere");
+  EXPECT_EQ(dir.read(programs + "at90s8515.bin.new"), dir.read(next + "programs/at90s8515.bin"));
+  EXPECT_EQ(dir.read(programs + "w78e52.bin"), w78e52);
+  EXPECT_EQ(dir.read("home/.local/share/talvorin/Talvorin.ini"), "[COM port]\naddress=2\n");
+  EXPECT_FALSE(fs::exists(folder + "/Talvorin.ini.new"));
+  const Outcome copy = Shell("diff -r " + Defaults() + " " + folder + "/.defaults");
+  EXPECT_EQ(copy.status, 0) << copy.output;
+  EXPECT_EQ(Shell(transfer).output, version + "\n");
+
+  // A folder from before the copy was kept: what equals the new default is
+  // taken as left alone, the rest as the user's.
+  fs::remove_all(folder + "/.defaults");
+  fs::remove(folder + "/programs/pic16f84.bin.new");
+  const Outcome first = Shell(transfer);
+  EXPECT_EQ(Lines(first.output).size(), 3u) << first.output;
+  EXPECT_EQ(dir.read(programs + "pic16f84.bin.new"), dir.read(next + "programs/pic16f84.bin"));
+  EXPECT_FALSE(fs::exists(folder + "/Devices/Devices.lst.new"));
+  EXPECT_EQ(Shell(transfer).output, version + "\n");
 }
 
 // A copy that the disk cuts short or a signal stops leaves nothing that a
