@@ -205,8 +205,8 @@ TEST_F(Unpacked, FirstStartLaysOutTheUsersFolderAndStartsTheProgramThere) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   // Every default is there, the same; the program loaded the catalogue from
   // here, dropped the test's empty line and left the package's copy alone.
-  // Else the catalogue is as shipped, byte for byte, so an upgrade can tell
-  // that the user left it alone.
+  // Apart from that line the catalogue is as shipped, byte for byte, so an
+  // upgrade can tell that the user left it alone.
   for (const auto& entry : fs::recursive_directory_iterator(Defaults())) {
     if (!entry.is_regular_file()) continue;
     const std::string name = fs::relative(entry.path(), Defaults()).string();
