@@ -1,0 +1,123 @@
+#!/bin/sh
+# Boots the hardware tests' guest (laid out in GUEST by layout.sh, first if
+# need be) and runs the GoogleTest program COMMAND in it once, in this
+# machine's own root seen over 9p, from the current directory; its output goes
+# to RUN/tests.log, where result.sh finds each test's result. The guest has
+#   ttyS0  its console, kept in RUN/console.log
+#   ttyS1  a 16550 on the 8250 driver, its far end a virtual programmer here
+#   ttyS2  the control line to this script (see control below)
+#   ttyUSB0  an FTDI adapter on the ftdi_sio driver, once a test asks for
+#          its far end, as the USB device us0
+# Fails, with the console shown, when the guest does not bring COMMAND to its
+# end within SECONDS. Ends every process that it started.
+# usage: run.sh GUEST RUN VPROG SECONDS COMMAND...
+set -u
+guest=$1 run=$2 vprog=$3 seconds=$4
+shift 4
+"$(dirname "$0")/layout.sh" "$guest" || exit 1
+rm -rf "$run"
+mkdir -p "$run"
+mkfifo "$run/ctl.in" "$run/ctl.out" "$run/mon.in" "$run/mon.out"
+
+# The processes started here that still run: QEMU, the control line's and
+# the monitor's readers, and the virtual programmers (RUN/*.pid).
+pids=""
+cleanup() {
+  for pid in $pids $(cat "$run"/*.pid 2>/dev/null); do kill "$pid" 2>/dev/null; done
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+# Starts a virtual programmer with ARGS for PORT (usb or uart), its status
+# lines in RUN/PORT.log, and prints the pseudo-terminal it serves. The one
+# it replaces goes once QEMU has let go of its line.
+start_far() {
+  port=$1
+  shift
+  [ -f "$run/$port.pid" ] && mv "$run/$port.pid" "$run/$port.old.pid"
+  "$vprog" "$@" </dev/null >"$run/$port.log" 2>&1 3>&- &
+  echo $! >"$run/$port.pid"
+  tries=0
+  until [ -s "$run/$port.log" ] || [ $tries -ge 100 ]; do sleep 0.05; tries=$((tries + 1)); done
+  head -n 1 "$run/$port.log"
+}
+stop_old_far() {
+  [ -f "$run/$1.old.pid" ] && kill "$(cat "$run/$1.old.pid")" 2>/dev/null
+  rm -f "$run/$1.old.pid"
+}
+
+# Answers the guest's requests on the control line, one a line:
+#   far usb|uart ARGS  a new virtual programmer with ARGS at the port's far
+#                      end (the guest unplugs the adapter first)
+#   unplug | plug      device_del / device_add of the adapter
+#   line usb|uart      the far end's line settings, as stty shows them
+# Each answer is one line that begins with "ok".
+control() {
+  set -f
+  exec 3<>"$run/mon.in"
+  plugs=0
+  while IFS= read -r request; do
+    set -- $(echo "$request" | tr -d '\r')
+    [ $# -gt 0 ] || continue
+    case $1 in
+      far)
+        port=$2
+        shift 2
+        pty=$(start_far "$port" "$@")
+        echo "$pty" >"$run/$port.pty"
+        if [ "$port" = usb ]; then
+          [ $plugs -gt 0 ] && echo "chardev-remove usb$plugs" >&3
+          plugs=$((plugs + 1))
+          echo "chardev-add serial,id=usb$plugs,path=$pty" >&3
+          echo "device_add usb-serial,id=us0,chardev=usb$plugs" >&3
+        else
+          echo "chardev-change uart serial,path=$pty" >&3
+        fi
+        echo "info chardev" >&3
+        stop_old_far "$port"
+        echo "ok $pty" ;;
+      unplug) echo "device_del us0" >&3; echo ok ;;
+      plug) echo "device_add usb-serial,id=us0,chardev=usb$plugs" >&3; echo ok ;;
+      line) echo "ok $(stty -a -F "$(cat "$run/$2.pty")" | tr '\n' ' ')" ;;
+      *) echo "unknown request" ;;
+    esac
+  done
+}
+
+uart=$(start_far uart --silent --store /dev/null)
+echo "$uart" >"$run/uart.pty"
+{
+  echo "#!/bin/sh"
+  echo "cd '$(pwd)' || exit 1"
+  echo "export PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME=/root QT_QPA_PLATFORM=offscreen TALVORIN_HW_RUN='$run'"
+  for arg in "$@"; do printf "'%s' " "$arg"; done
+  echo ">'$run/tests.log' 2>&1"
+} >"$run/guest.sh"
+
+timeout -k 5 "$seconds" qemu-system-x86_64 -accel tcg -m 1024 -smp 1 -display none -no-reboot \
+  -kernel "$guest/vmlinuz" -initrd "$guest/initramfs.gz" \
+  -append "console=ttyS0 quiet panic=-1 talvorin.run=$run/guest.sh" \
+  -virtfs local,path=/,mount_tag=host,security_model=none,multidevs=remap \
+  -device qemu-xhci,id=xhci \
+  -chardev file,id=console,path="$run/console.log" -serial chardev:console \
+  -chardev serial,id=uart,path="$uart" -serial chardev:uart \
+  -chardev pipe,id=ctl,path="$run/ctl" -serial chardev:ctl \
+  -chardev pipe,id=mon,path="$run/mon" -mon chardev=mon,mode=readline &
+qemu=$!
+# The lines are opened for reading and writing, so that no opening waits for
+# a QEMU that did not start.
+control <>"$run/ctl.out" 1<>"$run/ctl.in" &
+pids="$qemu $!"
+cat <>"$run/mon.out" >"$run/monitor.log" &
+pids="$pids $!"
+wait "$qemu"
+pids=${pids#"$qemu"}
+# GoogleTest's last line says that the program came to its end; failed
+# tests are failures of their own.
+if ! grep -q '^\[==========\] .* ran\.' "$run/tests.log" 2>/dev/null; then
+  echo "The guest did not bring its tests to their end within $seconds s. Its console:" >&2
+  cat "$run/console.log" >&2
+  echo "The tests' output:" >&2
+  tail -n 50 "$run/tests.log" >&2
+  exit 1
+fi
