@@ -11,9 +11,10 @@ name=$(printf '%s\n' "$@" | sed -n 's/^--gtest_filter=//p')
 awk -v name="$name" '
   $0 == "[ RUN      ] " name { inside = 1 }
   inside { print }
-  inside && index($0, "[       OK ] " name " (") == 1 { ended = "ok"; exit }
-  inside && index($0, "[  SKIPPED ] " name " (") == 1 { ended = "ok"; exit }
-  inside && index($0, "[  FAILED  ] " name " (") == 1 { ended = "failed"; exit }
+  # The line that ends a test: its name, then its time or its parameter.
+  function ends(mark) { return index($0, mark name " (") == 1 || index($0, mark name ", where ") == 1 }
+  inside && (ends("[       OK ] ") || ends("[  SKIPPED ] ")) { ended = "ok"; exit }
+  inside && ends("[  FAILED  ] ") { ended = "failed"; exit }
   END {
     if (ended == "ok") exit 0
     if (!inside) print "The guest did not run " name "."

@@ -7,7 +7,7 @@
 #   ttyS1  a 16550 on the 8250 driver, its far end a virtual programmer here
 #   ttyS2  the control line to this script (see control below)
 #   ttyUSB0  an FTDI adapter on the ftdi_sio driver, once a test asks for
-#          its far end, as the USB device us0
+#          its far end
 # Fails, with the console shown, when the guest does not bring COMMAND to its
 # end within SECONDS. Ends every process that it started.
 # usage: run.sh GUEST RUN VPROG SECONDS COMMAND...
@@ -35,10 +35,11 @@ start_far() {
   port=$1
   shift
   [ -f "$run/$port.pid" ] && mv "$run/$port.pid" "$run/$port.old.pid"
+  rm -f "$run/$port.log"
   "$vprog" "$@" </dev/null >"$run/$port.log" 2>&1 3>&- &
   echo $! >"$run/$port.pid"
   tries=0
-  until [ -s "$run/$port.log" ] || [ $tries -ge 100 ]; do sleep 0.05; tries=$((tries + 1)); done
+  until [ -s "$run/$port.log" ] || [ $tries -ge 200 ]; do sleep 0.05; tries=$((tries + 1)); done
   head -n 1 "$run/$port.log"
 }
 stop_old_far() {
@@ -55,7 +56,9 @@ stop_old_far() {
 control() {
   set -f
   exec 3<>"$run/mon.in"
-  plugs=0
+  # Each plugging is a new device: QEMU keeps the id of an unplugged one a
+  # while, and a device_add under that id would fail.
+  plugs=0 chardevs=0
   while IFS= read -r request; do
     set -- $(echo "$request" | tr -d '\r')
     [ $# -gt 0 ] || continue
@@ -64,20 +67,27 @@ control() {
         port=$2
         shift 2
         pty=$(start_far "$port" "$@")
+        if [ -z "$pty" ]; then
+          echo "failed: $(tr '\n' ' ' <"$run/$port.log")"
+          continue
+        fi
         echo "$pty" >"$run/$port.pty"
         if [ "$port" = usb ]; then
-          [ $plugs -gt 0 ] && echo "chardev-remove usb$plugs" >&3
-          plugs=$((plugs + 1))
-          echo "chardev-add serial,id=usb$plugs,path=$pty" >&3
-          echo "device_add usb-serial,id=us0,chardev=usb$plugs" >&3
+          [ $chardevs -gt 0 ] && echo "chardev-remove usb$chardevs" >&3
+          chardevs=$((chardevs + 1)) plugs=$((plugs + 1))
+          echo "chardev-add serial,id=usb$chardevs,path=$pty" >&3
+          echo "device_add usb-serial,id=us$plugs,chardev=usb$chardevs" >&3
         else
           echo "chardev-change uart serial,path=$pty" >&3
         fi
         echo "info chardev" >&3
         stop_old_far "$port"
         echo "ok $pty" ;;
-      unplug) echo "device_del us0" >&3; echo ok ;;
-      plug) echo "device_add usb-serial,id=us0,chardev=usb$plugs" >&3; echo ok ;;
+      unplug) echo "device_del us$plugs" >&3; echo ok ;;
+      plug)
+        plugs=$((plugs + 1))
+        echo "device_add usb-serial,id=us$plugs,chardev=usb$chardevs" >&3
+        echo ok ;;
       line) echo "ok $(stty -a -F "$(cat "$run/$2.pty")" | tr '\n' ' ')" ;;
       *) echo "unknown request" ;;
     esac
@@ -98,7 +108,7 @@ timeout -k 5 "$seconds" qemu-system-x86_64 -accel tcg -m 1024 -smp 1 -display no
   -kernel "$guest/vmlinuz" -initrd "$guest/initramfs.gz" \
   -append "console=ttyS0 quiet panic=-1 talvorin.run=$run/guest.sh" \
   -virtfs local,path=/,mount_tag=host,security_model=none,multidevs=remap \
-  -device qemu-xhci,id=xhci \
+  -nic none -device qemu-xhci,id=xhci \
   -chardev file,id=console,path="$run/console.log" -serial chardev:console \
   -chardev serial,id=uart,path="$uart" -serial chardev:uart \
   -chardev pipe,id=ctl,path="$run/ctl" -serial chardev:ctl \
