@@ -20,10 +20,14 @@ mkdir -p "$run"
 mkfifo "$run/ctl.in" "$run/ctl.out" "$run/mon.in" "$run/mon.out"
 
 # The processes started here that still run: QEMU, the control line's and
-# the monitor's readers, and the virtual programmers (RUN/*.pid).
+# the monitor's readers, and the virtual programmers (RUN/far.pids; one is
+# ended only while it still runs this programmer).
 pids=""
 cleanup() {
-  for pid in $pids $(cat "$run"/*.pid 2>/dev/null); do kill "$pid" 2>/dev/null; done
+  for pid in $pids; do kill "$pid" 2>/dev/null; done
+  for pid in $(cat "$run/far.pids" 2>/dev/null); do
+    [ "$(readlink "/proc/$pid/exe")" = "$(readlink -f "$vprog")" ] && kill "$pid"
+  done
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
@@ -38,6 +42,7 @@ start_far() {
   rm -f "$run/$port.log"
   "$vprog" "$@" </dev/null >"$run/$port.log" 2>&1 3>&- &
   echo $! >"$run/$port.pid"
+  echo $! >>"$run/far.pids"
   tries=0
   until [ -s "$run/$port.log" ] || [ $tries -ge 200 ]; do sleep 0.05; tries=$((tries + 1)); done
   head -n 1 "$run/$port.log"
