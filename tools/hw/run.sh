@@ -25,9 +25,10 @@ mkfifo "$run/ctl.in" "$run/ctl.out" "$run/mon.in" "$run/mon.out"
 pids=""
 cleanup() {
   for pid in $pids; do kill "$pid" 2>/dev/null; done
-  for pid in $(cat "$run/far.pids" 2>/dev/null); do
+  [ -f "$run/far.pids" ] || return 0
+  while read -r pid; do
     [ "$(readlink "/proc/$pid/exe")" = "$(readlink -f "$vprog")" ] && kill "$pid"
-  done
+  done <"$run/far.pids"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
@@ -139,7 +140,7 @@ if [ -z "$status" ]; then
   echo "The guest did not bring its tests to their end within $seconds s. Its console:" >&2
   cat "$run/console.log" >&2
   echo "The tests' output:" >&2
-  tail -n 50 "$run/tests.log" >&2
+  tail -n 50 "$run/tests.log" >&2 2>/dev/null
   exit 1
 fi
 echo "The tests ran in the guest."
