@@ -6,6 +6,7 @@
 # make fuzz  - each libFuzzer target for FUZZ_SECONDS (default 180)
 # make package - the Debian package; make test-package - build it and test it
 # make test-wine - the logic built for Windows with MinGW-w64, its tests run under Wine
+# make test-hw - the serial line through real kernel drivers, in a virtual machine
 # WERROR=ON turns compiler warnings into errors (CI builds so).
 BUILD ?= build
 JOBS ?= 2
@@ -20,7 +21,7 @@ LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 CONFIGURE = cmake -S . -DTALVORIN_WERROR=$(WERROR) $(LAUNCHER)
 
 FUZZ_SECONDS ?= 180
-.PHONY: deps build test run bench test-asan test-tsan lint fuzz package test-package test-wine clean
+.PHONY: deps build test run bench test-asan test-tsan lint fuzz package test-package test-wine test-hw clean
 
 deps:
 	@./tools/install-deps.sh $(PACKAGES)
@@ -29,9 +30,10 @@ build: deps
 	@$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS)
 
-# The package's tests (label "package") run in make test-package.
+# The package's tests (label "package") run in make test-package, the
+# hardware tests (label "hw") in make test-hw.
 test: build
-	cd $(BUILD) && ctest -j$(JOBS) -LE package --output-on-failure --timeout 300
+	cd $(BUILD) && ctest -j$(JOBS) -LE 'package|hw' --output-on-failure --timeout 300
 
 package: deps
 	@./tools/install-deps.sh $(PACKAGE_TOOLS)
@@ -50,7 +52,7 @@ test-package: deps
 test-asan: deps
 	@$(CONFIGURE) -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTALVORIN_SANITIZE=address,undefined >/dev/null
 	@cmake --build build-asan -j$(JOBS)
-	cd build-asan && ctest -j$(JOBS) -LE package --output-on-failure --timeout 600
+	cd build-asan && ctest -j$(JOBS) -LE 'package|hw' --output-on-failure --timeout 600
 
 # The threaded tests under ThreadSanitizer.
 test-tsan: deps
@@ -99,6 +101,17 @@ test-wine: deps
 	  -DTALVORIN_VPROG=$(abspath $(BUILD))/bin/talvorin-vprog >/dev/null
 	@cmake --build build-wine -j$(JOBS)
 	@./tools/wine-test.sh build-wine $(JOBS)
+
+# The hardware tests (tests/hw) in a virtual machine under QEMU's own
+# processor emulation (no /dev/kvm needed): Debian's kernel, unpacked into
+# $(BUILD)/hw/guest, drives an FTDI USB adapter and a 16550 whose far ends are
+# virtual programmers here (tools/hw/run.sh).
+HW_PACKAGES = qemu-system-x86 busybox-static kmod cpio xz-utils
+test-hw: deps
+	@./tools/install-deps.sh $(HW_PACKAGES)
+	@$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS) --target test_hw
+	cd $(BUILD) && ctest -L hw --output-on-failure
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-wine
