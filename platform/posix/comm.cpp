@@ -14,6 +14,7 @@
 #include <chrono>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "platform/posix/comdevices.h"
 #include "platform/posix/device_users.h"
@@ -79,7 +80,8 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
   }
   const bool reading = dwDesiredAccess & GENERIC_READ, writing = dwDesiredAccess & GENERIC_WRITE;
   const int access = reading && writing ? O_RDWR : writing ? O_WRONLY : O_RDONLY;
-  const int fd = ::open(ComDevicePath(lpFileName).c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const std::string path = ComDevicePath(lpFileName);
+  const int fd = ::open(path.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     // A port that another program holds exclusively is "access denied" on Windows.
     SetLastError(errno == EBUSY ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno));
@@ -111,7 +113,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  auto port = std::make_shared<SerialPort>(fd, exclusive);
+  auto port = std::make_shared<SerialPort>(fd, path, exclusive);
   port->serialFlags = EnterLowLatency(fd);
   if (!port->Start(DcbFromTerminal(fd, settings))) return INVALID_HANDLE_VALUE;
   return MakeHandle(std::move(port));

@@ -1,8 +1,11 @@
 #include "platform/posix/low_latency.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 
 namespace {
 
@@ -27,10 +30,20 @@ std::optional<int> EnterLowLatency(int fd) {
   return before;
 }
 
-void RestoreSerialFlags(int fd, int flags) {
+void RestoreSerialFlags(int fd, const std::string& path, int flags) {
   const SerialInfoCalls& driver = *calls;
   serial_struct info{};
-  if (driver.get(fd, &info) != 0) return;  // gone meanwhile: nothing left to restore
-  info.flags = flags;
-  driver.set(fd, &info);
+  if (driver.get(fd, &info) == 0) {
+    info.flags = flags;
+    driver.set(fd, &info);
+    return;
+  }
+  if (errno != EIO) return;
+  const int own = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (own < 0) return;  // gone for good (an adapter pulled out): its settings went with it
+  if (driver.get(own, &info) == 0) {
+    info.flags = flags;
+    driver.set(own, &info);
+  }
+  ::close(own);
 }

@@ -339,7 +339,7 @@ void SerialPort::Shutdown() {
   if (monitor.joinable()) monitor.join();
   lineWatch.Stop();
   std::unique_lock until(fdUse);  // no call uses the descriptor any more
-  if (serialFlags) RestoreSerialFlags(fd, *serialFlags);
+  if (serialFlags) RestoreSerialFlags(fd, path, *serialFlags);
   if (exclusive) ::ioctl(fd, TIOCNXCL);
   ::close(fd);
   if (epollFd >= 0) ::close(epollFd);

@@ -13,6 +13,7 @@
 #include <shared_mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "platform/posix/comm.h"
 #include "platform/posix/handles.h"
@@ -59,7 +60,7 @@ struct EventRequest {
 
 class SerialPort final : public KernelObject {
  public:
-  SerialPort(int fd, bool exclusive) : fd(fd), exclusive(exclusive) {}
+  SerialPort(int fd, std::string path, bool exclusive) : fd(fd), path(std::move(path)), exclusive(exclusive) {}
   ~SerialPort() override { Shutdown(); }
 
   // Takes the device's control block and prepares the line-event watch;
@@ -91,6 +92,7 @@ class SerialPort final : public KernelObject {
   };
 
   const int fd;
+  const std::string path;  // the device's, for what must reach it once the descriptor is hung up
   const bool exclusive;
   std::optional<int> serialFlags;  // the driver's flags before low latency, restored at the close
   const LineCalls* lineCalls = nullptr;  // the modem-line calls of this open period

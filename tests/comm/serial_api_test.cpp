@@ -316,12 +316,18 @@ TEST_F(SerialApi, LineEventsComeOncePerArrivalAndEndWithTheMaskOrTheHandle) {
 }
 
 // A driver with serial settings, played over a pseudo-terminal (which has
-// none): it keeps its flags here, and may refuse either call.
+// none): it keeps its flags here, and may refuse either call. Through a
+// hung-up descriptor it answers EIO, as every driver does.
 struct FakeDriver {
   static inline int flags = 0;
   static inline bool getFails = false, setFails = false;
   static inline std::vector<int> written;  // the flags of every accepted set
-  static int Get(int, serial_struct* info) {
+  static bool HungUp(int fd) {
+    termios settings{};
+    return ::tcgetattr(fd, &settings) != 0 && errno == EIO;
+  }
+  static int Get(int fd, serial_struct* info) {
+    if (HungUp(fd)) return -1;
     if (getFails) {
       errno = ENOTTY;
       return -1;
@@ -330,7 +336,8 @@ struct FakeDriver {
     info->flags = flags;
     return 0;
   }
-  static int Set(int, const serial_struct* info) {
+  static int Set(int fd, const serial_struct* info) {
+    if (HungUp(fd)) return -1;
     if (setFails) {
       errno = EPERM;
       return -1;
@@ -375,6 +382,23 @@ TEST(SerialOpen, LowLatencyWhileOpenAndTheDriversFlagsBackAtTheClose) {
     EXPECT_EQ(FakeDriver::written, c.writes);
     EXPECT_EQ(FakeDriver::flags, c.initial);
   }
+}
+
+// A line hung up while the port is open (the device itself stays): the
+// hung-up descriptor answers nothing, yet the driver gets its flags back.
+TEST(SerialOpen, TheDriversFlagsGoBackAfterAHangUp) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can hang a line up";
+  PtyPair pty;
+  constexpr int other = 0x40;
+  FakeDriver driver(other, false, false);
+  const HANDLE port = OpenPort(pty.path);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  ASSERT_EQ(FakeDriver::flags, other | ASYNC_LOW_LATENCY);
+  ASSERT_EQ(ioctl(pty.slave, TIOCVHANGUP), 0);
+  DWORD status = 0;
+  EXPECT_FALSE(GetCommModemStatus(port, &status)) << "the port sees the hang-up";
+  CloseHandle(port);
+  EXPECT_EQ(FakeDriver::flags, other);
 }
 
 // A pseudo-terminal drains at once and passes every byte on: EV_TXEMPTY
