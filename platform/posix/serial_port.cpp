@@ -5,6 +5,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +26,10 @@ bool HangUpErrno(int err) { return err == EIO || err == ENXIO || err == ENODEV; 
 constexpr size_t kTakenLimit = 1 << 16;
 
 constexpr std::uint32_t kWatchInput = EPOLLIN | EPOLLET;
+
+// What the close gives the output beyond its bytes' time on the line: for a
+// device's own buffer (a UART's FIFO, an adapter's).
+constexpr std::chrono::milliseconds kCloseMargin{100};
 
 }  // namespace
 
@@ -324,6 +329,24 @@ void SerialPort::Monitor() {
   }
 }
 
+void SerialPort::LetOutputLeave() {
+  int unsent = 0;
+  if (::ioctl(fd, TIOCOUTQ, &unsent) != 0 || unsent == 0) return;
+  std::chrono::microseconds perByte;
+  {
+    std::lock_guard lock(mutex);
+    // Start bit, data bits, parity bit, stop bits (one and a half as two).
+    const DWORD bits = 1 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1 : 0) + (dcb.StopBits == ONESTOPBIT ? 1 : 2);
+    perByte = std::chrono::microseconds(std::uint64_t{bits} * 1000000 / std::max<DWORD>(dcb.BaudRate, 1));
+  }
+  const auto until = SerialClock::now() + perByte * (unsent + 1) + kCloseMargin;
+  while (SerialClock::now() < until) {
+    if (::ioctl(fd, TIOCOUTQ, &unsent) != 0 || unsent == 0) return;
+    ::poll(nullptr, 0, std::min(MillisecondsUntil(until), 5));
+  }
+  ::tcflush(fd, TCOFLUSH);
+}
+
 void SerialPort::Shutdown() {
   {
     std::lock_guard lock(mutex);
@@ -339,6 +362,7 @@ void SerialPort::Shutdown() {
   if (monitor.joinable()) monitor.join();
   lineWatch.Stop();
   std::unique_lock until(fdUse);  // no call uses the descriptor any more
+  if (!gone) LetOutputLeave();
   if (serialFlags) RestoreSerialFlags(fd, path, *serialFlags);
   if (exclusive) ::ioctl(fd, TIOCNXCL);
   ::close(fd);

@@ -151,6 +151,11 @@ class SerialPort final : public KernelObject {
   void Monitor();
   // Ends every pending request, stops the watch and closes the device.
   void Shutdown();
+  // Gives the output queue the time its bytes take on the line, and then
+  // discards the rest, as Windows' serial driver does at the close: the
+  // kernel would otherwise hold the close for its own closing wait (30 s on
+  // a UART) while flow control holds the output.
+  void LetOutputLeave();
 
   // Ends the pending requests of a device that has gone; under the lock.
   void EndRequestsGone();
