@@ -32,18 +32,16 @@ std::optional<int> EnterLowLatency(int fd) {
 
 void RestoreSerialFlags(int fd, const std::string& path, int flags) {
   const SerialInfoCalls& driver = *calls;
-  serial_struct info{};
-  if (driver.get(fd, &info) == 0) {
+  const auto restore = [&](int on) {
+    serial_struct info{};
+    if (driver.get(on, &info) != 0) return false;
     info.flags = flags;
-    driver.set(fd, &info);
-    return;
-  }
-  if (errno != EIO) return;
+    driver.set(on, &info);
+    return true;
+  };
+  if (restore(fd) || errno != EIO) return;
   const int own = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (own < 0) return;  // gone for good (an adapter pulled out): its settings went with it
-  if (driver.get(own, &info) == 0) {
-    info.flags = flags;
-    driver.set(own, &info);
-  }
+  restore(own);
   ::close(own);
 }

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 #include "platform/posix/errors.h"
@@ -52,7 +52,7 @@ class EventObject final : public KernelObject {
     std::unique_lock lock(mutex);
     for (;;) {
       if (signalled) break;
-      if (const auto requestDriver = driver.lock()) {
+      if (auto requestDriver = driver.lock()) {
         lock.unlock();
         requestDriver->DriveUntil(
             [this] {
@@ -60,6 +60,7 @@ class EventObject final : public KernelObject {
               return signalled;
             },
             left());
+        requestDriver.reset();  // when it is the last owner, the device closes here, not under the lock
         lock.lock();
         if (!signalled && left() == 0) return WAIT_TIMEOUT;
       } else if (milliseconds == INFINITE) {

@@ -628,18 +628,20 @@ TEST(SerialLines, ClosingDependsOnNoSignalAndSetsNone) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      PtyPair pty;
+      FakeLines driver;
+      const auto openAndClose = [&] {
+        const HANDLE port = OpenPort(pty.path);
+        return port != INVALID_HANDLE_VALUE && SetCommMask(port, EV_CTS) && CloseHandle(port);
+      };
+      // The other code sets its actions after a first port has come and gone.
+      bool fine = openAndClose();
       struct sigaction action {};
       sigemptyset(&action.sa_mask);
       action.sa_handler = setting == 0 ? SIG_IGN : setting == 1 ? SIG_DFL : [](int) {};
       action.sa_flags = setting == 2 ? SA_RESTART : 0;
       for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaction(signal, &action, nullptr);
-      bool fine = false;
-      {
-        PtyPair pty;
-        FakeLines driver;
-        const HANDLE port = OpenPort(pty.path);
-        fine = port != INVALID_HANDLE_VALUE && SetCommMask(port, EV_CTS) && CloseHandle(port);
-      }
+      fine = openAndClose() && fine;
       for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
         struct sigaction now {};
         sigaction(signal, nullptr, &now);
