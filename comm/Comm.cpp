@@ -14,6 +14,12 @@ constexpr BYTE kParities[] = {NOPARITY, EVENPARITY, ODDPARITY, MARKPARITY, SPACE
 constexpr BYTE kStopBits[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
 constexpr DWORD kEventBits[] = {EV_BREAK, EV_CTS, EV_DSR, EV_ERR, EV_RING, EV_RLSD, EV_RXCHAR, EV_RXFLAG, EV_TXEMPTY};
 
+// A wait that failed because the device has gone (a removed adapter) or the
+// handle is no longer open: no later wait can succeed.
+bool DeviceLost(DWORD error) {
+  return error == ERROR_BAD_COMMAND || error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_HANDLE;
+}
+
 [[noreturn]] void RaiseCommError(const char* format, int error) {
   char text[128];
   std::snprintf(text, sizeof text, format, error);
@@ -53,14 +59,18 @@ void TCommEventThread::Execute() {
       ok = WaitForSingleObject(overlapped.hEvent, INFINITE) == WAIT_OBJECT_0 &&
            GetOverlappedResult(FCommHandle, &overlapped, &unused, FALSE);
     }
-    // A wait fails only when the device has gone (or the handle was closed),
-    // and every further one would fail at once: the watcher ends instead of
-    // spinning, and Close finds it finished.
-    if (!ok) return;
-    Synchronize([this] {
-      const TCommSignalEvent signal = OnSignal;  // Close may clear OnSignal while it runs
-      signal(this, FEventMask);
-    });
+    if (ok) {
+      Synchronize([this] {
+        const TCommSignalEvent signal = OnSignal;  // Close may clear OnSignal while it runs
+        signal(this, FEventMask);
+      });
+    } else if (DeviceLost(GetLastError())) {
+      // Every further wait would fail at once: the watcher ends instead of
+      // spinning, and Close finds it finished.
+      return;
+    }
+    // Any other failure passes (a receive error under fAbortOnError fails
+    // waits until ClearCommError): the watcher waits again.
     ResetEvent(overlapped.hEvent);
   }
   if (!FAbandoned) PurgeComm(FCommHandle, kPurgeAll);

@@ -1,6 +1,10 @@
 #include "tools/VprogProcess.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdint>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -35,6 +39,7 @@ bool VprogProcess::Start(const std::string& program, const std::vector<std::stri
 }
 
 std::string VprogProcess::ReadLine(int timeoutMs) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     const auto newline = pending.find('\n');
     if (newline != std::string::npos) {
@@ -42,10 +47,19 @@ std::string VprogProcess::ReadLine(int timeoutMs) {
       pending.erase(0, newline + 1);
       return line;
     }
+    if (out < 0) return std::string();
+    // A signal that interrupts the wait is no end of the output: the wait
+    // goes on for what is left of the time.
     pollfd pfd{out, POLLIN, 0};
-    if (out < 0 || poll(&pfd, 1, timeoutMs) <= 0) return std::string();
+    int ready;
+    do {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      ready = poll(&pfd, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0) return std::string();
     char buffer[512];
     const ssize_t n = read(out, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return std::string();
     pending.append(buffer, static_cast<size_t>(n));
   }

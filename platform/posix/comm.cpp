@@ -12,8 +12,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "platform/posix/comdevices.h"
 #include "platform/posix/device_users.h"
@@ -79,7 +81,8 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
   }
   const bool reading = dwDesiredAccess & GENERIC_READ, writing = dwDesiredAccess & GENERIC_WRITE;
   const int access = reading && writing ? O_RDWR : writing ? O_WRONLY : O_RDONLY;
-  const int fd = ::open(ComDevicePath(lpFileName).c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const std::string path = ComDevicePath(lpFileName);
+  const int fd = ::open(path.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     // A port that another program holds exclusively is "access denied" on Windows.
     SetLastError(errno == EBUSY ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno));
@@ -111,7 +114,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  auto port = std::make_shared<SerialPort>(fd, exclusive);
+  auto port = std::make_shared<SerialPort>(fd, path, exclusive);
   port->serialFlags = EnterLowLatency(fd);
   if (!port->Start(DcbFromTerminal(fd, settings))) return INVALID_HANDLE_VALUE;
   return MakeHandle(std::move(port));
@@ -144,8 +147,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     DWORD error = ERROR_SUCCESS;
     if (!port.Advance(request, error)) {
       if (lpOverlapped) {
-        StartRecord(lpOverlapped);
+        StartRecord(lpOverlapped, port.weak_from_this());
         port.pendingRead = request;
+        port.Notify();  // a wait under way keeps the read's timeouts too
         return FailWith(ERROR_IO_PENDING);
       }
       do {  // a caller without a record waits here
@@ -202,15 +206,15 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
 
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait) {
   const auto port = ObjectFromHandleAs<SerialPort>(hFile);
-  std::unique_lock<std::mutex> lock;
   if (port) {
+    // The request makes its progress here too: the caller drives the port
+    // until it is done, or looks once when it does not wait.
     SerialPort::Use use(*port);
-    lock = std::unique_lock(port->mutex);
-    if (use && !port->DrivePendingRead(lock, lpOverlapped, bWait)) return FALSE;
-    if (lpOverlapped->Internal == ERROR_IO_PENDING) {
-      if (!bWait) return FailWith(ERROR_IO_INCOMPLETE);
-      port->completed.wait(lock, [&] { return lpOverlapped->Internal != ERROR_IO_PENDING; });
-    }
+    std::unique_lock lock(port->mutex);
+    if (use)
+      port->Drive(lock, [&] { return lpOverlapped->Internal != ERROR_IO_PENDING; },
+                  bWait ? std::nullopt : std::optional(SerialClock::now()));
+    if (lpOverlapped->Internal == ERROR_IO_PENDING) return FailWith(ERROR_IO_INCOMPLETE);
   } else if (!ObjectFromHandle(hFile)) {
     return FALSE;
   }
@@ -267,13 +271,15 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
     if (port.Gone()) return FailWith(ERROR_BAD_COMMAND);         // likewise gone
     if (!lpOverlapped || port.pendingEvent) return FailWith(ERROR_INVALID_PARAMETER);
     *lpEvtMask = 0;
+    port.Look();  // what happened while nobody waited
+    if (port.Gone()) return FailWith(ERROR_BAD_COMMAND);
     if (port.occurred) {
       *lpEvtMask = port.occurred;
       port.occurred = 0;
       CompleteRecord(lpOverlapped, ERROR_SUCCESS, 0);
       return TRUE;
     }
-    StartRecord(lpOverlapped);
+    StartRecord(lpOverlapped, port.weak_from_this());
     port.pendingEvent = EventRequest{lpOverlapped, lpEvtMask};
     return FailWith(ERROR_IO_PENDING);
   });
@@ -281,8 +287,8 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
 
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
   return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
-    // Under the lock the watch moves no bytes from the device into its own
-    // store: both parts of the count are of one moment.
+    // Under the lock no wait moves bytes from the device into the store of
+    // the event character: both parts of the count are of one moment.
     int in = 0, out = 0;
     DWORD taken = 0;
     {
@@ -309,10 +315,13 @@ BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
     std::lock_guard lock(port.mutex);
     if ((dwFlags & PURGE_RXABORT) && port.pendingRead) port.CompleteRead(ERROR_OPERATION_ABORTED);
     const bool in = dwFlags & PURGE_RXCLEAR, out = dwFlags & PURGE_TXCLEAR;
+    // What the purge throws away still counts as received (the count only grows).
+    int waiting = 0;
+    if (in && ::ioctl(port.fd, FIONREAD, &waiting) != 0) return port.Fail(errno);
     if ((in || out) && ::tcflush(port.fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
       return port.Fail(errno);
     if (in) {
-      port.queued = 0;
+      port.consumed += static_cast<std::uint64_t>(waiting);
       port.taken.clear();
     }
     return TRUE;

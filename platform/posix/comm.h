@@ -11,20 +11,22 @@
 // adapters) is put into it while the port is open, and gets its previous
 // setting back at the close; one that refuses is used as it is.
 //
-// Line events: EV_RXCHAR for each arrival, EV_RXFLAG for one that holds the
-// event character (DCB EvtChar), EV_TXEMPTY once the output queue has
-// drained after a write; EV_CTS, EV_DSR, EV_RING and EV_RLSD when the driver
-// reports a modem-line change, EV_BREAK and EV_ERR when its counters of
-// breaks and receive errors grow (ClearCommError reports the same as CE_
-// flags). A pseudo-terminal has neither modem lines nor counters: it never
+// Line events: EV_RXCHAR for each arrival (whoever reads it), EV_RXFLAG for
+// one that holds the event character (DCB EvtChar), EV_TXEMPTY once the
+// output queue has drained after a write; EV_CTS, EV_DSR, EV_RING and
+// EV_RLSD when the driver reports a modem-line change, EV_BREAK and EV_ERR
+// when its counters of breaks and receive errors grow (ClearCommError
+// reports the same as CE_ flags). A pseudo-terminal has neither modem lines nor counters: it never
 // produces EV_CTS, EV_DSR, EV_RING, EV_RLSD, EV_BREAK or EV_ERR, and
 // ClearCommError reports no errors on it.
 //
-// Overlapped requests: a read that cannot finish at once is pending and
-// makes its progress inside GetOverlappedResult on the same handle; writes
-// finish before WriteFile returns; a WaitCommEvent that is pending completes
-// on its own and signals its event. Closing the handle ends every pending
-// request with ERROR_OPERATION_ABORTED.
+// Overlapped requests: a read that cannot finish at once, and a
+// WaitCommEvent with nothing to report yet, are pending; they make their
+// progress in whichever thread waits for them, in WaitForSingleObject on
+// their event or in GetOverlappedResult, and events that come while nobody
+// waits are reported at the next WaitCommEvent. Writes finish before
+// WriteFile returns. Closing the handle ends every pending request with
+// ERROR_OPERATION_ABORTED. The port starts no thread and uses no signal.
 //
 // A device that goes away (an adapter pulled out, or the far end of a
 // pseudo-terminal closed: either way the kernel hangs the line up) ends

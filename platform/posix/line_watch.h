@@ -1,27 +1,19 @@
-// What a real serial line tells beyond its data: changes of the modem lines
-// (TIOCMIWAIT, which blocks until one happens), and the driver's counters of
-// line changes, breaks and receive errors (TIOCGICOUNT), turned into Win32's
-// EV_ events and CE_ error flags. A pseudo-terminal answers all of these
-// ioctls with ENOTTY: it has no modem lines and counts no errors. Internal to
-// the serial stand-in.
+// What a real serial line tells beyond its data: the state of the modem
+// lines (TIOCMGET), and the driver's counters of line changes, breaks and
+// receive errors (TIOCGICOUNT), turned into Win32's EV_ events and CE_ error
+// flags. A pseudo-terminal answers these ioctls with ENOTTY: it has no modem
+// lines and counts no errors. Nothing here waits for a change (TIOCMIWAIT):
+// not every driver has it, and nothing but a signal would end the wait.
+// Internal to the serial stand-in.
 #pragma once
 
 #include <linux/serial.h>
-#include <pthread.h>
-
-#include <atomic>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
-#include <thread>
 
 #include "platform/posix/types.h"
 
 // The driver's modem-line calls: the real ioctls unless tests play a device
-// that has them. Each gives 0, or -1 with errno set. waitChange blocks until
-// one of the lines in mask (TIOCM_ bits) changes; a signal ends it with EINTR.
+// that has them. Each gives 0, or -1 with errno set.
 struct LineCalls {
-  int (*waitChange)(int fd, int mask);
   int (*getLines)(int fd, int* lines);
   int (*getCounters)(int fd, serial_icounter_struct* counters);
 };
@@ -38,29 +30,3 @@ DWORD EventsFromCounters(const serial_icounter_struct& before, const serial_icou
 // The CE_ flags for the same growth: CE_FRAME, CE_OVERRUN, CE_RXPARITY,
 // CE_BREAK, and CE_RXOVER for input the kernel's buffer had no room for.
 DWORD ErrorsFromCounters(const serial_icounter_struct& before, const serial_icounter_struct& now);
-
-// A thread that sits in a driver call which nothing but a signal ends (no
-// close, no timeout). Stop sends it a signal of its own, again every few
-// milliseconds in case one came just before the call began, until the body
-// has returned; the signal does nothing else.
-class BlockedCallThread {
- public:
-  BlockedCallThread() = default;
-  BlockedCallThread(const BlockedCallThread&) = delete;
-  BlockedCallThread& operator=(const BlockedCallThread&) = delete;
-  ~BlockedCallThread() { Stop(); }
-
-  // body runs until stopping is set (or it is done by itself); a call that
-  // fails with EINTR means: look at stopping.
-  void Start(std::function<void(const std::atomic<bool>& stopping)> body);
-  // Ends the body and joins the thread; nothing when none runs. Not from the
-  // thread itself, nor from two threads at once.
-  void Stop();
-
- private:
-  std::thread thread;
-  std::atomic<bool> stopping{false};
-  std::mutex mutex;
-  std::condition_variable ended;
-  bool done = false;
-};

@@ -1,8 +1,11 @@
 #include "platform/posix/low_latency.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 
 namespace {
 
@@ -27,10 +30,18 @@ std::optional<int> EnterLowLatency(int fd) {
   return before;
 }
 
-void RestoreSerialFlags(int fd, int flags) {
+void RestoreSerialFlags(int fd, const std::string& path, int flags) {
   const SerialInfoCalls& driver = *calls;
-  serial_struct info{};
-  if (driver.get(fd, &info) != 0) return;  // gone meanwhile: nothing left to restore
-  info.flags = flags;
-  driver.set(fd, &info);
+  const auto restore = [&](int on) {
+    serial_struct info{};
+    if (driver.get(on, &info) != 0) return false;
+    info.flags = flags;
+    driver.set(on, &info);
+    return true;
+  };
+  if (restore(fd) || errno != EIO) return;
+  const int own = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (own < 0) return;  // gone for good (an adapter pulled out): its settings went with it
+  restore(own);
+  ::close(own);
 }

@@ -7,6 +7,7 @@
 #include <linux/serial.h>
 
 #include <optional>
+#include <string>
 
 // The driver's serial settings, TIOCGSERIAL and TIOCSSERIAL: the real
 // ioctls unless tests play a driver that has them (a pseudo-terminal has
@@ -22,5 +23,8 @@ void SetSerialInfoCalls(const SerialInfoCalls* calls);
 // had before when it changed them, for RestoreSerialFlags. A refusal leaves
 // the device as it was.
 std::optional<int> EnterLowLatency(int fd);
-// Puts the flags back that EnterLowLatency found.
-void RestoreSerialFlags(int fd, int flags);
+// Puts the flags back that EnterLowLatency found. A hung-up descriptor
+// answers nothing but EIO while the device may still be there (a UART whose
+// line was hung up): the flags then go back through a descriptor of its own,
+// opened by path for the moment.
+void RestoreSerialFlags(int fd, const std::string& path, int flags);

@@ -1,10 +1,11 @@
 // Arrivals through an epoll set of the port's own: edge-triggered, so that
 // every batch of bytes the driver receives is one notice, however long the
-// bytes then wait in the input queue. The serial stand-in's own watch is a
-// separate set and is not disturbed; where it takes bytes off the device
-// itself (to look for the event character), its notice of each take is in
-// the set too, so that a count taken just while it moved them is followed
-// by another notice. A periodic timer in the same set is the heartbeat.
+// bytes then wait in the input queue. The waits that drive the serial
+// stand-in use sets of their own and are not disturbed; where one takes
+// bytes off the device (to look for the event character), its notice of
+// each take is in the set too, so that a count taken just while it moved
+// them is followed by another notice. A periodic timer in the same set is
+// the heartbeat.
 #include "platform/PortWait.h"
 
 #include <poll.h>

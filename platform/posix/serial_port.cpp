@@ -5,6 +5,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,11 +21,31 @@ namespace {
 // end at once with nothing); a device that has left answers ENXIO or ENODEV.
 bool HangUpErrno(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
 
-// What the watch takes from the device at most while nobody reads; the rest
-// waits in the kernel's queue as usual.
+// What is taken from the device at most to look for the event character
+// while nobody reads; the rest waits in the kernel's queue as usual.
 constexpr size_t kTakenLimit = 1 << 16;
 
-constexpr std::uint32_t kWatchInput = EPOLLIN | EPOLLET;
+// The events that only the line state and the driver's counters tell.
+constexpr DWORD kLineEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD | EV_BREAK | EV_ERR;
+
+// How often a wait for those looks at the line state and the counters.
+constexpr std::chrono::milliseconds kLineLook{15};
+
+// How long a wait for EV_TXEMPTY lets the output queue drain between looks
+// at most, and at least.
+constexpr int kDrainLookMaxMs = 20;
+constexpr int kDrainLookMinMs = 1;
+
+// What the close gives the output beyond its bytes' time on the line: for a
+// device's own buffer (a UART's FIFO, an adapter's).
+constexpr std::chrono::milliseconds kCloseMargin{100};
+
+// The time one byte takes on the line: start bit, data bits, parity bit and
+// stop bits (one and a half counted as two).
+std::chrono::microseconds ByteTime(const DCB& dcb) {
+  const DWORD bits = 1 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1 : 0) + (dcb.StopBits == ONESTOPBIT ? 1 : 2);
+  return std::chrono::microseconds(std::uint64_t{bits} * 1000000 / std::max<DWORD>(dcb.BaudRate, 1));
+}
 
 }  // namespace
 
@@ -35,10 +56,10 @@ void CompleteRecord(OVERLAPPED* ov, DWORD error, DWORD bytes) {
   if (ov->hEvent) SetEvent(ov->hEvent);
 }
 
-void StartRecord(OVERLAPPED* ov) {
+void StartRecord(OVERLAPPED* ov, std::weak_ptr<RequestDriver> driver) {
   ov->Internal = ERROR_IO_PENDING;
   ov->InternalHigh = 0;
-  if (ov->hEvent) ResetEvent(ov->hEvent);
+  if (ov->hEvent) ArmEvent(ov->hEvent, std::move(driver));
 }
 
 bool WaitReady(int fd, short events, int closingFd, int timeoutMs, int alsoFd) {
@@ -70,24 +91,19 @@ BOOL SerialPort::Fail(int err) { return FailWith(ErrorFrom(err)); }
 
 bool SerialPort::Start(const DCB& initial) {
   // A pseudo-terminal has neither modem lines nor counters: its line never
-  // changes and it counts no errors, so nothing waits for them.
+  // changes and it counts no errors, so nothing looks at them.
   lineCalls = &CurrentLineCalls();
   hasModemLines = lineCalls->getLines(fd, &lastLines) == 0;
   hasCounters = lineCalls->getCounters(fd, &eventCounts) == 0;
   errorCounts = eventCounts;
   dcb = initial;
+  // Bytes that wait already are no arrival.
+  int waiting = 0;
+  if (::ioctl(fd, FIONREAD, &waiting) == 0) seenReceived = static_cast<std::uint64_t>(waiting);
   closingFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   takenFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  epollFd = ::epoll_create1(EPOLL_CLOEXEC);
-  if (closingFd < 0 || takenFd < 0 || epollFd < 0) return FailWithErrno(errno);
-  // Edge-triggered: one notice for each arrival, none for bytes that wait.
-  epoll_event in{kWatchInput, {.fd = fd}};
-  epoll_event closing{EPOLLIN, {.fd = closingFd}};
-  if (::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &in) != 0 ||
-      ::epoll_ctl(epollFd, EPOLL_CTL_ADD, closingFd, &closing) != 0)
-    return FailWithErrno(errno);
-  monitor = std::thread([this] { Monitor(); });
-  if (hasModemLines) lineWatch.Start([this](const std::atomic<bool>& stopping) { WatchLines(stopping); });
+  changedFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (closingFd < 0 || takenFd < 0 || changedFd < 0) return FailWithErrno(errno);
   return TRUE;
 }
 
@@ -95,13 +111,13 @@ void SerialPort::CompleteEvent(DWORD mask, DWORD error) {
   *pendingEvent->mask = mask;
   CompleteRecord(pendingEvent->ov, error, 0);
   pendingEvent.reset();
-  completed.notify_all();
+  Notify();
 }
 
 void SerialPort::CompleteRead(DWORD error) {
   CompleteRecord(pendingRead->ov, error, pendingRead->done);
   pendingRead.reset();
-  completed.notify_all();
+  Notify();
 }
 
 void SerialPort::Report(DWORD events) {
@@ -130,21 +146,17 @@ DWORD SerialPort::TakeErrors() {
 void SerialPort::WatchDrain() {
   if (draining) return;
   // Often the bytes have left already (always on a pseudo-terminal): the
-  // event goes at once, and the watch is not woken for it.
-  int unsent = 0;
+  // event goes at once.
   if (::ioctl(fd, TIOCOUTQ, &unsent) == 0 && unsent == 0) {
     Report(EV_TXEMPTY);
     return;
   }
   draining = true;
-  // Re-arming the device's notice with EPOLLOUT wakes the watch at once if
-  // there is room for output, and again whenever the driver sends some.
-  epoll_event both{kWatchInput | EPOLLOUT, {.fd = fd}};
-  ::epoll_ctl(epollFd, EPOLL_CTL_MOD, fd, &both);
+  Notify();  // a wait under way looks at the queue from now on
 }
 
 bool SerialPort::WaitForInput(std::unique_lock<std::mutex>& lock, int timeoutMs) {
-  // Bytes the watch takes from now on are announced anew.
+  // Bytes taken from now on are announced anew.
   std::uint64_t notices = 0;
   [[maybe_unused]] const auto cleared = ::read(takenFd, &notices, sizeof notices);
   lock.unlock();
@@ -162,6 +174,7 @@ DWORD SerialPort::TakeInput() {
     if (n <= 0) break;  // nothing more now; a failure shows at the next read
     if (std::memchr(buffer, dcb.EvtChar, static_cast<size_t>(n))) events |= EV_RXFLAG;
     taken.append(buffer, static_cast<size_t>(n));
+    consumed += static_cast<std::uint64_t>(n);
   }
   if (taken.size() > before) {
     const std::uint64_t one = 1;
@@ -171,37 +184,144 @@ DWORD SerialPort::TakeInput() {
 }
 
 DWORD SerialPort::LineEvents() {
-  // The counters also catch a line that changed and changed back.
+  // The counters also catch a line that changed and changed back. A call
+  // that fails with a hang-up tells of an adapter pulled out.
   if (hasCounters) {
     serial_icounter_struct now{};
-    if (lineCalls->getCounters(fd, &now) != 0) return 0;
+    if (lineCalls->getCounters(fd, &now) != 0) {
+      ErrorFrom(errno);
+      return 0;
+    }
     const DWORD events = EventsFromCounters(eventCounts, now);
     eventCounts = now;
     return events;
   }
   int lines = 0;
-  if (!hasModemLines || lineCalls->getLines(fd, &lines) != 0) return 0;
+  if (!hasModemLines) return 0;
+  if (lineCalls->getLines(fd, &lines) != 0) {
+    ErrorFrom(errno);
+    return 0;
+  }
   const DWORD events = EventsFromLines(lines ^ lastLines);
   lastLines = lines;
   return events;
 }
 
-void SerialPort::WatchLines(const std::atomic<bool>& stopping) {
-  while (!stopping && !gone) {
-    if (lineCalls->waitChange(fd, TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CAR) != 0) {
-      if (errno == EINTR) continue;
-      // An adapter pulled out ends the wait with its hang-up; a driver
-      // without the call (ENOTTY, EINVAL) cannot tell, and nothing is lost.
-      if (HangUpErrno(errno)) {
-        gone = true;
-        std::lock_guard lock(mutex);
-        EndRequestsGone();
-      }
-      return;
+void SerialPort::Look() {
+  if (closed) return;
+  DWORD seen = 0;
+  if (!gone) {
+    if (pendingEvent && (eventMask & EV_RXFLAG)) seen |= TakeInput();
+    // Reads and purges add what they take to consumed under the same lock:
+    // a received count above the last one seen is a new arrival, whoever
+    // read it meanwhile.
+    int waiting = 0;
+    if (::ioctl(fd, FIONREAD, &waiting) != 0) {
+      ErrorFrom(errno);
+    } else if (const std::uint64_t received = consumed + static_cast<std::uint64_t>(waiting);
+               received > seenReceived) {
+      seen |= EV_RXCHAR;
+      seenReceived = received;
     }
-    std::lock_guard lock(mutex);
-    Report(LineEvents());
+    if (draining && ::ioctl(fd, TIOCOUTQ, &unsent) == 0 && unsent == 0) {
+      draining = false;
+      seen |= EV_TXEMPTY;
+    }
+    // A break or a receive error comes with a byte of its own (a NUL): an
+    // arrival is a moment to look too.
+    const auto now = SerialClock::now();
+    if ((eventMask & kLineEvents) && (hasCounters || hasModemLines) && ((seen & EV_RXCHAR) || now >= nextLineLook)) {
+      seen |= LineEvents();
+      nextLineLook = now + kLineLook;
+    }
   }
+  if (!gone) Report(seen);
+  if (!gone && pendingRead) {
+    DWORD error = ERROR_SUCCESS;
+    if (Advance(*pendingRead, error)) CompleteRead(error);
+  }
+  if (gone) EndRequestsGone();
+}
+
+int SerialPort::NextLook() const {
+  int next = -1;
+  const auto sooner = [&](int ms) {
+    if (ms >= 0 && (next < 0 || ms < next)) next = ms;
+  };
+  if (pendingRead) sooner(NextTimeout(*pendingRead));
+  if (pendingEvent && (eventMask & kLineEvents) && (hasCounters || hasModemLines))
+    sooner(MillisecondsUntil(nextLineLook));
+  if (pendingEvent && draining) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(ByteTime(dcb) * unsent).count();
+    sooner(static_cast<int>(std::clamp<long long>(left, kDrainLookMinMs, kDrainLookMaxMs)));
+  }
+  return next;
+}
+
+void SerialPort::Notify() {
+  if (drivers == 0) return;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const auto written = ::write(changedFd, &one, sizeof one);
+}
+
+int SerialPort::TakeWaitSet() {
+  if (!idleWaitSets.empty()) {
+    const int set = idleWaitSets.back();
+    idleWaitSets.pop_back();
+    return set;
+  }
+  // Edge-triggered: one notice for each arrival, none for bytes that wait
+  // unread, and one for each Notify.
+  const int set = ::epoll_create1(EPOLL_CLOEXEC);
+  epoll_event device{EPOLLIN | EPOLLET, {.fd = fd}};
+  epoll_event closing{EPOLLIN, {.fd = closingFd}};
+  epoll_event changed{EPOLLIN | EPOLLET, {.fd = changedFd}};
+  if (set >= 0 && (::epoll_ctl(set, EPOLL_CTL_ADD, fd, &device) != 0 ||
+                   ::epoll_ctl(set, EPOLL_CTL_ADD, closingFd, &closing) != 0 ||
+                   ::epoll_ctl(set, EPOLL_CTL_ADD, changedFd, &changed) != 0)) {
+    ::close(set);
+    return -1;
+  }
+  return set;
+}
+
+void SerialPort::Drive(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done,
+                       std::optional<SerialClock::time_point> deadline) {
+  ++drivers;
+  const int waitSet = TakeWaitSet();
+  for (;;) {
+    Look();
+    if (done() || closed || gone) break;
+    int timeout = NextLook();
+    if (deadline) {
+      const int left = MillisecondsUntil(*deadline);
+      if (left == 0) break;
+      timeout = timeout < 0 ? left : std::min(timeout, left);
+    }
+    lock.unlock();
+    epoll_event ready[3];
+    int n = 0;
+    if (waitSet >= 0) {
+      n = ::epoll_wait(waitSet, ready, 3, timeout);
+    } else {
+      // No descriptor left for a set: looks at short intervals instead.
+      ::poll(nullptr, 0, timeout < 0 ? kDrainLookMaxMs : std::min(timeout, kDrainLookMaxMs));
+    }
+    lock.lock();
+    for (int i = 0; i < n; ++i)
+      if (ready[i].data.fd == fd && (ready[i].events & (EPOLLHUP | EPOLLERR))) gone = true;
+  }
+  if (waitSet >= 0) idleWaitSets.push_back(waitSet);
+  --drivers;
+}
+
+void SerialPort::DriveUntil(const std::function<bool()>& done, DWORD milliseconds) {
+  const Use use(*this);
+  if (!use) return;
+  std::optional<SerialClock::time_point> deadline;
+  if (milliseconds != INFINITE) deadline = SerialClock::now() + std::chrono::milliseconds(milliseconds);
+  std::unique_lock lock(mutex);
+  Drive(lock, done, deadline);
 }
 
 bool SerialPort::Advance(ReadRequest& request, DWORD& error) {
@@ -211,7 +331,6 @@ bool SerialPort::Advance(ReadRequest& request, DWORD& error) {
     taken.erase(0, n);
     request.done += static_cast<DWORD>(n);
     request.lastByte = SerialClock::now();
-    queued -= std::min(queued, static_cast<DWORD>(n));
   }
   while (request.done < request.count) {
     const ssize_t n = ::read(fd, request.buffer + request.done, request.count - request.done);
@@ -221,7 +340,7 @@ bool SerialPort::Advance(ReadRequest& request, DWORD& error) {
         Report(EV_RXFLAG);
       request.done += static_cast<DWORD>(n);
       request.lastByte = SerialClock::now();
-      queued -= std::min(queued, static_cast<DWORD>(n));
+      consumed += static_cast<std::uint64_t>(n);
     } else if (n == 0) {
       // The end of the input: a hung-up line (every query fails then), or
       // nothing now on a line set to return at once.
@@ -268,60 +387,20 @@ ReadRequest SerialPort::NewRead(OVERLAPPED* ov, void* buffer, DWORD count) const
   return request;
 }
 
-bool SerialPort::DrivePendingRead(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, bool wait) {
-  while (pendingRead && pendingRead->ov == ov) {
-    DWORD error = ERROR_SUCCESS;
-    if (Advance(*pendingRead, error)) {
-      CompleteRead(error);
-      break;
-    }
-    if (!wait) return FailWith(ERROR_IO_INCOMPLETE);
-    WaitForInput(lock, NextTimeout(*pendingRead));
+void SerialPort::LetOutputLeave() {
+  int queuedOut = 0;
+  if (::ioctl(fd, TIOCOUTQ, &queuedOut) != 0 || queuedOut == 0) return;
+  std::chrono::microseconds perByte;
+  {
+    std::lock_guard lock(mutex);
+    perByte = ByteTime(dcb);
   }
-  return true;
-}
-
-void SerialPort::Monitor() {
-  for (;;) {
-    epoll_event ready[2];
-    const int n = ::epoll_wait(epollFd, ready, 2, -1);
-    if (closed) return;
-    std::uint32_t device = 0;  // what epoll reports for the device
-    for (int i = 0; i < n; ++i)
-      if (ready[i].data.fd == fd) device |= ready[i].events;
-    if (device & (EPOLLHUP | EPOLLERR)) gone = true;
-    std::unique_lock lock(mutex);
-    if (gone) {
-      // Nothing will come any more: the requests end, and so does the watch,
-      // rather than waking for a device that is not there.
-      EndRequestsGone();
-      lock.unlock();
-      lineWatch.Stop();
-      return;
-    }
-    DWORD seen = 0;
-    if (device & EPOLLIN) {
-      if (eventMask & EV_RXFLAG) seen |= TakeInput();
-      // Reads and purges keep the count of known bytes under the same lock,
-      // so more bytes than known are a new arrival.
-      int waiting = 0;
-      if (::ioctl(fd, FIONREAD, &waiting) == 0) {
-        const DWORD known = static_cast<DWORD>(waiting) + static_cast<DWORD>(taken.size());
-        if (known > queued) seen |= EV_RXCHAR;
-        queued = known;
-      }
-      // A break or a receive error comes with a byte of its own (a NUL).
-      if (hasCounters) seen |= LineEvents();
-    }
-    int unsent = 0;
-    if (draining && ::ioctl(fd, TIOCOUTQ, &unsent) == 0 && unsent == 0) {
-      draining = false;
-      seen |= EV_TXEMPTY;
-      epoll_event in{kWatchInput, {.fd = fd}};
-      ::epoll_ctl(epollFd, EPOLL_CTL_MOD, fd, &in);
-    }
-    Report(seen);
+  const auto until = SerialClock::now() + perByte * (queuedOut + 1) + kCloseMargin;
+  while (SerialClock::now() < until) {
+    if (::ioctl(fd, TIOCOUTQ, &queuedOut) != 0 || queuedOut == 0) return;
+    ::poll(nullptr, 0, std::min(MillisecondsUntil(until), 5));
   }
+  ::tcflush(fd, TCOFLUSH);
 }
 
 void SerialPort::Shutdown() {
@@ -336,13 +415,12 @@ void SerialPort::Shutdown() {
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto written = ::write(closingFd, &one, sizeof one);
   }
-  if (monitor.joinable()) monitor.join();
-  lineWatch.Stop();
-  std::unique_lock until(fdUse);  // no call uses the descriptor any more
-  if (serialFlags) RestoreSerialFlags(fd, *serialFlags);
+  std::unique_lock until(fdUse);  // no call uses the descriptor any more, and no wait drives the port
+  if (!gone) LetOutputLeave();
+  if (serialFlags) RestoreSerialFlags(fd, path, *serialFlags);
   if (exclusive) ::ioctl(fd, TIOCNXCL);
   ::close(fd);
-  if (epollFd >= 0) ::close(epollFd);
-  if (closingFd >= 0) ::close(closingFd);
-  if (takenFd >= 0) ::close(takenFd);
+  for (const int set : idleWaitSets) ::close(set);
+  for (const int notice : {closingFd, takenFd, changedFd})
+    if (notice >= 0) ::close(notice);
 }

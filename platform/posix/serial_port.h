@@ -1,18 +1,30 @@
 // The kernel objects behind the handles CreateFileA gives: a serial port over
-// a terminal device, with its pending overlapped requests and the thread that
-// watches for line events, and a plain file for anything else. Internal to the
-// serial stand-in (platform/posix/comm.cpp).
+// a terminal device, with its pending overlapped requests, and a plain file
+// for anything else. Internal to the serial stand-in (platform/posix/comm.cpp).
+//
+// A port has no thread of its own. The thread that waits for a pending
+// request (in WaitForSingleObject on its event, or in GetOverlappedResult)
+// drives the port: it waits on the device and the close's notice, and then
+// takes what happened since it last looked. EV_RXCHAR comes from a count of
+// received bytes that only grows (reads do not lower it, so a reader cannot
+// hide an arrival), EV_TXEMPTY from the output queue, and the modem-line,
+// break and error events from the line state and the driver's counters, read
+// every few milliseconds while they are watched on a device that has them.
+// What happens while nobody waits is found at the next look, as Windows keeps
+// its events until the next WaitCommEvent.
 #pragma once
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <string>
-#include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/posix/comm.h"
 #include "platform/posix/handles.h"
@@ -23,8 +35,9 @@ using SerialClock = std::chrono::steady_clock;
 // Ends an overlapped record (if any) with an error and a byte count and
 // signals its event.
 void CompleteRecord(OVERLAPPED* ov, DWORD error, DWORD bytes);
-// Marks a record pending and resets its event.
-void StartRecord(OVERLAPPED* ov);
+// Marks a record pending and arms its event, so that a wait for it drives
+// the request's device.
+void StartRecord(OVERLAPPED* ov, std::weak_ptr<RequestDriver> driver);
 
 // Waits until fd is ready for events, or alsoFd (if any) for reading, or the
 // closing notice arrives; false on timeout or closing.
@@ -57,13 +70,13 @@ struct EventRequest {
   DWORD* mask;
 };
 
-class SerialPort final : public KernelObject {
+class SerialPort final : public KernelObject, public RequestDriver, public std::enable_shared_from_this<SerialPort> {
  public:
-  SerialPort(int fd, bool exclusive) : fd(fd), exclusive(exclusive) {}
+  SerialPort(int fd, std::string path, bool exclusive) : fd(fd), path(std::move(path)), exclusive(exclusive) {}
   ~SerialPort() override { Shutdown(); }
 
-  // Takes the device's control block and prepares the line-event watch;
-  // false with the last error set.
+  // Takes the device's control block and what the driver can tell; false
+  // with the last error set.
   bool Start(const DCB& initial);
 
   void HandleClosed() override { Shutdown(); }
@@ -91,6 +104,7 @@ class SerialPort final : public KernelObject {
   };
 
   const int fd;
+  const std::string path;  // the device's, for what must reach it once the descriptor is hung up
   const bool exclusive;
   std::optional<int> serialFlags;  // the driver's flags before low latency, restored at the close
   const LineCalls* lineCalls = nullptr;  // the modem-line calls of this open period
@@ -98,15 +112,17 @@ class SerialPort final : public KernelObject {
   bool hasCounters = false;  // the driver counts line changes, breaks and errors
   int closingFd = -1;
   std::mutex mutex;  // guards everything below
-  std::condition_variable completed;
   DCB dcb{};
   COMMTIMEOUTS timeouts{};
   DWORD eventMask = 0;
   DWORD occurred = 0;  // events seen since the last report
-  DWORD queued = 0;    // received bytes known to wait
-  // Bytes the watch took from the device to look for the event character
-  // (only while EV_RXFLAG is watched): reads take them first, and the queue
-  // counts them.
+  // Bytes taken off the device so far (read, purged, or taken to look for
+  // the event character): with the input queue, the count of every byte
+  // received, which only grows.
+  std::uint64_t consumed = 0;
+  // Bytes taken off the device to look for the event character (only while
+  // a wait for EV_RXFLAG drives the port): reads take them first, and the
+  // queue counts them.
   std::string taken;
   std::optional<EventRequest> pendingEvent;
   std::optional<ReadRequest> pendingRead;
@@ -123,12 +139,19 @@ class SerialPort final : public KernelObject {
   // empty, at once when it is already. Under the lock.
   void WatchDrain();
 
+  // Wakes the threads that drive the port, to look again. Under the lock.
+  void Notify();
+
+  // Takes what happened since the last look into the events, and moves a
+  // pending read on (ending it when it is done). Under the lock.
+  void Look();
+
   // Waits (the lock given up meanwhile) until input may have come, the
   // timeout (-1: none) has passed or the port closes; false on timeout or
   // closing.
   bool WaitForInput(std::unique_lock<std::mutex>& lock, int timeoutMs);
-  // The notice the watch gives each time it takes bytes off the device, for
-  // waits of their own (PortArrivals).
+  // The notice given each time bytes are taken off the device for the event
+  // character, for waits of their own (PortArrivals).
   int TakenNotice() const { return takenFd; }
 
   // Moves what is waiting into the request; true when the request is done
@@ -141,14 +164,20 @@ class SerialPort final : public KernelObject {
   // A read of count bytes into buffer under the port's timeouts.
   ReadRequest NewRead(OVERLAPPED* ov, void* buffer, DWORD count) const;
 
-  // Drives the pending read of ov; false with ERROR_IO_INCOMPLETE when it is
-  // not done and the caller does not wait.
-  bool DrivePendingRead(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, bool wait);
+  // Drives the port (the lock given up while it waits) until done() holds,
+  // the deadline (none: no limit) has passed, or the port has closed or gone.
+  void Drive(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done,
+             std::optional<SerialClock::time_point> deadline);
+  void DriveUntil(const std::function<bool()>& done, DWORD milliseconds) override;
 
  private:
-  void Monitor();
-  // Ends every pending request, stops the watch and closes the device.
+  // Ends every pending request and closes the device.
   void Shutdown();
+  // Gives the output queue the time its bytes take on the line, and then
+  // discards the rest, as Windows' serial driver does at the close: the
+  // kernel would otherwise hold the close for its own closing wait (30 s on
+  // a UART) while flow control holds the output.
+  void LetOutputLeave();
 
   // Ends the pending requests of a device that has gone; under the lock.
   void EndRequestsGone();
@@ -157,19 +186,25 @@ class SerialPort final : public KernelObject {
   DWORD TakeInput();
   // The events since the last look at the modem lines and counters. Under the lock.
   DWORD LineEvents();
-  // Waits for modem-line changes until stopping, or until the device goes
-  // or turns out unable to tell.
-  void WatchLines(const std::atomic<bool>& stopping);
+  // Milliseconds until the next look is due without a notice from the
+  // device (-1: none), for what is pending now. Under the lock.
+  int NextLook() const;
+  // A set that waits for the device, the close and Notify: from the port's
+  // idle ones or new; given back after the wait. Under the lock.
+  int TakeWaitSet();
 
   std::atomic<bool> closed{false};
   std::atomic<bool> gone{false};
   std::shared_mutex fdUse;
-  int epollFd = -1;
-  int takenFd = -1;       // readable while taken may hold bytes a waiting read has not seen
-  bool draining = false;  // EV_TXEMPTY is due when the output queue is empty
+  int takenFd = -1;    // readable while taken may hold bytes a waiting read has not seen
+  int changedFd = -1;  // each write wakes the driving threads
+  std::vector<int> idleWaitSets;
+  int drivers = 0;                // threads driving the port now
+  std::uint64_t seenReceived = 0;  // the received count at the last look
+  bool draining = false;          // EV_TXEMPTY is due when the output queue is empty
+  int unsent = 0;                 // the output queue at the last look while draining
+  SerialClock::time_point nextLineLook{};
   int lastLines = 0;
   serial_icounter_struct eventCounts{};  // the counters when events were last taken from them
   serial_icounter_struct errorCounts{};  // the same for the error flags
-  std::thread monitor;
-  BlockedCallThread lineWatch;
 };

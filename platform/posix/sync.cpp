@@ -1,8 +1,10 @@
 #include "platform/posix/fail.h"
 #include "platform/posix/sync.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 #include "platform/posix/errors.h"
@@ -18,6 +20,7 @@ class EventObject final : public KernelObject {
     {
       std::lock_guard lock(mutex);
       signalled = true;
+      driver.reset();  // its request is done
     }
     if (manualReset)
       changed.notify_all();
@@ -30,13 +33,42 @@ class EventObject final : public KernelObject {
     signalled = false;
   }
 
+  void Arm(std::weak_ptr<RequestDriver> requestDriver) {
+    {
+      std::lock_guard lock(mutex);
+      signalled = false;
+      driver = std::move(requestDriver);
+    }
+    changed.notify_all();  // waits already under way start driving
+  }
+
   DWORD Wait(DWORD milliseconds) override {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    const auto left = [&] {
+      if (milliseconds == INFINITE) return INFINITE;
+      const auto rest = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      return static_cast<DWORD>(std::max<std::int64_t>(rest.count(), 0));
+    };
     std::unique_lock lock(mutex);
-    const auto isSet = [this] { return signalled; };
-    if (milliseconds == INFINITE)
-      changed.wait(lock, isSet);
-    else if (!changed.wait_for(lock, std::chrono::milliseconds(milliseconds), isSet))
-      return WAIT_TIMEOUT;
+    for (;;) {
+      if (signalled) break;
+      if (auto requestDriver = driver.lock()) {
+        lock.unlock();
+        requestDriver->DriveUntil(
+            [this] {
+              std::lock_guard signalLock(mutex);
+              return signalled;
+            },
+            left());
+        requestDriver.reset();  // when it is the last owner, the device closes here, not under the lock
+        lock.lock();
+        if (!signalled && left() == 0) return WAIT_TIMEOUT;
+      } else if (milliseconds == INFINITE) {
+        changed.wait(lock);
+      } else if (changed.wait_until(lock, deadline) == std::cv_status::timeout && !signalled) {
+        return WAIT_TIMEOUT;
+      }
+    }
     if (!manualReset) signalled = false;
     return WAIT_OBJECT_0;
   }
@@ -46,6 +78,7 @@ class EventObject final : public KernelObject {
   std::mutex mutex;
   std::condition_variable changed;
   bool signalled;
+  std::weak_ptr<RequestDriver> driver;
 };
 
 }  // namespace
@@ -70,4 +103,8 @@ BOOL ResetEvent(HANDLE hEvent) {
   if (!event) return FailWith(ERROR_INVALID_HANDLE);
   event->Reset();
   return TRUE;
+}
+
+void ArmEvent(HANDLE event, std::weak_ptr<RequestDriver> driver) {
+  if (const auto object = ObjectFromHandleAs<EventObject>(event)) object->Arm(std::move(driver));
 }

@@ -1,9 +1,11 @@
 // The serial functions of the platform layer on real pseudo-terminals.
 #include <gtest/gtest.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -316,12 +318,18 @@ TEST_F(SerialApi, LineEventsComeOncePerArrivalAndEndWithTheMaskOrTheHandle) {
 }
 
 // A driver with serial settings, played over a pseudo-terminal (which has
-// none): it keeps its flags here, and may refuse either call.
+// none): it keeps its flags here, and may refuse either call. Through a
+// hung-up descriptor it answers EIO, as every driver does.
 struct FakeDriver {
   static inline int flags = 0;
   static inline bool getFails = false, setFails = false;
   static inline std::vector<int> written;  // the flags of every accepted set
-  static int Get(int, serial_struct* info) {
+  static bool HungUp(int fd) {
+    termios settings{};
+    return ::tcgetattr(fd, &settings) != 0 && errno == EIO;
+  }
+  static int Get(int fd, serial_struct* info) {
+    if (HungUp(fd)) return -1;
     if (getFails) {
       errno = ENOTTY;
       return -1;
@@ -330,7 +338,8 @@ struct FakeDriver {
     info->flags = flags;
     return 0;
   }
-  static int Set(int, const serial_struct* info) {
+  static int Set(int fd, const serial_struct* info) {
+    if (HungUp(fd)) return -1;
     if (setFails) {
       errno = EPERM;
       return -1;
@@ -374,6 +383,74 @@ TEST(SerialOpen, LowLatencyWhileOpenAndTheDriversFlagsBackAtTheClose) {
     CloseHandle(port);
     EXPECT_EQ(FakeDriver::written, c.writes);
     EXPECT_EQ(FakeDriver::flags, c.initial);
+  }
+}
+
+// A line hung up while the port is open (the device itself stays): the
+// hung-up descriptor answers nothing, yet the driver gets its flags back.
+TEST(SerialOpen, TheDriversFlagsGoBackAfterAHangUp) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can hang a line up";
+  PtyPair pty;
+  constexpr int other = 0x40;
+  FakeDriver driver(other, false, false);
+  const HANDLE port = OpenPort(pty.path);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  ASSERT_EQ(FakeDriver::flags, other | ASYNC_LOW_LATENCY);
+  ASSERT_EQ(ioctl(pty.slave, TIOCVHANGUP), 0);
+  DWORD status = 0;
+  EXPECT_FALSE(GetCommModemStatus(port, &status)) << "the port sees the hang-up";
+  CloseHandle(port);
+  EXPECT_EQ(FakeDriver::flags, other);
+}
+
+// A reader that takes each byte as soon as it comes hides no arrival from
+// the event wait: every one is reported, as on Windows.
+TEST_F(SerialApi, EveryArrivalIsReportedWhileAReaderTakesTheBytes) {
+  SetLine(115200, 8, NOPARITY, ONESTOPBIT);
+  COMMTIMEOUTS atOnce{MAXDWORD, 0, 0, 0, 0};
+  ASSERT_TRUE(SetCommTimeouts(port, &atOnce));
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  std::atomic<bool> reading = true;
+  std::atomic<size_t> read = 0;
+  std::thread reader([&] {
+    char buffer[16];
+    DWORD n = 0;
+    for (; reading; std::this_thread::yield())
+      if (ReadFile(port, buffer, sizeof buffer, &n, nullptr)) read += n;
+  });
+  EventWait events(port);
+  int reported = 0;
+  for (; reported < 200; ++reported) {
+    events.Start();
+    pty.Send("x");
+    if (events.Wait(1000) != EV_RXCHAR) break;
+  }
+  ASSERT_TRUE(WaitUntil([&] { return read == static_cast<size_t>(reported + (reported < 200)); }));
+  reading = false;
+  reader.join();
+  EXPECT_EQ(reported, 200);
+}
+
+// A pending read ends by itself: a wait for its event alone sees it end,
+// when its bytes come and when its time is up.
+TEST_F(SerialApi, APendingReadEndsForAWaitOnItsEvent) {
+  SetLine(115200, 8, NOPARITY, ONESTOPBIT);
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadTotalTimeoutConstant = 300;
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  Event done;
+  OVERLAPPED ov{};
+  ov.hEvent = done.handle;
+  char buffer[4];
+  DWORD n = 0;
+  for (const std::string sent : {"abcd", ""}) {
+    SCOPED_TRACE(sent);
+    ASSERT_FALSE(ReadFile(port, buffer, 4, &n, &ov));
+    ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+    if (!sent.empty()) pty.Send(sent);
+    EXPECT_EQ(WaitForSingleObject(done.handle, 5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(GetOverlappedResult(port, &ov, &n, FALSE));
+    EXPECT_EQ(std::string(buffer, n), sent);
   }
 }
 
@@ -428,55 +505,41 @@ TEST_F(SerialApi, TxEmptyAfterAWriteAndRxFlagOnTheEventCharacter) {
 
 // A real port's driver, played over a pseudo-terminal (which has none of
 // it): modem lines that change when the test says, and counters of line
-// changes, breaks and receive errors.
+// changes, breaks and receive errors (unless it is a driver without them).
 struct FakeLines {
   static inline std::mutex mutex;
   static inline int lines = 0;
   static inline serial_icounter_struct counters{};
-  static inline int waitError = 0;  // errno the next wait fails with
-  static inline int changed = -1;   // an eventfd: readable when a wait should end
+  static inline bool counting = true;
+  static inline int error = 0;  // errno every call fails with, once set
 
-  static int WaitChange(int, int) {
-    pollfd p{changed, POLLIN, 0};
-    if (::poll(&p, 1, -1) < 0) return -1;  // a signal: EINTR
-    std::uint64_t count = 0;
-    [[maybe_unused]] const auto taken = ::read(changed, &count, sizeof count);
-    std::lock_guard lock(mutex);
-    errno = waitError;
-    return waitError ? -1 : 0;
-  }
   static int GetLines(int, int* out) {
     std::lock_guard lock(mutex);
+    errno = error;
     *out = lines;
-    return 0;
+    return error ? -1 : 0;
   }
   static int GetCounters(int, serial_icounter_struct* out) {
     std::lock_guard lock(mutex);
+    errno = counting ? error : ENOTTY;
     *out = counters;
-    return 0;
+    return errno ? -1 : 0;
   }
 
-  FakeLines() {
+  explicit FakeLines(bool withCounters = true) {
     lines = 0;
     counters = {};
-    waitError = 0;
-    changed = eventfd(0, EFD_CLOEXEC);
+    counting = withCounters;
+    error = 0;
     SetLineCalls(&calls);
   }
-  ~FakeLines() {
-    SetLineCalls(nullptr);
-    close(changed);
+  ~FakeLines() { SetLineCalls(nullptr); }
+  // Changes the driver's state.
+  void Change(const std::function<void()>& change) const {
+    std::lock_guard lock(mutex);
+    change();
   }
-  // Changes the driver's state; wake ends a wait for line changes.
-  void Change(const std::function<void()>& change, bool wake = true) const {
-    {
-      std::lock_guard lock(mutex);
-      change();
-    }
-    const std::uint64_t one = 1;
-    if (wake) [[maybe_unused]] const auto written = ::write(changed, &one, sizeof one);
-  }
-  static inline const LineCalls calls{WaitChange, GetLines, GetCounters};
+  static inline const LineCalls calls{GetLines, GetCounters};
 };
 
 TEST(SerialLines, ModemLinesBreaksAndErrorsOfARealPort) {
@@ -519,7 +582,7 @@ TEST(SerialLines, ModemLinesBreaksAndErrorsOfARealPort) {
     ++FakeLines::counters.frame;
     ++FakeLines::counters.parity;
     ++FakeLines::counters.overrun;
-  }, false);
+  });
   pty.Send(std::string(1, '\0'));
   EXPECT_EQ(events.Wait(), EV_BREAK | EV_ERR);
   DWORD errors = 0;
@@ -536,8 +599,69 @@ TEST(SerialLines, ModemLinesBreaksAndErrorsOfARealPort) {
   EXPECT_EQ(Threads(), threads);
 }
 
-// An adapter pulled out: either the line hangs up, or the wait for line
-// changes ends with EIO. The waits end, and so do the port's threads.
+// A driver with modem lines that can neither count their changes nor wait
+// for one (some USB adapters): every change is told all the same, and the
+// port runs no thread of its own for it.
+TEST(SerialLines, ChangesOfADriverWithoutCountersAreToldAsWell) {
+  PtyPair pty;
+  const size_t threads = ThreadsWithoutAPort(pty.path);
+  FakeLines driver(false);
+  const HANDLE port = OpenPort(pty.path);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(SetCommMask(port, EV_CTS | EV_DSR | EV_RLSD));
+  EventWait events(port);
+  for (const int line : {TIOCM_CTS, TIOCM_CAR}) {
+    events.Start();
+    EXPECT_EQ(Threads(), threads);
+    driver.Change([line] { FakeLines::lines |= line; });
+    EXPECT_EQ(events.Wait(), line == TIOCM_CTS ? EV_CTS : EV_RLSD);
+  }
+  ASSERT_TRUE(CloseHandle(port));
+}
+
+// Other code of the process may set any signal's action: closing a port with
+// modem lines depends on none of them, and changes none. Each setting is
+// tried in a child process of its own, which must end by itself.
+TEST(SerialLines, ClosingDependsOnNoSignalAndSetsNone) {
+  for (const int setting : {0, 1, 2}) {
+    SCOPED_TRACE(setting == 0 ? "ignored" : setting == 1 ? "default action" : "a handler that restarts calls");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      PtyPair pty;
+      FakeLines driver;
+      const auto openAndClose = [&] {
+        const HANDLE port = OpenPort(pty.path);
+        return port != INVALID_HANDLE_VALUE && SetCommMask(port, EV_CTS) && CloseHandle(port);
+      };
+      // The other code sets its actions after a first port has come and gone.
+      bool fine = openAndClose();
+      struct sigaction action {};
+      sigemptyset(&action.sa_mask);
+      action.sa_handler = setting == 0 ? SIG_IGN : setting == 1 ? SIG_DFL : [](int) {};
+      action.sa_flags = setting == 2 ? SA_RESTART : 0;
+      for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaction(signal, &action, nullptr);
+      fine = openAndClose() && fine;
+      for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+        struct sigaction now {};
+        sigaction(signal, nullptr, &now);
+        fine = fine && now.sa_handler == action.sa_handler;
+      }
+      _exit(fine ? 0 : 1);
+    }
+    int status = -1;
+    const bool ended = WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; });
+    if (!ended) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+    }
+    EXPECT_TRUE(ended) << "the close never returned";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  }
+}
+
+// An adapter pulled out: either the line hangs up, or the driver's line
+// calls fail with EIO. The waits end.
 TEST(SerialLines, AVanishedAdapterEndsTheWaitForItsLines) {
   for (const bool hangUp : {true, false}) {
     SCOPED_TRACE(hangUp ? "hang-up" : "EIO from the driver");
@@ -552,7 +676,7 @@ TEST(SerialLines, AVanishedAdapterEndsTheWaitForItsLines) {
     if (hangUp)
       pty.Vanish();
     else
-      driver.Change([] { FakeLines::waitError = EIO; });
+      driver.Change([] { FakeLines::error = EIO; });
     EXPECT_EQ(events.Wait(), 0u);
     EXPECT_EQ(events.ov.Internal, ERROR_BAD_COMMAND);
     if (hangUp) {

@@ -213,6 +213,40 @@ TEST(WatcherThread, OnlyATerminatedWatcherPurgesThePort) {
   CloseHandle(port);
 }
 
+// A wait can fail while the device is there (on Windows a receive error
+// under fAbortOnError does, until ClearCommError; here another wait is
+// pending): the watcher waits again and hands over what comes next.
+TEST(WatcherThread, AFailedWaitOfAPresentDeviceIsWaitedAgain) {
+  PtyPair pty;
+  const HANDLE port = CreateFileA(pty.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port, &dcb) && SetCommState(port, &dcb));
+  std::atomic<bool> handingOver = false;
+  SetSynchronizeWakeHook([&] { handingOver = true; });
+  TCommEventThread watcher(port, {evRxChar}, 5);
+  const HANDLE signalled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  OVERLAPPED other{};
+  other.hEvent = signalled;
+  DWORD mask = 0;
+  ASSERT_FALSE(WaitCommEvent(port, &mask, &other));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  watcher.Resume();  // its waits fail while the other one is pending
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  pty.Send("a");
+  ASSERT_EQ(WaitForSingleObject(signalled, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(mask, static_cast<DWORD>(EV_RXCHAR));
+  EXPECT_FALSE(handingOver);
+  pty.Send("b");  // only the watcher waits now
+  EXPECT_TRUE(WaitUntil([&] { return handingOver.load(); })) << "the watcher ended at its failed wait";
+  watcher.Abandon();
+  watcher.WaitFor();
+  SetSynchronizeWakeHook(nullptr);
+  CloseHandle(signalled);
+  CloseHandle(port);
+}
+
 TEST_F(Watcher, AHandlerThatClosesThePortEndsTheDispatch) {
   comm.Open();
   recorder.Attach(comm);

@@ -8,6 +8,7 @@
 #include <pty.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -203,6 +204,23 @@ TEST_F(TransferTool, BothDirectionsInBothBlockSizes) {
     EXPECT_EQ(vprog.ReadLine(10000).rfind("upload complete: ", 0), 0u);
     EXPECT_EQ(dir.read("received.bin"), Padded(image, static_cast<size_t>(block)));
   }
+}
+
+// A signal every millisecond interrupts the wait for the device line again
+// and again; none of them is taken for the end of the output.
+TEST(VprogProcessStart, SignalsDoNotEndTheWaitForTheDeviceLine) {
+  struct sigaction tick {}, previous{};
+  tick.sa_handler = [](int) {};  // no SA_RESTART: every wait is interrupted
+  sigemptyset(&tick.sa_mask);
+  ASSERT_EQ(sigaction(SIGALRM, &tick, &previous), 0);
+  const itimerval every{{0, 1000}, {0, 1000}}, off{};
+  ASSERT_EQ(setitimer(ITIMER_REAL, &every, nullptr), 0);
+  for (int start = 0; start < 5; ++start) {
+    VprogProcess vprog;
+    EXPECT_TRUE(vprog.Start(VPROG_PATH, {"--store", "/dev/null"})) << "start " << start;
+  }
+  setitimer(ITIMER_REAL, &off, nullptr);
+  sigaction(SIGALRM, &previous, nullptr);
 }
 
 // COMn leads where the installation's "Talvorin.ini" says, as for the
