@@ -1,9 +1,8 @@
 // talvorin-transfer as a user runs it: a real process against the virtual
 // programmer (or a bare pseudo-terminal), judged by its exit status, its
 // standard error and the bytes on both ends.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
@@ -26,7 +25,6 @@
 #include "transfer/FakeLine.h"
 
 namespace {
-
 
 Bytes Padded(Bytes bytes, size_t blockSize) {
   bytes.resize((bytes.size() + blockSize - 1) / blockSize * blockSize, '\xFF');
@@ -187,8 +185,8 @@ TEST_F(TransferTool, BothDirectionsInBothBlockSizes) {
     dir.write("image.bin", file);
     dir.write("served.bin", image);
     VprogProcess vprog;
-    ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("stored.bin"), "--serve", dir.file("served.bin"),
-                                         "--block", size}));
+    ASSERT_TRUE(vprog.Start(VPROG_PATH,
+                            {"--store", dir.file("stored.bin"), "--serve", dir.file("served.bin"), "--block", size}));
 
     Tool download;
     EXPECT_EQ(Run({"download", dir.file("image.bin"), "--device", vprog.Device()}, download), 0);
@@ -299,9 +297,10 @@ TEST_F(TransferTool, EachOutcomeHasItsStatusAndTheDialogsWords) {
   dir.write("Talvorin.ini", "[COM devices]\nCOM7=" + dir.file("no-such-device") + "\n");
   Tool com7;
   EXPECT_EQ(Run({"download", dir.file("image.bin"), "--install", dir.path(), "--com", "7"}, com7), 3);
-  EXPECT_EQ(com7.stdErr,
-            "COM7" + lines + missing +
-                " COM numbers are mapped in Option > Serial devices... (section \"COM devices\" of \"Talvorin.ini\").\n");
+  EXPECT_EQ(
+      com7.stdErr,
+      "COM7" + lines + missing +
+          " COM numbers are mapped in Option > Serial devices... (section \"COM devices\" of \"Talvorin.ini\").\n");
   // A stored port index below 0 leads to no device (never to a file named
   // after the port in the current directory), as on Windows.
   dir.write("Talvorin.ini", "[COM port]\naddress=-1\n");
@@ -329,7 +328,8 @@ TEST_F(TransferTool, SignalsBreakTheWaitForTheProgrammer) {
     SCOPED_TRACE(c.direction);
     PtyPair line;
     Tool tool;
-    tool.Start({c.direction, dir.file(c.direction == "download" ? "image.bin" : "received.bin"), "--device", line.path});
+    tool.Start(
+        {c.direction, dir.file(c.direction == "download" ? "image.bin" : "received.bin"), "--device", line.path});
     Bytes first;
     ASSERT_TRUE(WaitUntil([&] { return !(first = line.Receive(1)).empty(); }));
     EXPECT_EQ(first, "\x02");
@@ -342,8 +342,8 @@ TEST_F(TransferTool, SignalsBreakTheWaitForTheProgrammer) {
 
     Tool second;
     EXPECT_EQ(Run({"download", dir.file("image.bin"), "--device", line.path}, second), 3);
-    EXPECT_EQ(second.stdErr.rfind(line.path + " can not be opened.\nIt may be used by another program.\n" +
-                                      line.path + " : it is busy, held by talvorin-",
+    EXPECT_EQ(second.stdErr.rfind(line.path + " can not be opened.\nIt may be used by another program.\n" + line.path +
+                                      " : it is busy, held by talvorin-",
                                   0),
               0u)
         << second.stdErr;
@@ -369,8 +369,8 @@ TEST_F(TransferTool, SignalInTheMiddleOfAPacedTransfer) {
     const bool download = direction == "download";
     const std::string mine = download ? "stored.bin" : "received.bin";
     VprogProcess vprog;
-    ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--pace", download ? "--store" : "--serve",
-                                         dir.file(download ? "stored.bin" : "image.bin")}));
+    ASSERT_TRUE(vprog.Start(
+        VPROG_PATH, {"--pace", download ? "--store" : "--serve", dir.file(download ? "stored.bin" : "image.bin")}));
     Tool tool;
     tool.Start({direction, dir.file(download ? "image.bin" : "received.bin"), "--device", vprog.Device()});
     // An upload writes beside its file until it ends.
@@ -378,8 +378,9 @@ TEST_F(TransferTool, SignalInTheMiddleOfAPacedTransfer) {
     tool.Signal(SIGINT);
     EXPECT_EQ(tool.Wait(), 5);
     const Bytes kept = dir.read(mine);
-    EXPECT_EQ(tool.stdErr, "User press ESC !!!\n" + (download ? "" : std::to_string(kept.size()) +
-                                                                       " bytes are saved in " + dir.file(mine) + " .\n"));
+    EXPECT_EQ(tool.stdErr,
+              "User press ESC !!!\n" +
+                  (download ? "" : std::to_string(kept.size()) + " bytes are saved in " + dir.file(mine) + " .\n"));
 
     const std::string summary = vprog.ReadLine(10000);
     const std::string ending = download ? "download ended by the host's ESC: " : "upload stopped by the host: ";
@@ -647,6 +648,146 @@ TEST_F(TransferTool, UsageHelpAndVersion) {
     EXPECT_GE(Run(args, tool), 100);
     EXPECT_NE(tool.stdErr.find("Run with --help for more information."), std::string::npos) << tool.stdErr;
   }
+}
+
+// Intel HEX and S-records as Debian's objcopy and srec_cat make them: the
+// download sends the image from address 0, gaps filled with 0xFF, and says
+// which format it read; the upload writes records that those tools read back.
+struct ImageFormatsTool : TransferTool {
+  // Runs a shell command line of the test's own; its status.
+  static int Shell(const std::string& command) { return std::system((command + " 2>&1").c_str()); }
+};
+
+TEST_F(ImageFormatsTool, DownloadsFilesMadeByObjcopyAndSrecCat) {
+  const Bytes low = Pattern(3000, 3), high = Pattern(500, 4);
+  dir.write("low.bin", low);
+  dir.write("high.bin", high);
+  // The high part past 64 KiB, so that extended addresses and S2 records appear.
+  Bytes both = low + Bytes(0x11000 - low.size(), '\xFF') + high;
+  const std::string in = dir.path() + "/";
+  ASSERT_EQ(Shell("objcopy -I binary -O ihex " + in + "low.bin " + in + "low.hex"), 0);
+  ASSERT_EQ(Shell("objcopy -I binary -O srec " + in + "low.bin " + in + "low.s19"), 0);
+  const std::string parts = "srec_cat " + in + "low.bin -binary " + in + "high.bin -binary -offset 0x11000 -o " + in;
+  ASSERT_EQ(Shell(parts + "both.srec -motorola"), 0);
+  // Named for neither format: the content tells.
+  ASSERT_EQ(Shell(parts + "both.txt -intel"), 0);
+  const struct {
+    std::string file;
+    const char* format;
+    const Bytes& image;
+  } cases[] = {{"low.hex", "Intel HEX", low},
+               {"low.s19", "S-records", low},
+               {"both.srec", "S-records", both},
+               {"both.txt", "Intel HEX", both}};
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("stored.bin")}));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    Tool tool;
+    EXPECT_EQ(Run({"--device", vprog.Device(), "download", dir.file(c.file)}, tool), 0);
+    EXPECT_EQ(tool.stdErr, dir.file(c.file) + ": " + c.format + ", an image of " + std::to_string(c.image.size()) +
+                               " bytes from address 0\nDownload compelete !!!\n");
+    EXPECT_NE(vprog.ReadLine(10000), "");
+    EXPECT_EQ(dir.read("stored.bin"), Padded(c.image, 256));
+  }
+  // Chosen, the format is not guessed: these records are sent as their text.
+  Tool binary;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "--format", "bin", "download", dir.file("low.hex")}, binary), 0);
+  EXPECT_EQ(binary.stdErr, "Download compelete !!!\n");
+  EXPECT_NE(vprog.ReadLine(10000), "");
+  EXPECT_EQ(dir.read("stored.bin"), Padded(dir.read("low.hex"), 256));
+}
+
+TEST_F(ImageFormatsTool, UploadsRecordsThatObjcopyAndSrecCatRead) {
+  const Bytes image = Padded(Pattern(5000, 9), 256);
+  dir.write("served.bin", image);
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--serve", dir.file("served.bin")}));
+  const std::string in = dir.path() + "/";
+  const struct {
+    std::vector<std::string> args;
+    std::string readBack;
+  } cases[] = {
+      {{"upload", dir.file("image.hex")}, "objcopy -I ihex -O binary " + in + "image.hex " + in + "back.bin"},
+      {{"--format", "srec", "upload", dir.file("image.txt")},
+       "srec_cat " + in + "image.txt -motorola -o " + in + "back.bin -binary"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.readBack);
+    Tool tool;
+    std::vector<std::string> args{"--device", vprog.Device()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(Run(args, tool), 0);
+    EXPECT_EQ(tool.stdErr, "Upload compelete !!!\n");
+    EXPECT_NE(vprog.ReadLine(10000), "");
+    ASSERT_EQ(Shell(c.readBack), 0);
+    EXPECT_EQ(dir.read("back.bin"), image);
+  }
+}
+
+// A file that is not valid in its format is refused before the port is
+// opened, with the line at fault.
+TEST_F(ImageFormatsTool, FaultyRecordsAreRefusedWithTheirLine) {
+  dir.write("checksum.hex",
+            ":10000000000102030405060708090A0B0C0D0E0F78\n:10001000101112131415161718191A1B1C1D1E1F69\n");
+  dir.write("overlap.srec", "S0030000FC\nS1040000AA51\nS1040000BB40\n");
+  dir.write("far.hex", ":020000040000FA\n:0200000480007A\n:0100000000FF\n:00000001FF\n");
+  // Chosen by name, records that fail count even when the failing line is no text.
+  dir.write("binary.s19", Bytes("S1040000AA51\n\x01\x02\n", 16));
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"download", dir.file("checksum.hex")}, "checksum.hex: line 2: bad checksum (Intel HEX)"},
+      {{"verify", dir.file("overlap.srec")}, "overlap.srec: line 3: its data overlap data given before (S-records)"},
+      {{"download", "--verify", dir.file("far.hex")}, "far.hex: line 3: its data lie at 2 GiB or beyond (Intel HEX)"},
+      {{"download", dir.file("binary.s19")}, "binary.s19: line 2: it does not begin with 'S' and a digit (S-records)"},
+      {{"--format", "ihex", "download", dir.file("overlap.srec")},
+       "overlap.srec: line 1: it does not begin with ':' (Intel HEX)"},
+  };
+  for (const auto& [args, message] : cases) {
+    SCOPED_TRACE(message);
+    Tool tool;
+    std::vector<std::string> all{"--device", dir.file("no-such-device")};
+    all.insert(all.end(), args.begin(), args.end());
+    EXPECT_EQ(Run(all, tool), 9);
+    EXPECT_EQ(tool.stdErr, dir.path() + "/" + message + "\n");
+  }
+  Tool badFormat;
+  EXPECT_GE(Run({"--format", "elf", "download", dir.file("far.hex")}, badFormat), 100);
+}
+
+// Verify reads the programmer's image back without writing a file and
+// compares it with the file as a download sends it.
+TEST_F(ImageFormatsTool, VerifyComparesWithTheVirtualProgrammersImage) {
+  const Bytes image = Pattern(1000, 5);
+  dir.write("image.bin", image);
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("memory.bin"), "--serve", dir.file("memory.bin")}));
+  Tool both;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "download", "--verify", dir.file("image.bin")}, both), 0);
+  EXPECT_EQ(both.stdErr, "Download compelete !!!\nUpload compelete !!!\nverified 1000 bytes\n");
+
+  Bytes changed = image;
+  changed[300] = static_cast<char>(image[300] ^ 0x0F);
+  changed[301] = static_cast<char>(image[301] ^ 0xF0);
+  dir.write("changed.bin", changed);
+  ASSERT_EQ(Shell("objcopy -I binary -O ihex " + dir.file("changed.bin") + " " + dir.file("changed.hex")), 0);
+  for (const char* file : {"changed.bin", "changed.hex"}) {
+    SCOPED_TRACE(file);
+    Tool verify;
+    EXPECT_EQ(Run({"--device", vprog.Device(), "verify", dir.file(file)}, verify), 10);
+    char difference[96];
+    std::snprintf(difference, sizeof difference,
+                  "differs at 0x0000012C: file 0x%02X, programmer 0x%02X; 2 of 1000 bytes differ\n",
+                  static_cast<unsigned char>(changed[300]), static_cast<unsigned char>(image[300]));
+    EXPECT_NE(verify.stdErr.find(difference), std::string::npos) << verify.stdErr;
+  }
+  const auto files = std::distance(std::filesystem::directory_iterator(dir.path()), {});
+  Tool same;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "verify", dir.file("image.bin")}, same), 0);
+  EXPECT_EQ(same.stdErr, "Upload compelete !!!\nverified 1000 bytes\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), files);
+  Tool missing;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "verify", dir.file("none.bin")}, missing), 4);
+  EXPECT_EQ(missing.stdErr, "File : " + dir.file("none.bin") + " is not exist.\n");
 }
 
 }  // namespace
