@@ -75,7 +75,7 @@ TEST(ImageFormats, FaultsNameTheirLine) {
       {ImageFormat::IntelHex, ":00000001FF\n:0100000000FF\n", 2, "a record after the end record"},
       {ImageFormat::IntelHex, ":030010000102EB\n", 1, "its length does not match its byte count"},
       {ImageFormat::IntelHex, "020010000102EB\n", 1, "it does not begin with ':'"},
-      {ImageFormat::IntelHex, ":0100000006AA4F\n", 1, "unknown record type 6"},
+      {ImageFormat::IntelHex, ":01000006AA4F\n", 1, "unknown record type 6"},
       {ImageFormat::SRecords, "S0030000FC\nS1050000AABB96\n", 2, "bad checksum"},
       {ImageFormat::SRecords, "S1050000AABB95\nS5030002FA\n", 2, "the count of data records is 1, not 2"},
       {ImageFormat::SRecords, "S30980000000010203046C\n", 1, "its data lie at 2 GiB or beyond"},
