@@ -251,11 +251,12 @@ int Run(int argc, char** argv) {
   int com = 0;
   std::string device, install, file;
   Job job{Job::Download, std::nullopt};
-  CLI::Option* comOption = app.add_option("--com", com,
-                                          "COM port number N; the installation's Talvorin.ini says where COMN leads "
-                                          "(default: the port chosen in Talvorin)")
-                               ->type_name("N")
-                               ->check(CLI::Range(1, INT_MAX).description(""));
+  CLI::Option* comOption =
+      app.add_option("--com", com,
+                     "COM port number N; the installation's Talvorin.ini says where COMN leads "
+                     "(default: the port chosen in Talvorin)")
+          ->type_name("N")
+          ->check(CLI::Range(1, INT_MAX).description(""));
   app.add_option("--device", device, "serial device to open instead of a COM port")
       ->type_name("PATH")
       ->excludes(comOption)

@@ -1,8 +1,9 @@
 // talvorin-transfer as a user runs it: a real process against the virtual
 // programmer (or a bare pseudo-terminal), judged by its exit status, its
 // standard error and the bytes on both ends.
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
@@ -25,6 +26,7 @@
 #include "transfer/FakeLine.h"
 
 namespace {
+
 
 Bytes Padded(Bytes bytes, size_t blockSize) {
   bytes.resize((bytes.size() + blockSize - 1) / blockSize * blockSize, '\xFF');
@@ -185,8 +187,8 @@ TEST_F(TransferTool, BothDirectionsInBothBlockSizes) {
     dir.write("image.bin", file);
     dir.write("served.bin", image);
     VprogProcess vprog;
-    ASSERT_TRUE(vprog.Start(VPROG_PATH,
-                            {"--store", dir.file("stored.bin"), "--serve", dir.file("served.bin"), "--block", size}));
+    ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("stored.bin"), "--serve", dir.file("served.bin"),
+                                         "--block", size}));
 
     Tool download;
     EXPECT_EQ(Run({"download", dir.file("image.bin"), "--device", vprog.Device()}, download), 0);
@@ -297,10 +299,9 @@ TEST_F(TransferTool, EachOutcomeHasItsStatusAndTheDialogsWords) {
   dir.write("Talvorin.ini", "[COM devices]\nCOM7=" + dir.file("no-such-device") + "\n");
   Tool com7;
   EXPECT_EQ(Run({"download", dir.file("image.bin"), "--install", dir.path(), "--com", "7"}, com7), 3);
-  EXPECT_EQ(
-      com7.stdErr,
-      "COM7" + lines + missing +
-          " COM numbers are mapped in Option > Serial devices... (section \"COM devices\" of \"Talvorin.ini\").\n");
+  EXPECT_EQ(com7.stdErr,
+            "COM7" + lines + missing +
+                " COM numbers are mapped in Option > Serial devices... (section \"COM devices\" of \"Talvorin.ini\").\n");
   // A stored port index below 0 leads to no device (never to a file named
   // after the port in the current directory), as on Windows.
   dir.write("Talvorin.ini", "[COM port]\naddress=-1\n");
@@ -328,8 +329,7 @@ TEST_F(TransferTool, SignalsBreakTheWaitForTheProgrammer) {
     SCOPED_TRACE(c.direction);
     PtyPair line;
     Tool tool;
-    tool.Start(
-        {c.direction, dir.file(c.direction == "download" ? "image.bin" : "received.bin"), "--device", line.path});
+    tool.Start({c.direction, dir.file(c.direction == "download" ? "image.bin" : "received.bin"), "--device", line.path});
     Bytes first;
     ASSERT_TRUE(WaitUntil([&] { return !(first = line.Receive(1)).empty(); }));
     EXPECT_EQ(first, "\x02");
@@ -342,8 +342,8 @@ TEST_F(TransferTool, SignalsBreakTheWaitForTheProgrammer) {
 
     Tool second;
     EXPECT_EQ(Run({"download", dir.file("image.bin"), "--device", line.path}, second), 3);
-    EXPECT_EQ(second.stdErr.rfind(line.path + " can not be opened.\nIt may be used by another program.\n" + line.path +
-                                      " : it is busy, held by talvorin-",
+    EXPECT_EQ(second.stdErr.rfind(line.path + " can not be opened.\nIt may be used by another program.\n" +
+                                      line.path + " : it is busy, held by talvorin-",
                                   0),
               0u)
         << second.stdErr;
@@ -369,8 +369,8 @@ TEST_F(TransferTool, SignalInTheMiddleOfAPacedTransfer) {
     const bool download = direction == "download";
     const std::string mine = download ? "stored.bin" : "received.bin";
     VprogProcess vprog;
-    ASSERT_TRUE(vprog.Start(
-        VPROG_PATH, {"--pace", download ? "--store" : "--serve", dir.file(download ? "stored.bin" : "image.bin")}));
+    ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--pace", download ? "--store" : "--serve",
+                                         dir.file(download ? "stored.bin" : "image.bin")}));
     Tool tool;
     tool.Start({direction, dir.file(download ? "image.bin" : "received.bin"), "--device", vprog.Device()});
     // An upload writes beside its file until it ends.
@@ -378,9 +378,8 @@ TEST_F(TransferTool, SignalInTheMiddleOfAPacedTransfer) {
     tool.Signal(SIGINT);
     EXPECT_EQ(tool.Wait(), 5);
     const Bytes kept = dir.read(mine);
-    EXPECT_EQ(tool.stdErr,
-              "User press ESC !!!\n" +
-                  (download ? "" : std::to_string(kept.size()) + " bytes are saved in " + dir.file(mine) + " .\n"));
+    EXPECT_EQ(tool.stdErr, "User press ESC !!!\n" + (download ? "" : std::to_string(kept.size()) +
+                                                                       " bytes are saved in " + dir.file(mine) + " .\n"));
 
     const std::string summary = vprog.ReadLine(10000);
     const std::string ending = download ? "download ended by the host's ESC: " : "upload stopped by the host: ";
