@@ -29,7 +29,7 @@ std::string Bytes(DownloadSource& source) {
 
 // Images up to this size are compared byte by byte; larger ones (a record
 // far up) only by their size, to keep the runs fast.
-constexpr std::uint64_t Compared = 1 << 20;
+constexpr std::int64_t Compared = 1 << 20;
 
 }  // namespace
 
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
       continue;
     }
     FUZZ_CHECK(image.Size() <= ImageAddressLimit);
-    if (image.Size() > Compared) continue;
+    if (image.Size() > static_cast<std::uint64_t>(Compared)) continue;
     const std::string bytes = Bytes(image);
     RecordWriter writer(format);
     const std::string written = writer.Begin() +
