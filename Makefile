@@ -13,6 +13,8 @@ JOBS ?= 2
 WERROR ?= OFF
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
            libgtest-dev libcli11-dev libudev-dev fonts-dejavu-core
+# What the tests need besides the build: srec_cat makes and reads record files.
+TEST_TOOLS = srecord
 # What the package needs besides the build, and what its tests need.
 PACKAGE_TOOLS = dpkg-dev file librsvg2-bin
 PACKAGE_TEST_TOOLS = lintian shellcheck appstream
@@ -33,6 +35,7 @@ build: deps
 # The package's tests (label "package") run in make test-package, the
 # hardware tests (label "hw") in make test-hw.
 test: build
+	@./tools/install-deps.sh $(TEST_TOOLS)
 	cd $(BUILD) && ctest -j$(JOBS) -LE 'package|hw' --output-on-failure --timeout 300
 
 package: deps
@@ -50,6 +53,7 @@ test-package: deps
 
 # The suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
+	@./tools/install-deps.sh $(TEST_TOOLS)
 	@$(CONFIGURE) -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTALVORIN_SANITIZE=address,undefined >/dev/null
 	@cmake --build build-asan -j$(JOBS)
 	cd build-asan && ctest -j$(JOBS) -LE 'package|hw' --output-on-failure --timeout 600

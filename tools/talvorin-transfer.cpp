@@ -6,21 +6,26 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "comm/Comm.h"
 #include "platform/Files.h"
 #include "platform/Hooks.h"
+#include "platform/Paths.h"
 #include "platform/StandardStreams.h"
 #include "ports/PortSettings.h"
+#include "texts/Texts.h"
 #include "tools/ConsoleHost.h"
 #include "transfer/BlockProtocol.h"
+#include "transfer/ImageFiles.h"
 #include "transfer/PortMessage.h"
 #include "transfer/TransferLine.h"
 
@@ -37,6 +42,8 @@ enum ExitCode {
   OtherFailure = 6,
   DeviceGone = 7,
   BlocksSkipped = 8,
+  InvalidImage = 9,
+  ImageDiffers = 10,
 };
 
 const char exitCodes[] =
@@ -52,6 +59,9 @@ const char exitCodes[] =
     "  7  the programmer went away during the transfer (unplugged)\n"
     "  8  the download went to its end, but blocks were not sent: the programmer answered their requests\n"
     "     with neither ACK nor ESC\n"
+    "  9  the image file is not valid in its format (Intel HEX, S-records): a bad record, checksum, overlap or an\n"
+    "     address past 2 GiB, named with its line\n"
+    "  10 verify: the programmer's image differs from the file\n"
     "  100 and above  bad usage";
 
 int ExitCodeFor(TransferOutcome outcome) {
@@ -124,43 +134,108 @@ void LetOutputLeave(TComm& comm) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
-// The size the download sends, for the progress line; the protocol takes it
-// again itself and judges it.
-std::int64_t FileSizeOf(const std::string& name) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(name, error);
-  return error ? 0 : static_cast<std::int64_t>(size);
-}
+// What the tool was asked to do, and in which image format (none chosen:
+// a download's or a verify's file tells by its content, an upload's file by
+// its name).
+struct Job {
+  enum Kind { Download, Upload, Verify } kind;
+  std::optional<ImageFormat> format;
+  bool verifyAfterDownload = false;
+};
 
-// Opens the port, runs the transfer and tells how it ended.
-int Transfer(Direction direction, const std::string& portName, const std::string& file) {
+// How one transfer ended, and the tool's status for it.
+struct Step {
+  bool complete;
+  int status;
+};
+
+// Opens the port for one transfer, runs it with a console host of its own
+// and tells how it ended.
+template <class Run>
+Step Transfer(const std::string& portName, Direction direction, std::int64_t fileSize, Run run) {
   TComm comm;
   if (direction == Direction::Upload)
     SetUploadLine(comm);
   else
     SetDownloadLine(comm);
   DWORD openError = ERROR_SUCCESS;
-  if (!OpenLine(comm, portName, openError)) {
+  // The port's mapping is one of the installation's own files, read with
+  // the program's caseless lookup; FILE is taken as typed.
+  SetCaselessLookup(true);
+  const bool opened = OpenLine(comm, portName, openError);
+  SetCaselessLookup(false);
+  if (!opened) {
     const std::string message = PortOpenMessage(portName, ExplainPortOpenFailure(portName, openError));
     std::fprintf(stderr, "%s\n", message.c_str());
-    return PortUnavailable;
+    return {false, PortUnavailable};
   }
-  // The installation's own files have been read (the port's mapping among
-  // them), with the program's caseless lookup; FILE is taken as typed.
-  SetCaselessLookup(false);
-  ConsoleHost host(direction, direction == Direction::Download ? FileSizeOf(file) : 0, isatty(STDERR_FILENO) != 0);
+  ConsoleHost host(direction, fileSize, isatty(STDERR_FILENO) != 0);
   PortOf<TComm> line(comm);
   CountingPort port(line, host);
-  const TransferOutcome outcome =
-      direction == Direction::Upload ? RunUpload(port, host, file) : RunDownload(port, host, file);
+  const TransferOutcome outcome = run(port, host);
   // A device that went away has no output left to wait for.
   if (outcome != TransferOutcome::Disconnected) LetOutputLeave(comm);
+  const bool complete = outcome == TransferOutcome::Complete;
   // The dialogs go on past a refused block without a word; a script must not
   // take a download with holes for a whole one.
-  if (host.Skipped() == 0) return ExitCodeFor(outcome);
+  if (host.Skipped() == 0) return {complete, ExitCodeFor(outcome)};
   std::fprintf(stderr, "Blocks not sent: %d of %d. The programmer answered their requests with neither ACK nor ESC.\n",
                host.Skipped(), host.Blocks());
-  return outcome == TransferOutcome::Complete ? BlocksSkipped : ExitCodeFor(outcome);
+  return {false, complete ? BlocksSkipped : ExitCodeFor(outcome)};
+}
+
+// Image formats and verify.
+
+// Verify reads what a download would send; a plain file that is not there
+// or cannot be sent is refused as a download refuses it, before anything
+// goes to the programmer.
+bool VerifiableFile(const std::string& file, std::int64_t size) {
+  if (size >= 0 && size <= MaxTransferFileSize) return true;
+  const std::string text = !FileExists(file) ? Texts::DownloadFileMissing(file)
+                           : size < 0        ? Texts::DownloadFileUnreadable(file)
+                                             : Texts::DownloadFileTooLarge(file);
+  std::fprintf(stderr, "%s\n", text.c_str());
+  return false;
+}
+
+int RunJob(const Job& job, const std::string& portName, const std::string& file) {
+  if (job.kind == Job::Upload) {
+    const ImageFormat format = job.format.value_or(FormatOfName(file).value_or(ImageFormat::Binary));
+    const auto records = format == ImageFormat::Binary ? nullptr : RecordFileSink(file, format);
+    return Transfer(portName, Direction::Upload, 0,
+                    [&](TransferPort& port, TransferHost& host) {
+                      return records ? RunUpload(port, host, file, *records) : RunUpload(port, host, file);
+                    })
+        .status;
+  }
+
+  const ImageFile image = OpenImageFile(file, job.format);
+  if (!image.source) {
+    std::fprintf(stderr, "%s\n", image.fault.c_str());
+    return InvalidImage;
+  }
+  const std::int64_t size = image.source->Size();
+  if (image.format != ImageFormat::Binary)
+    std::fprintf(stderr, "%s: %s, an image of %lld bytes from address 0\n", file.c_str(), FormatTitle(image.format),
+                 static_cast<long long>(size));
+  if (job.kind == Job::Download) {
+    const Step download = Transfer(
+        portName, Direction::Download, std::max<std::int64_t>(size, 0), [&](TransferPort& port, TransferHost& host) {
+          return image.format == ImageFormat::Binary ? RunDownload(port, host, file)
+                                                     : RunDownload(port, host, file, *image.source);
+        });
+    if (!job.verifyAfterDownload || download.status != Completed) return download.status;
+  } else if (!VerifiableFile(file, size)) {
+    return FileFailed;
+  }
+
+  ImageComparison comparison(*image.source);
+  const Step upload = Transfer(portName, Direction::Upload, 0, [&](TransferPort& port, TransferHost& host) {
+    return RunUpload(port, host, file, comparison);
+  });
+  if (!upload.complete) return upload.status;
+  std::fprintf(stderr, "%s\n", comparison.Report().c_str());
+  return comparison.Differences() == 0 ? upload.status : ImageDiffers;
 }
 
 int Run(int argc, char** argv) {
@@ -175,6 +250,7 @@ int Run(int argc, char** argv) {
 
   int com = 0;
   std::string device, install, file;
+  Job job{Job::Download, std::nullopt};
   CLI::Option* comOption =
       app.add_option("--com", com,
                      "COM port number N; the installation's Talvorin.ini says where COMN leads "
@@ -192,11 +268,24 @@ int Run(int argc, char** argv) {
   app.add_option("--install", install, "the installation directory (default: the directory of this program)")
       ->type_name("DIR")
       ->check(CLI::Validator(CLI::ExistingDirectory).description(""));
+  app.add_option("--format", job.format,
+                 "the image format of FILE: bin (the bytes as they are), ihex (Intel HEX) or srec (S-records); "
+                 "default: a download's or verify's FILE tells by its content, an upload's by its extension "
+                 "(.hex .ihx; .srec .s19 .s28 .s37)")
+      ->type_name("bin|ihex|srec")
+      ->transform(CLI::CheckedTransformer(std::map<std::string, ImageFormat>{{"bin", ImageFormat::Binary},
+                                                                             {"ihex", ImageFormat::IntelHex},
+                                                                             {"srec", ImageFormat::SRecords}})
+                      .description(""));
   CLI::App* download = app.add_subcommand("download", "send FILE to the programmer");
   download->add_option("FILE", file, "the file to send")->type_name("")->required();
+  download->add_flag("--verify", job.verifyAfterDownload, "then read the programmer's image back and compare it");
   CLI::App* upload =
       app.add_subcommand("upload", "read the programmer's image into FILE (an existing file is replaced)");
   upload->add_option("FILE", file, "the file to write")->type_name("")->required();
+  CLI::App* verify = app.add_subcommand(
+      "verify", "read the programmer's image (into memory) and compare it with FILE, as a download would send it");
+  verify->add_option("FILE", file, "the file to compare with")->type_name("")->required();
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -207,8 +296,10 @@ int Run(int argc, char** argv) {
   SetComDeviceResolver(ComDeviceFromSettings);
   if (device.empty() && com == 0) com = PortNumber(ReadComIndex());
   CatchStopSignals();
-  return Transfer(upload->parsed() ? Direction::Upload : Direction::Download,
-                  device.empty() ? "COM" + std::to_string(com) : device, file);
+  job.kind = upload->parsed() ? Job::Upload : verify->parsed() ? Job::Verify : Job::Download;
+  // The installation's files have been read; FILE is taken as typed.
+  SetCaselessLookup(false);
+  return RunJob(job, device.empty() ? "COM" + std::to_string(com) : device, file);
 }
 
 }  // namespace

@@ -26,56 +26,57 @@ int RestLimit(const PortArrivals* arrivals, int timeoutMs) {
 
 namespace {
 
-// A transferred file, read or written one block at a time without a stream
-// buffer of its own: memory stays one block whatever the file size, and every
-// write failure shows at the block that caused it. A written file is a
-// replacement that takes the old file's place only when kept.
-class TransferFile {
- public:
-  TransferFile() = default;
-  TransferFile(const TransferFile&) = delete;
-  TransferFile& operator=(const TransferFile&) = delete;
-  ~TransferFile() { Close(); }
-
-  bool OpenRead(const std::string& name) { return open(name, "rb"); }
-
-  // Starts the file anew beside the old one, which stays until Keep. A
-  // read-only file is refused, as Windows does even for an administrator.
-  bool Create(const std::string& name) { return !name.empty() && output.Open(name); }
-
-  bool ReadExactly(void* buffer, size_t count) { return file && std::fread(buffer, 1, count, file) == count; }
-  bool WriteAll(const void* buffer, size_t count) { return output.Append(buffer, count); }
-  // What was written takes the old file's place, on the disk.
-  bool Keep() { return output.Commit(); }
-
-  // False when the file read was open and closing it failed. A written file
-  // not kept is given up, the old one left as it was.
-  bool Close() {
-    output.Abandon();
-    if (!file) return true;
-    const bool closed = std::fclose(file) == 0;
-    file = nullptr;
-    return closed;
-  }
-
- private:
-  bool open(const std::string& name, const char* mode) {
-    if (name.empty()) return false;
-    file = std::fopen(ResolvePath(name).c_str(), mode);
-    if (file) std::setvbuf(file, nullptr, _IONBF, 0);
-    return file != nullptr;
-  }
-
-  std::FILE* file = nullptr;
-  ReplacementFile output;
-};
-
 // The size the file system reports, or -1.
 std::int64_t FileSize(const std::string& name) {
   std::error_code error;
   const auto size = std::filesystem::file_size(ResolvePath(name), error);
   return error ? -1 : static_cast<std::int64_t>(size);
 }
+
+// A file read one block at a time without a stream buffer of its own: memory
+// stays one block whatever the file size.
+class FileSource final : public DownloadSource {
+ public:
+  explicit FileSource(const std::string& name) : name(name) {}
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+  ~FileSource() override { Close(); }
+
+  std::int64_t Size() override { return FileSize(name); }
+  bool Open() override {
+    if (name.empty()) return false;
+    file = std::fopen(ResolvePath(name).c_str(), "rb");
+    if (file) std::setvbuf(file, nullptr, _IONBF, 0);
+    return file != nullptr;
+  }
+  bool ReadNext(void* buffer, size_t count) override { return file && std::fread(buffer, 1, count, file) == count; }
+  void Close() override {
+    if (file) std::fclose(file);
+    file = nullptr;
+  }
+
+ private:
+  const std::string name;
+  std::FILE* file = nullptr;
+};
+
+// A file written one block at a time, every write failure showing at the
+// block that caused it: a replacement that takes the old file's place only
+// when kept. A read-only file is refused, as Windows does even for an
+// administrator.
+class FileSink final : public UploadSink {
+ public:
+  explicit FileSink(const std::string& name) : name(name) {}
+
+  bool Create() override { return !name.empty() && output.Open(name); }
+  bool Append(const void* data, size_t count) override { return output.Append(data, count); }
+  bool Keep() override { return output.Commit(); }
+  void Abandon() override { output.Abandon(); }
+
+ private:
+  const std::string name;
+  ReplacementFile output;
+};
 
 bool DirectoryExists(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -191,9 +192,10 @@ TransferOutcome Disconnected(Line& line, const std::string& text, const char* ca
   return TransferOutcome::Disconnected;
 }
 
-// What either direction holds while blocks go over the line: the file, read
-// or written one block at a time, and the buffer of one block. Both go with
-// the exchange unless a step gives them up earlier.
+// What either direction holds while blocks go over the line: the buffer of
+// one block, and the file's name for the messages. The file, read or written
+// one block at a time, is closed or given up with the exchange unless a step
+// does so earlier.
 class BlockExchange {
  protected:
   BlockExchange(Line& line, const std::string& fileName, int blockSize)
@@ -203,7 +205,6 @@ class BlockExchange {
   TransferHost& host;
   const std::string& fileName;
   const int blockSize;
-  TransferFile file;
   std::unique_ptr<std::uint8_t[]> buffer;
 };
 
@@ -217,15 +218,16 @@ void StartAgain(TransferHost& host) {
 
 // The file must be there and fit the protocol's 32-bit sizes (the block count
 // and the file size): it is refused before the target is asked.
-Ended CheckDownloadFile(Line& line, const std::string& fileName, std::int64_t& fileSize) {
+Ended CheckDownloadFile(Line& line, const std::string& fileName, bool mustExist, DownloadSource& source,
+                        std::int64_t& fileSize) {
   TransferHost& host = line.host;
-  if (!FileExists(fileName)) {
+  if (mustExist && !FileExists(fileName)) {
     line.Send(Ctl::ESC);
     host.ShowMessage(Texts::DownloadFileMissing(fileName), Texts::ErrorCaption);
     StartAgain(host);
     return TransferOutcome::FileMissing;
   }
-  fileSize = FileSize(fileName);
+  fileSize = source.Size();
   if (fileSize >= 0 && fileSize <= MaxTransferFileSize) return std::nullopt;
   const bool unreadable = fileSize < 0;
   host.ShowMessage(unreadable ? Texts::DownloadFileUnreadable(fileName) : Texts::DownloadFileTooLarge(fileName),
@@ -258,10 +260,14 @@ Ended DownloadHandshake(Line& line, int& blockSize) {
 // when the target answers ACK; then ESC.
 class BlockSender : BlockExchange {
  public:
-  BlockSender(Line& line, const std::string& fileName, std::int32_t fileSize, int blockSize)
+  BlockSender(Line& line, const std::string& fileName, DownloadSource& source, std::int32_t fileSize, int blockSize)
       : BlockExchange(line, fileName, blockSize),
+        source(source),
         remainder(fileSize % blockSize),
         blocks(fileSize / blockSize + (remainder != 0 ? 1 : 0)) {}
+  BlockSender(const BlockSender&) = delete;
+  BlockSender& operator=(const BlockSender&) = delete;
+  ~BlockSender() { source.Close(); }
 
   TransferOutcome Run() {
     buffer = host.AllocateBlock(blockSize);
@@ -272,7 +278,7 @@ class BlockSender : BlockExchange {
       return TransferOutcome::BufferFailed;
     }
     host.ProgressRange(blocks);
-    if (!file.OpenRead(fileName)) return Unreadable();
+    if (!source.Open()) return Unreadable();
     for (std::int32_t i = 0; i < blocks; ++i)
       if (const Ended ended = SendBlock(i)) return *ended;
     return End(TransferOutcome::Complete, Texts::DownloadComplete, Texts::DownloadCompleteCaption);
@@ -283,7 +289,7 @@ class BlockSender : BlockExchange {
     host.ProgressStep();
     std::memset(buffer.get(), 0xFF, static_cast<size_t>(blockSize));
     const std::int32_t piece = index == blocks - 1 && remainder != 0 ? remainder : blockSize;
-    if (!file.ReadExactly(buffer.get(), static_cast<size_t>(piece))) return Unreadable();
+    if (!source.ReadNext(buffer.get(), static_cast<size_t>(piece))) return Unreadable();
     line.Send(Ctl::STX);
     while (line.Waiting() < 1) {
       if (!line.Poll()) return BreakWaitingReply();
@@ -320,13 +326,14 @@ class BlockSender : BlockExchange {
   // the transfer itself; the file and the buffer are given up before the message.
   TransferOutcome End(TransferOutcome outcome, const std::string& text, const char* caption, bool tellTarget = true) {
     if (tellTarget) line.Send(Ctl::ESC);
-    file.Close();
+    source.Close();
     buffer.reset();
     host.ShowMessage(text, caption);
     line.Finished();
     return outcome;
   }
 
+  DownloadSource& source;
   const std::int32_t remainder;
   const std::int32_t blocks;
 };
@@ -377,13 +384,17 @@ Ended UploadHandshake(Line& line, int& blockSize) {
 // once a block has come.
 class BlockReceiver : BlockExchange {
  public:
-  BlockReceiver(Line& line, const std::string& fileName, int blockSize) : BlockExchange(line, fileName, blockSize) {}
+  BlockReceiver(Line& line, const std::string& fileName, UploadSink& sink, int blockSize)
+      : BlockExchange(line, fileName, blockSize), sink(sink) {}
+  BlockReceiver(const BlockReceiver&) = delete;
+  BlockReceiver& operator=(const BlockReceiver&) = delete;
+  ~BlockReceiver() { sink.Abandon(); }
 
   // The bytes now in the file's place.
   std::int64_t Kept() const { return kept; }
 
   TransferOutcome Run() {
-    if (!file.Create(fileName))
+    if (!sink.Create())
       return UploadFailed(line, Texts::UploadFileNotCreated(fileName), TransferOutcome::FileNotCreated);
     buffer = host.AllocateBlock(blockSize);
     if (!buffer) return UploadFailed(line, Texts::UploadNoMemory, TransferOutcome::BufferFailed);
@@ -392,8 +403,9 @@ class BlockReceiver : BlockExchange {
     } catch (const PortGone&) {
       buffer.reset();
       const std::string gone = line.port.Name();
-      return Disconnected(line, KeepAfterBreak() && kept > 0 ? Texts::UploadDisconnected(gone, kept, fileName)
-                                                           : Texts::PortDisconnected(gone),
+      return Disconnected(line,
+                          KeepAfterBreak() && kept > 0 && sink.Saves() ? Texts::UploadDisconnected(gone, kept, fileName)
+                                                                       : Texts::PortDisconnected(gone),
                           Texts::ErrorCaptionBangs);
     }
     host.ProgressReset();
@@ -448,7 +460,7 @@ class BlockReceiver : BlockExchange {
       } else if (waiting >= blockSize) {
         // A block read short never reaches the file: Take raises first.
         line.Take(buffer.get(), blockSize);
-        if (!file.WriteAll(buffer.get(), static_cast<size_t>(blockSize))) return WriteFailed();
+        if (!sink.Append(buffer.get(), static_cast<size_t>(blockSize))) return WriteFailed();
         saved += blockSize;
       } else if (line.Poll()) {
         // A block only partly here: its rest is awaited with Stop and Close kept
@@ -472,46 +484,65 @@ class BlockReceiver : BlockExchange {
   // A full disk or a removed medium must not end as a complete upload.
   TransferOutcome WriteFailed() {
     buffer.reset();
-    file.Close();
+    sink.Abandon();
     return UploadFailed(line, Texts::UploadWriteFailed(fileName), TransferOutcome::WriteFailed);
   }
 
   // The whole blocks received take the file's place; false when they cannot
   // be put there, and the old file stays as it was.
   bool Keep() {
-    if (!file.Keep()) return false;
+    if (!sink.Keep()) return false;
     kept = saved;
     return true;
   }
   // A break before any block leaves the old file as it was.
   bool KeepAfterBreak() { return saved == 0 || Keep(); }
 
+  UploadSink& sink;
   std::int64_t saved = 0;  // bytes written for the file
   std::int64_t kept = 0;   // bytes put in the file's place
 };
 
-}  // namespace
-
-TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName) {
+// The download dialog's Start; a file that must exist is looked for first.
+TransferOutcome Download(TransferPort& port, TransferHost& host, const std::string& fileName, DownloadSource& source,
+                         bool mustExist) {
   Line line{port, host};
   line.Started();
   host.ClearStop();
   try {
     std::int64_t fileSize = 0;
-    if (const Ended refused = CheckDownloadFile(line, fileName, fileSize)) return *refused;
+    if (const Ended refused = CheckDownloadFile(line, fileName, mustExist, source, fileSize)) return *refused;
     int blockSize = 0;
     if (const Ended failed = DownloadHandshake(line, blockSize)) return *failed;
-    return BlockSender(line, fileName, static_cast<std::int32_t>(fileSize), blockSize).Run();
+    return BlockSender(line, fileName, source, static_cast<std::int32_t>(fileSize), blockSize).Run();
   } catch (const PortGone&) {
     // The sender has closed the file and freed its buffer on the way here.
     return Disconnected(line, Texts::PortDisconnected(port.Name()), Texts::ErrorCaption);
   }
 }
 
+}  // namespace
+
+TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName) {
+  FileSource source(fileName);
+  return Download(port, host, fileName, source, true);
+}
+
+TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName,
+                            DownloadSource& source) {
+  return Download(port, host, fileName, source, false);
+}
+
 TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName) {
+  FileSink sink(fileName);
+  return RunUpload(port, host, fileName, sink);
+}
+
+TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName, UploadSink& sink) {
   Line line{port, host};
   host.ProgressReset();
-  if (const Ended refused = CheckUploadDirectory(host, fileName)) return *refused;
+  if (sink.Saves())
+    if (const Ended refused = CheckUploadDirectory(host, fileName)) return *refused;
   host.ClearStop();
   line.Started();
   std::int64_t kept = 0;
@@ -519,7 +550,7 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
     try {
       int blockSize = 0;
       if (const Ended failed = UploadHandshake(line, blockSize)) return *failed;
-      BlockReceiver receiver(line, fileName, blockSize);
+      BlockReceiver receiver(line, fileName, sink, blockSize);
       const TransferOutcome received = receiver.Run();
       kept = receiver.Kept();
       return received;
@@ -529,9 +560,13 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
     }
   }();
   // The message of a lost device tells what was kept.
-  if (outcome != TransferOutcome::Complete && !(outcome == TransferOutcome::Disconnected && kept > 0))
+  if (sink.Saves() && outcome != TransferOutcome::Complete && !(outcome == TransferOutcome::Disconnected && kept > 0))
     host.UploadLeft(kept, fileName);
   return outcome;
+}
+
+std::unique_ptr<DownloadSource> FileBytesSource(const std::string& fileName) {
+  return std::make_unique<FileSource>(fileName);
 }
 
 std::string UploadDirectoryPart(const std::string& fileName) {

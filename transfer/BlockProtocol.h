@@ -8,6 +8,7 @@
 // controls and messages, in the order in which every outcome needs them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -170,9 +171,39 @@ enum class TransferOutcome {
   Disconnected,       // the device went away (PortGone); ESC was attempted
 };
 
+// Where a download's bytes come from: the size is asked before anything is
+// sent, then the bytes are read in order, a block's piece at a time.
+class DownloadSource {
+ public:
+  virtual ~DownloadSource() = default;
+  // The bytes to send, -1 when that cannot be told (the file cannot be read).
+  virtual std::int64_t Size() = 0;
+  virtual bool Open() = 0;
+  virtual bool ReadNext(void* buffer, size_t count) = 0;
+  virtual void Close() = 0;
+};
+
+// Where an upload's blocks go: a file that takes the old one's place only
+// when kept, or a comparison that saves nothing.
+class UploadSink {
+ public:
+  virtual ~UploadSink() = default;
+  virtual bool Create() = 0;
+  virtual bool Append(const void* data, size_t count) = 0;
+  virtual bool Keep() = 0;
+  // What was not kept is given up.
+  virtual void Abandon() = 0;
+  // Whether the sink writes a file, which the messages then name.
+  virtual bool Saves() const { return true; }
+};
+
 // The download dialog's Start: sends the named file, from enabling Stop and
 // clearing the stop flag to the outcome's message and button states.
 TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName);
+// The same for an image made from the named file, which was found and read:
+// the messages name the file, the bytes come from the source.
+TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName,
+                            DownloadSource& source);
 
 // The upload dialog's Start: receives an image into the named file,
 // likewise from the first action to the last. The blocks go to a temporary
@@ -181,6 +212,12 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
 // existing file stays as it was. Something that is not a plain file is
 // refused before anything is sent.
 TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName);
+// The same with the blocks going to the sink; the messages name the file. A
+// sink that saves nothing has no directory to check.
+TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName, UploadSink& sink);
+
+// The bytes of the named file as they are.
+std::unique_ptr<DownloadSource> FileBytesSource(const std::string& fileName);
 
 // The directory that the upload checks before it starts: the text up to the
 // last separator, without that separator unless it stands for a root.

@@ -183,6 +183,10 @@ TEST_F(Unpacked, BashCompletesTheCommandsTheirOptionsAndValues) {
   const std::pair<std::string, std::string> cases[] = {
       {"talvorin --v", "--version|"},
       {"talvorin-transfer d", "download|"},
+      {"talvorin-transfer v", "verify|"},
+      {"talvorin-transfer --f", "--format|"},
+      {"talvorin-transfer --format ''", "bin|ihex|srec|"},
+      {"talvorin-transfer download --v", "--version|--verify|"},
       {"talvorin-transfer --in", "--install|"},
       {"talvorin-transfer upload " + dir.file("ro"), dir.file("root") + "|"},
       {"talvorin-vprog --blo", "--block|"},

@@ -667,4 +667,144 @@ TEST_F(TransferTool, UsageHelpAndVersion) {
   }
 }
 
+// Intel HEX and S-records as Debian's objcopy and srec_cat make them: the
+// download sends the image from address 0, gaps filled with 0xFF, and says
+// which format it read; the upload writes records that those tools read back.
+struct ImageFormatsTool : TransferTool {
+  // Runs a shell command line of the test's own; its status.
+  static int Shell(const std::string& command) { return std::system((command + " 2>&1").c_str()); }
+};
+
+TEST_F(ImageFormatsTool, DownloadsFilesMadeByObjcopyAndSrecCat) {
+  const Bytes low = Pattern(3000, 3), high = Pattern(500, 4);
+  dir.write("low.bin", low);
+  dir.write("high.bin", high);
+  // The high part past 64 KiB, so that extended addresses and S2 records appear.
+  Bytes both = low + Bytes(0x11000 - low.size(), '\xFF') + high;
+  const std::string in = dir.path() + "/";
+  ASSERT_EQ(Shell("objcopy -I binary -O ihex " + in + "low.bin " + in + "low.hex"), 0);
+  ASSERT_EQ(Shell("objcopy -I binary -O srec " + in + "low.bin " + in + "low.s19"), 0);
+  const std::string parts = "srec_cat " + in + "low.bin -binary " + in + "high.bin -binary -offset 0x11000 -o " + in;
+  ASSERT_EQ(Shell(parts + "both.srec -motorola"), 0);
+  // Named for neither format: the content tells.
+  ASSERT_EQ(Shell(parts + "both.txt -intel"), 0);
+  const struct {
+    std::string file;
+    const char* format;
+    const Bytes& image;
+  } cases[] = {{"low.hex", "Intel HEX", low},
+               {"low.s19", "S-records", low},
+               {"both.srec", "S-records", both},
+               {"both.txt", "Intel HEX", both}};
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("stored.bin")}));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    Tool tool;
+    EXPECT_EQ(Run({"--device", vprog.Device(), "download", dir.file(c.file)}, tool), 0);
+    EXPECT_EQ(tool.stdErr, dir.file(c.file) + ": " + c.format + ", an image of " + std::to_string(c.image.size()) +
+                               " bytes from address 0\nDownload compelete !!!\n");
+    EXPECT_NE(vprog.ReadLine(10000), "");
+    EXPECT_EQ(dir.read("stored.bin"), Padded(c.image, 256));
+  }
+  // Chosen, the format is not guessed: these records are sent as their text.
+  Tool binary;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "--format", "bin", "download", dir.file("low.hex")}, binary), 0);
+  EXPECT_EQ(binary.stdErr, "Download compelete !!!\n");
+  EXPECT_NE(vprog.ReadLine(10000), "");
+  EXPECT_EQ(dir.read("stored.bin"), Padded(dir.read("low.hex"), 256));
+}
+
+TEST_F(ImageFormatsTool, UploadsRecordsThatObjcopyAndSrecCatRead) {
+  const Bytes image = Padded(Pattern(5000, 9), 256);
+  dir.write("served.bin", image);
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--serve", dir.file("served.bin")}));
+  const std::string in = dir.path() + "/";
+  const struct {
+    std::vector<std::string> args;
+    std::string readBack;
+  } cases[] = {
+      {{"upload", dir.file("image.hex")}, "objcopy -I ihex -O binary " + in + "image.hex " + in + "back.bin"},
+      {{"--format", "srec", "upload", dir.file("image.txt")},
+       "srec_cat " + in + "image.txt -motorola -o " + in + "back.bin -binary"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.readBack);
+    Tool tool;
+    std::vector<std::string> args{"--device", vprog.Device()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(Run(args, tool), 0);
+    EXPECT_EQ(tool.stdErr, "Upload compelete !!!\n");
+    EXPECT_NE(vprog.ReadLine(10000), "");
+    ASSERT_EQ(Shell(c.readBack), 0);
+    EXPECT_EQ(dir.read("back.bin"), image);
+  }
+}
+
+// A file that is not valid in its format is refused before the port is
+// opened, with the line at fault.
+TEST_F(ImageFormatsTool, FaultyRecordsAreRefusedWithTheirLine) {
+  dir.write("checksum.hex",
+            ":10000000000102030405060708090A0B0C0D0E0F78\n:10001000101112131415161718191A1B1C1D1E1F69\n");
+  dir.write("overlap.srec", "S0030000FC\nS1040000AA51\nS1040000BB40\n");
+  dir.write("far.hex", ":020000040000FA\n:0200000480007A\n:0100000000FF\n:00000001FF\n");
+  // Chosen by name, records that fail count even when the failing line is no text.
+  dir.write("binary.s19", Bytes("S1040000AA51\n\x01\x02\n", 16));
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"download", dir.file("checksum.hex")}, "checksum.hex: line 2: bad checksum (Intel HEX)"},
+      {{"verify", dir.file("overlap.srec")}, "overlap.srec: line 3: its data overlap data given before (S-records)"},
+      {{"download", "--verify", dir.file("far.hex")}, "far.hex: line 3: its data lie at 2 GiB or beyond (Intel HEX)"},
+      {{"download", dir.file("binary.s19")}, "binary.s19: line 2: it does not begin with 'S' and a digit (S-records)"},
+      {{"--format", "ihex", "download", dir.file("overlap.srec")},
+       "overlap.srec: line 1: it does not begin with ':' (Intel HEX)"},
+  };
+  for (const auto& [args, message] : cases) {
+    SCOPED_TRACE(message);
+    Tool tool;
+    std::vector<std::string> all{"--device", dir.file("no-such-device")};
+    all.insert(all.end(), args.begin(), args.end());
+    EXPECT_EQ(Run(all, tool), 9);
+    EXPECT_EQ(tool.stdErr, dir.path() + "/" + message + "\n");
+  }
+  Tool badFormat;
+  EXPECT_GE(Run({"--format", "elf", "download", dir.file("far.hex")}, badFormat), 100);
+}
+
+// Verify reads the programmer's image back without writing a file and
+// compares it with the file as a download sends it.
+TEST_F(ImageFormatsTool, VerifyComparesWithTheVirtualProgrammersImage) {
+  const Bytes image = Pattern(1000, 5);
+  dir.write("image.bin", image);
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("memory.bin"), "--serve", dir.file("memory.bin")}));
+  Tool both;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "download", "--verify", dir.file("image.bin")}, both), 0);
+  EXPECT_EQ(both.stdErr, "Download compelete !!!\nUpload compelete !!!\nverified 1000 bytes\n");
+
+  Bytes changed = image;
+  changed[300] = static_cast<char>(image[300] ^ 0x0F);
+  changed[301] = static_cast<char>(image[301] ^ 0xF0);
+  dir.write("changed.bin", changed);
+  ASSERT_EQ(Shell("objcopy -I binary -O ihex " + dir.file("changed.bin") + " " + dir.file("changed.hex")), 0);
+  for (const char* file : {"changed.bin", "changed.hex"}) {
+    SCOPED_TRACE(file);
+    Tool verify;
+    EXPECT_EQ(Run({"--device", vprog.Device(), "verify", dir.file(file)}, verify), 10);
+    char difference[96];
+    std::snprintf(difference, sizeof difference,
+                  "differs at 0x0000012C: file 0x%02X, programmer 0x%02X; 2 of 1000 bytes differ\n",
+                  static_cast<unsigned char>(changed[300]), static_cast<unsigned char>(image[300]));
+    EXPECT_NE(verify.stdErr.find(difference), std::string::npos) << verify.stdErr;
+  }
+  const auto files = std::distance(std::filesystem::directory_iterator(dir.path()), {});
+  Tool same;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "verify", dir.file("image.bin")}, same), 0);
+  EXPECT_EQ(same.stdErr, "Upload compelete !!!\nverified 1000 bytes\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), files);
+  Tool missing;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "verify", dir.file("none.bin")}, missing), 4);
+  EXPECT_EQ(missing.stdErr, "File : " + dir.file("none.bin") + " is not exist.\n");
+}
+
 }  // namespace

@@ -1,0 +1,150 @@
+// Intel HEX and S-records read into an image and written from one, and the
+// comparison of an uploaded image with a file's.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "transfer/FakeLine.h"
+#include "transfer/ImageFiles.h"
+#include "transfer/ImageFormats.h"
+
+namespace {
+
+Bytes ReadAll(const MemoryImage& image) {
+  Bytes bytes(image.Size(), '\0');
+  image.Read(0, reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size());
+  return bytes;
+}
+
+// The image written in pieces of odd sizes, as blocks would come.
+std::string Written(ImageFormat format, const Bytes& bytes) {
+  RecordWriter writer(format);
+  std::string text = writer.Begin();
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  for (size_t at = 0; at < bytes.size(); at += 77)
+    text += writer.Append(data + at, std::min<size_t>(77, bytes.size() - at));
+  return text + writer.Finish();
+}
+
+TEST(ImageFormats, WrittenRecordsReadBackAcrossEveryAddressWidth) {
+  // Past 64 KiB: an extended address in Intel HEX, S2 records and S8 in S-records.
+  for (const size_t size : {size_t{1}, size_t{5000}, size_t{70001}}) {
+    const Bytes bytes = Pattern(size, static_cast<unsigned>(size));
+    for (const ImageFormat format : {ImageFormat::IntelHex, ImageFormat::SRecords}) {
+      SCOPED_TRACE(std::string(FormatTitle(format)) + " " + std::to_string(size));
+      const std::string text = Written(format, bytes);
+      MemoryImage image;
+      const auto fault = ReadRecords(format, text, image);
+      ASSERT_FALSE(fault) << fault->line << ": " << fault->what;
+      EXPECT_EQ(ReadAll(image), bytes);
+    }
+  }
+  EXPECT_NE(Written(ImageFormat::IntelHex, Pattern(70001)).find(":020000040001F9\n"), std::string::npos);
+  EXPECT_NE(Written(ImageFormat::SRecords, Pattern(70001)).find("\nS804000000FB\n"), std::string::npos);
+}
+
+TEST(ImageFormats, GapsAndTheStartReadAsErasedMemory) {
+  // Two records with a gap, the first at 0x10, with line ends of both kinds
+  // and a blank line.
+  const std::string text = ":020010000102EB\r\n\n:01002000AA35\n:00000001FF\n";
+  MemoryImage image;
+  ASSERT_FALSE(ReadRecords(ImageFormat::IntelHex, text, image));
+  Bytes expected(0x21, '\xFF');
+  expected[0x10] = 1;
+  expected[0x11] = 2;
+  expected[0x20] = '\xAA';
+  EXPECT_EQ(ReadAll(image), expected);
+}
+
+TEST(ImageFormats, FaultsNameTheirLine) {
+  const struct {
+    ImageFormat format;
+    std::string text;
+    int line;
+    std::string what;
+  } cases[] = {
+      {ImageFormat::IntelHex, ":020010000102EB\n:020010000102EC\n", 2, "bad checksum"},
+      {ImageFormat::IntelHex, ":020010000102EB\n\n:01001100AA44\n:00000001FF\n", 3,
+       "its data overlap data given before"},
+      {ImageFormat::IntelHex, ":020000040000FA\n:0200000480007A\n:0100000000FF\n", 3,
+       "its data lie at 2 GiB or beyond"},
+      {ImageFormat::IntelHex, ":020010000102EB\n", 1, "the file ends without the end record"},
+      {ImageFormat::IntelHex, ":00000001FF\n:0100000000FF\n", 2, "a record after the end record"},
+      {ImageFormat::IntelHex, ":030010000102EB\n", 1, "its length does not match its byte count"},
+      {ImageFormat::IntelHex, "020010000102EB\n", 1, "it does not begin with ':'"},
+      {ImageFormat::IntelHex, ":01000006AA4F\n", 1, "unknown record type 6"},
+      {ImageFormat::SRecords, "S0030000FC\nS1050000AABB96\n", 2, "bad checksum"},
+      {ImageFormat::SRecords, "S1050000AABB95\nS5030002FA\n", 2, "the count of data records is 1, not 2"},
+      {ImageFormat::SRecords, "S30980000000010203046C\n", 1, "its data lie at 2 GiB or beyond"},
+      {ImageFormat::SRecords, "S1040000AA51\nS1040000BB40\n", 2, "its data overlap data given before"},
+      {ImageFormat::SRecords, "S40300000FC\n", 1, "it is not pairs of hex digits"},
+      {ImageFormat::SRecords, "S4030000FC\n", 1, "unknown record type S4"},
+      {ImageFormat::SRecords, "", 1, "no S-records"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    MemoryImage image;
+    const auto fault = ReadRecords(c.format, c.text, image);
+    ASSERT_TRUE(fault);
+    EXPECT_EQ(fault->line, c.line);
+    EXPECT_EQ(fault->what, c.what);
+  }
+}
+
+TEST(ImageFormats, FormatsOfNames) {
+  EXPECT_EQ(FormatOfName("dir.v2/a.HEX"), ImageFormat::IntelHex);
+  EXPECT_EQ(FormatOfName("a.ihx"), ImageFormat::IntelHex);
+  for (const char* name : {"a.srec", "a.s19", "a.S28", "a.s37"}) EXPECT_EQ(FormatOfName(name), ImageFormat::SRecords);
+  for (const char* name : {"a.bin", "hex", "dir.hex/a", "a."}) EXPECT_FALSE(FormatOfName(name)) << name;
+}
+
+// The expected image, as a download would send it.
+class BytesSource final : public DownloadSource {
+ public:
+  explicit BytesSource(Bytes bytes) : bytes(std::move(bytes)) {}
+  std::int64_t Size() override { return static_cast<std::int64_t>(bytes.size()); }
+  bool Open() override {
+    at = 0;
+    return true;
+  }
+  bool ReadNext(void* buffer, size_t count) override {
+    bytes.copy(static_cast<char*>(buffer), count, at);
+    at += count;
+    return true;
+  }
+  void Close() override {}
+
+ private:
+  Bytes bytes;
+  size_t at = 0;
+};
+
+std::string Compared(const Bytes& file, const Bytes& uploaded) {
+  BytesSource source(file);
+  ImageComparison comparison(source);
+  EXPECT_TRUE(comparison.Create());
+  for (size_t at = 0; at < uploaded.size(); at += 256)
+    EXPECT_TRUE(comparison.Append(uploaded.data() + at, std::min<size_t>(256, uploaded.size() - at)));
+  EXPECT_EQ(comparison.Differences() == 0, comparison.Report().rfind("verified ", 0) == 0);
+  return comparison.Report();
+}
+
+TEST(ImageFormats, ComparisonReportsTheFirstDifferenceAndTheirCount) {
+  const Bytes file = Pattern(1000);
+  // The programmer's last block is filled up past the file's end.
+  Bytes uploaded = file + Bytes(24, '\xFF');
+  EXPECT_EQ(Compared(file, uploaded), "verified 1000 bytes");
+  uploaded[700] = static_cast<char>(file[700] ^ 0x5A);
+  uploaded[999] = static_cast<char>(file[999] ^ 1);
+  char first[80];
+  std::snprintf(first, sizeof first, "differs at 0x000002BC: file 0x%02X, programmer 0x%02X; 2 of 1000 bytes differ",
+                static_cast<unsigned char>(file[700]), static_cast<unsigned char>(uploaded[700]));
+  EXPECT_EQ(Compared(file, uploaded), first);
+  EXPECT_EQ(Compared(file, file.substr(0, 512)),
+            "differs at 0x00000200: the programmer's image ends there; 488 of 1000 bytes differ");
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+// Image files in any of the formats, for the command-line transfers: what a
+// download sends, where an upload's records go, and the comparison of a
+// programmer's image with a file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "transfer/BlockProtocol.h"
+#include "transfer/ImageFormats.h"
+
+// A file given to send or to compare with.
+struct ImageFile {
+  ImageFormat format = ImageFormat::Binary;
+  // The bytes of the image, from address 0; null when the file is not valid
+  // in its format.
+  std::unique_ptr<DownloadSource> source;
+  // Why it is not valid: "FILE: line N: what is wrong".
+  std::string fault;
+};
+
+// Reads the named file as the chosen format or, with none chosen, as the one
+// its content is: records of one format, read completely with their
+// checksums, or else binary. A file whose first line is a record is refused
+// when its records fail and the failing line is text, or the file's
+// extension names that format too. Anything that cannot be read as a plain
+// file goes on as binary, for the transfer to report as before.
+ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> chosen);
+
+// An upload's image written as records into a file that takes the old one's
+// place only when kept. Nothing past 2 GiB is written: the image would not
+// read back.
+std::unique_ptr<UploadSink> RecordFileSink(const std::string& fileName, ImageFormat format);
+
+// Compares the blocks of an upload with the expected image as they come;
+// saves nothing. The programmer's bytes past the image's end are not
+// compared (they are the fill of the last block, or memory the file does not
+// describe); image bytes that never came count as differing.
+class ImageComparison final : public UploadSink {
+ public:
+  explicit ImageComparison(DownloadSource& expected) : expected(expected) {}
+  ImageComparison(const ImageComparison&) = delete;
+  ImageComparison& operator=(const ImageComparison&) = delete;
+  ~ImageComparison() override { expected.Close(); }
+
+  bool Create() override;
+  bool Append(const void* data, size_t count) override;
+  bool Keep() override { return true; }
+  void Abandon() override { expected.Close(); }
+  bool Saves() const override { return false; }
+
+  // Once the upload has completed: the image bytes that differ.
+  std::int64_t Differences() const;
+  // "verified N bytes", or the first differing address with both bytes
+  // and the count of differing bytes.
+  std::string Report() const;
+
+ private:
+  DownloadSource& expected;
+  std::int64_t size = 0;      // the image's bytes
+  std::int64_t received = 0;  // the programmer's bytes so far
+  std::int64_t differing = 0;
+  std::int64_t firstAddress = -1;
+  int fileByte = 0, programmerByte = 0;
+};

@@ -1,0 +1,102 @@
+// Memory images in the text formats that toolchains emit: Intel HEX and
+// Motorola S-records, read into an image that starts at address 0 and written
+// from one, a record at a time. Plain C++, no files: the callers read and write.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class ImageFormat { Binary, IntelHex, SRecords };
+
+// "binary", "Intel HEX", "S-records".
+const char* FormatTitle(ImageFormat format);
+// The format a file name's extension stands for (.hex and .ihx, .srec, .s19,
+// .s28 and .s37, any letter case); none for any other name.
+std::optional<ImageFormat> FormatOfName(const std::string& fileName);
+
+// Bytes at addresses below 2 GiB, the image's size the protocol can carry.
+constexpr std::uint64_t ImageAddressLimit = 0x80000000;
+
+// The bytes that records give, by address; the addresses between them, and
+// those below the first, read as 0xFF, as erased memory does.
+class MemoryImage {
+ public:
+  enum class Added { Fine, Overlaps, PastLimit };
+  // Adds count bytes from address on; nothing is added when any of them
+  // already has a byte or lies at ImageAddressLimit or beyond.
+  Added Add(std::uint64_t address, const std::uint8_t* data, size_t count);
+  // One past the highest address with a byte; 0 for an image without any.
+  std::uint64_t Size() const;
+  // The bytes from address on, 0xFF where no record gave one.
+  void Read(std::uint64_t address, std::uint8_t* out, size_t count) const;
+
+ private:
+  // Runs of bytes by their first address; no two touch or overlap.
+  std::map<std::uint64_t, std::vector<std::uint8_t>> runs;
+};
+
+// Reads records one line at a time; the first fault ends the reading.
+class RecordReader {
+ public:
+  RecordReader(ImageFormat format, MemoryImage& image) : format(format), image(image) {}
+
+  // The next line, without its line end (a carriage return before it is
+  // allowed). False once a line was faulty.
+  bool Line(std::string_view text);
+  // After the last line: false when the records did not end as they must.
+  bool Finish();
+
+  // The first fault: its line (from 1) and what is wrong.
+  int FaultLine() const { return faultLine; }
+  const std::string& Fault() const { return fault; }
+  // Whether the faulty line held text only, as records do: otherwise the
+  // file is more likely no record file at all.
+  bool FaultInText() const { return faultInText; }
+
+ private:
+  bool Fail(std::string what);
+  bool IntelHexRecord(const std::vector<std::uint8_t>& bytes);
+  bool SRecord(char type, const std::vector<std::uint8_t>& bytes);
+  bool AddData(std::uint64_t address, const std::uint8_t* data, size_t count);
+
+  const ImageFormat format;
+  MemoryImage& image;
+  int line = 0;
+  int faultLine = 0;
+  std::string fault;
+  bool faultInText = true;
+  bool ended = false;             // the end record has come
+  std::uint64_t base = 0;         // Intel HEX: the extended address
+  std::uint64_t dataRecords = 0;  // S-records: counted for S5 and S6
+};
+
+// Reads the whole text as the given format into image. Empty when it is one.
+struct RecordFault {
+  int line;
+  std::string what;
+  bool inText;
+};
+std::optional<RecordFault> ReadRecords(ImageFormat format, std::string_view text, MemoryImage& image);
+
+// Writes an image as records, given in order from address 0, in pieces of
+// any length: each piece gives its lines at once.
+class RecordWriter {
+ public:
+  explicit RecordWriter(ImageFormat format) : format(format) {}
+  // The lines that come before any data.
+  std::string Begin() const;
+  std::string Append(const std::uint8_t* data, size_t count);
+  // The lines that end the file.
+  std::string Finish() const;
+
+ private:
+  const ImageFormat format;
+  std::uint64_t address = 0;
+  std::uint64_t upper = 0;  // Intel HEX: the extended linear address in force
+  int widest = 1;           // S-records: the widest data record used (1, 2 or 3)
+};
