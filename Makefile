@@ -11,7 +11,7 @@ BUILD ?= build
 JOBS ?= 2
 WERROR ?= OFF
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
-           libgtest-dev libcli11-dev libudev-dev fonts-dejavu-core
+           libgtest-dev libcli11-dev nlohmann-json3-dev libudev-dev fonts-dejavu-core
 # What the package needs besides the build, and what its tests need.
 PACKAGE_TOOLS = dpkg-dev file librsvg2-bin
 PACKAGE_TEST_TOOLS = lintian shellcheck appstream

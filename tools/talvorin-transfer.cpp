@@ -1,43 +1,39 @@
 // talvorin-transfer: the upload and download dialogs' transfers from the
 // command line. The same block protocol, serial component, line settings and
 // messages as the dialogs; the installation's "Talvorin.ini" says where COMn
-// leads, as for the program.
+// leads, as for the program. For scripts: a limit on waiting, quiet or JSON
+// output, a trace of the line, and the list of serial ports.
 #include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "comm/Comm.h"
 #include "platform/Files.h"
 #include "platform/Hooks.h"
 #include "platform/StandardStreams.h"
+#include "ports/ComDevices.h"
 #include "ports/PortSettings.h"
 #include "tools/ConsoleHost.h"
+#include "tools/PortList.h"
+#include "tools/TracePort.h"
+#include "tools/TransferReport.h"
 #include "transfer/BlockProtocol.h"
 #include "transfer/PortMessage.h"
 #include "transfer/TransferLine.h"
 
 namespace {
-
-// Bad usage exits with CLI11's own codes, 100 and above.
-enum ExitCode {
-  Completed = 0,
-  TargetBroke = 1,
-  NoBlockSize = 2,
-  PortUnavailable = 3,
-  FileFailed = 4,
-  Interrupted = 5,
-  OtherFailure = 6,
-  DeviceGone = 7,
-  BlocksSkipped = 8,
-};
 
 const char exitCodes[] =
     "Exit status:\n"
@@ -46,12 +42,13 @@ const char exitCodes[] =
     "  2  the handshake failed: no block size\n"
     "  3  the port could not be opened\n"
     "  4  the file could not be read or written (missing, 2 GiB or more, no directory, not a plain file, a read or\n"
-    "     write error)\n"
+    "     write error), or the --trace file\n"
     "  5  interrupted by SIGINT or SIGTERM (ESC was sent)\n"
     "  6  any other failure (no memory for the block buffer, an unexpected error)\n"
     "  7  the programmer went away during the transfer (unplugged)\n"
     "  8  the download went to its end, but blocks were not sent: the programmer answered their requests\n"
     "     with neither ACK nor ESC\n"
+    "  11 no answer from the programmer within --timeout SECONDS (ESC was sent)\n"
     "  100 and above  bad usage";
 
 int ExitCodeFor(TransferOutcome outcome) {
@@ -132,8 +129,24 @@ std::int64_t FileSizeOf(const std::string& name) {
   return error ? 0 : static_cast<std::int64_t>(size);
 }
 
-// Opens the port, runs the transfer and tells how it ended.
-int Transfer(Direction direction, const std::string& portName, const std::string& file) {
+// What a script asked of the transfer besides its file and port.
+struct ScriptOptions {
+  double timeout = 0;  // seconds; 0: no limit
+  bool quiet = false;
+  std::string trace;
+};
+
+// Opens the report's port, runs the transfer of its file and tells how it
+// ended; the report takes what was moved.
+int Transfer(Direction direction, const ScriptOptions& script, TransferReport& report) {
+  const std::string& portName = report.device;
+  const std::string& file = report.file;
+  TraceLog trace;
+  if (!script.trace.empty() &&
+      !trace.Open(script.trace, "talvorin-transfer " + report.command + " " + file + " on " + portName)) {
+    std::fprintf(stderr, "Can not write the trace %s : %s\n", script.trace.c_str(), std::strerror(errno));
+    return FileFailed;
+  }
   TComm comm;
   if (direction == Direction::Upload)
     SetUploadLine(comm);
@@ -149,18 +162,45 @@ int Transfer(Direction direction, const std::string& portName, const std::string
   // them), with the program's caseless lookup; FILE is taken as typed.
   SetCaselessLookup(false);
   ConsoleHost host(direction, direction == Direction::Download ? FileSizeOf(file) : 0, isatty(STDERR_FILENO) != 0);
+  if (script.quiet) host.Quiet();
+  if (script.timeout > 0)
+    host.LimitSilence(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(script.timeout)),
+                      portName);
   PortOf<TComm> line(comm);
-  CountingPort port(line, host);
+  std::optional<TracePort> traced;
+  if (!script.trace.empty()) traced.emplace(line, trace);
+  CountingPort port(traced ? static_cast<TransferPort&>(*traced) : line, host);
   const TransferOutcome outcome =
       direction == Direction::Upload ? RunUpload(port, host, file) : RunDownload(port, host, file);
   // A device that went away has no output left to wait for.
   if (outcome != TransferOutcome::Disconnected) LetOutputLeave(comm);
+  report.bytes = host.Bytes();
+  report.blocks = host.Moved();
+  report.skippedBlocks = host.Skipped();
+  int status = ExitCodeFor(outcome);
+  if (status == Interrupted && host.TimedOut()) status = NoAnswer;
+  if (status != Completed) host.TellHeld();
   // The dialogs go on past a refused block without a word; a script must not
   // take a download with holes for a whole one.
-  if (host.Skipped() == 0) return ExitCodeFor(outcome);
-  std::fprintf(stderr, "Blocks not sent: %d of %d. The programmer answered their requests with neither ACK nor ESC.\n",
-               host.Skipped(), host.Blocks());
-  return outcome == TransferOutcome::Complete ? BlocksSkipped : ExitCodeFor(outcome);
+  if (host.Skipped() > 0) {
+    std::fprintf(stderr,
+                 "Blocks not sent: %d of %d. The programmer answered their requests with neither ACK nor ESC.\n",
+                 host.Skipped(), host.Blocks());
+    if (status == Completed) status = BlocksSkipped;
+  }
+  if (!trace.Close()) {
+    std::fprintf(stderr, "The trace %s is not complete: it could not be written.\n", script.trace.c_str());
+    if (status == Completed) status = FileFailed;
+  }
+  return status;
+}
+
+// The serial ports present, through the same enumeration as Option > Serial devices...
+int ListPorts(bool json) {
+  const std::vector<SerialDeviceRecord> ports = SerialPorts(OpenSerialDeviceSource()->Present());
+  if (WriteOut(json ? PortJson(ports) + "\n" : PortTable(ports))) return Completed;
+  std::fprintf(stderr, "talvorin-transfer: standard output: %s\n", std::strerror(errno));
+  return OtherFailure;
 }
 
 int Run(int argc, char** argv) {
@@ -197,18 +237,48 @@ int Run(int argc, char** argv) {
   CLI::App* upload =
       app.add_subcommand("upload", "read the programmer's image into FILE (an existing file is replaced)");
   upload->add_option("FILE", file, "the file to write")->type_name("")->required();
+  CLI::App* ports = app.add_subcommand(
+      "ports", "list the serial ports present: device, by-id name, product, maker, serial number, driver");
+  ScriptOptions script;
+  bool json = false;
+  app.add_option("--timeout", script.timeout,
+                 "give up once the programmer has not answered for SECONDS: first the block size, then each block "
+                 "(default: no limit)")
+      ->type_name("SECONDS")
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            // Not nan or inf, which a plain range lets through or cannot count down.
+            double seconds = 0;
+            return CLI::detail::lexical_cast(text, seconds) && seconds > 0 && seconds <= 1e6
+                       ? std::string()
+                       : std::string("SECONDS must be a number above 0 and at most 1000000");
+          },
+          ""));
+  app.add_flag("--quiet", script.quiet, "tell only failures on standard error");
+  app.add_flag("--json", json, "print what was done as JSON on standard output at the end");
+  app.add_option("--trace", script.trace, "write every byte each way with its time into FILE")->type_name("FILE");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     return app.exit(error);
   }
+  if (ports->parsed()) return ListPorts(json);
 
   if (!install.empty()) SetModuleFileNameOverride(install + "/Talvorin");
   SetComDeviceResolver(ComDeviceFromSettings);
   if (device.empty() && com == 0) com = PortNumber(ReadComIndex());
   CatchStopSignals();
-  return Transfer(upload->parsed() ? Direction::Upload : Direction::Download,
-                  device.empty() ? "COM" + std::to_string(com) : device, file);
+  const Direction direction = upload->parsed() ? Direction::Upload : Direction::Download;
+  TransferReport report;
+  report.command = upload->parsed() ? "upload" : "download";
+  report.device = device.empty() ? "COM" + std::to_string(com) : device;
+  report.file = file;
+  const auto started = std::chrono::steady_clock::now();
+  report.status = Transfer(direction, script, report);
+  report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (!json || WriteOut(ReportJson(report) + "\n")) return report.status;
+  std::fprintf(stderr, "talvorin-transfer: standard output: %s\n", std::strerror(errno));
+  return report.status == Completed ? OtherFailure : report.status;
 }
 
 }  // namespace
