@@ -68,7 +68,7 @@ class VirtualTarget {
   void finish(const std::string& how);
   void closeFile();
   // Past the block after which it stalls.
-  bool Stalled() const { return options.stallAfterBlock > 0 && blocks >= options.stallAfterBlock; }
+  bool stalled() const { return options.stallAfterBlock > 0 && blocks >= options.stallAfterBlock; }
 
   TargetOptions options;
   Role role = Role::Store;

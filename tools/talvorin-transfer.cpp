@@ -255,7 +255,7 @@ int Run(int argc, char** argv) {
           },
           ""));
   app.add_flag("--quiet", script.quiet, "tell only failures on standard error");
-  app.add_flag("--json", json, "print what was done as JSON on standard output at the end");
+  app.add_flag("--json", json, "print the outcome as one JSON object on standard output at the end (ports: an array)");
   app.add_option("--trace", script.trace, "write every byte each way with its time into FILE")->type_name("FILE");
   try {
     app.parse(argc, argv);

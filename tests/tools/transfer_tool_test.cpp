@@ -655,6 +655,33 @@ TEST_F(TransferTool, UsageHelpAndVersion) {
   }
 }
 
+// The bytes of a --trace each way, put together. Each line: seconds (never
+// going back), what, count, the bytes.
+struct Trace {
+  Bytes sent, received;
+};
+Trace ReadTrace(const std::string& text) {
+  std::istringstream lines(text);
+  std::string line;
+  Trace trace;
+  double last = 0;
+  while (std::getline(lines, line)) {
+    if (line[0] == '#') continue;
+    std::istringstream fields(line);
+    double seconds = 0;
+    std::string what;
+    int count = 0;
+    fields >> seconds >> what >> count;
+    EXPECT_GE(seconds, last);
+    last = seconds;
+    Bytes bytes;
+    for (unsigned value = 0; fields >> std::hex >> value;) bytes += static_cast<char>(value);
+    EXPECT_EQ(bytes.size(), static_cast<size_t>(count)) << line;
+    (what == "sent" ? trace.sent : trace.received) += bytes;
+  }
+  return trace;
+}
+
 // --timeout: a programmer that never answers, or stops in the middle, ends
 // the tool with a status and words of their own, after ESC, with the JSON
 // object telling how far it came.
@@ -692,8 +719,14 @@ TEST_F(TransferTool, ATimeoutEndsTheWaitForASilentOrStalledProgrammer) {
     ASSERT_TRUE(vprog.Start(VPROG_PATH, c.vprog));
     const std::string file = dir.file(c.direction == "download" ? "image.bin" : "received.bin");
     Tool tool;
-    EXPECT_EQ(Run({c.direction, file, "--device", vprog.Device(), "--timeout", "0.5", "--json"}, tool), 11);
+    EXPECT_EQ(Run({c.direction, file, "--device", vprog.Device(), "--timeout", "0.5", "--json", "--trace",
+                   dir.file("trace.log")},
+                  tool),
+              11);
     EXPECT_EQ(tool.stdErr, "no answer from the programmer on " + vprog.Device() + " after 0.5 s\n" + c.left);
+    const Bytes sent = ReadTrace(dir.read("trace.log")).sent;
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back(), '\x1B');
     if (!c.summary.empty()) {
       EXPECT_EQ(vprog.ReadLine(10000).rfind(c.summary + " of 256 bytes", 0), 0u);
     }
@@ -758,26 +791,9 @@ TEST_F(TransferTool, QuietJsonAndTraceForScripts) {
                                       {"outcome", c.outcome},
                                       {"status", c.status}}));
 
-    // Each line: seconds, what, count, the bytes. Put together, each way
-    // holds the handshake and the blocks of the transfer.
-    std::istringstream trace(dir.read("trace.log"));
-    std::string line;
-    Bytes sent, received;
-    double last = 0;
-    while (std::getline(trace, line)) {
-      if (line[0] == '#') continue;
-      std::istringstream fields(line);
-      double seconds = 0;
-      std::string what;
-      int count = 0;
-      fields >> seconds >> what >> count;
-      EXPECT_GE(seconds, last);
-      last = seconds;
-      Bytes bytes;
-      for (unsigned value = 0; fields >> std::hex >> value;) bytes += static_cast<char>(value);
-      EXPECT_EQ(bytes.size(), static_cast<size_t>(count)) << line;
-      (what == "sent" ? sent : received) += bytes;
-    }
+    // Each way holds the handshake and the blocks of the transfer.
+    const auto [sent, received] = ReadTrace(dir.read("trace.log"));
+    ASSERT_FALSE(sent.empty());
     if (c.direction == "upload") {
       EXPECT_EQ(sent.substr(0, 2), "\x02\x06");
       EXPECT_NE(received.find(Padded(image, 256).substr(0, 256)), std::string::npos);
