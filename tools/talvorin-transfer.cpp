@@ -142,6 +142,12 @@ int Transfer(Direction direction, const ScriptOptions& script, TransferReport& r
   const std::string& portName = report.device;
   const std::string& file = report.file;
   TraceLog trace;
+  // A trace opened over the file itself would empty it before the transfer.
+  std::error_code sameError;
+  if (!script.trace.empty() && std::filesystem::equivalent(script.trace, file, sameError)) {
+    std::fprintf(stderr, "Can not write the trace %s : it is the file to transfer.\n", script.trace.c_str());
+    return FileFailed;
+  }
   if (!script.trace.empty() &&
       !trace.Open(script.trace, "talvorin-transfer " + report.command + " " + file + " on " + portName)) {
     std::fprintf(stderr, "Can not write the trace %s : %s\n", script.trace.c_str(), std::strerror(errno));

@@ -812,6 +812,10 @@ TEST_F(TransferTool, QuietJsonAndTraceForScripts) {
   Tool tool;
   EXPECT_EQ(Run({"download", dir.file("image.bin"), "--device", line.path, "--trace", dir.path()}, tool), 4);
   EXPECT_EQ(tool.stdErr, "Can not write the trace " + dir.path() + " : Is a directory\n");
+  Tool same;
+  EXPECT_EQ(Run({"download", dir.file("image.bin"), "--device", line.path, "--trace", dir.file("image.bin")}, same), 4);
+  EXPECT_EQ(same.stdErr, "Can not write the trace " + dir.file("image.bin") + " : it is the file to transfer.\n");
+  EXPECT_EQ(dir.read("image.bin"), image);
   EXPECT_EQ(Drain(line.master), "");
 }
 
