@@ -12,7 +12,7 @@ BUILD ?= build
 JOBS ?= 2
 WERROR ?= OFF
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
-           libgtest-dev libcli11-dev libudev-dev fonts-dejavu-core
+           libgtest-dev libcli11-dev nlohmann-json3-dev libudev-dev fonts-dejavu-core
 # What the tests need besides the build: srec_cat makes and reads record files.
 TEST_TOOLS = srecord
 # What the package needs besides the build, and what its tests need.

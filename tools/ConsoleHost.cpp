@@ -16,7 +16,7 @@ volatile std::sig_atomic_t stopSignalled = 0;
 
 void NoteStopSignal(int) { stopSignalled = 1; }
 
-double Seconds(std::chrono::steady_clock::duration span) { return std::chrono::duration<double>(span).count(); }
+double SecondsIn(std::chrono::steady_clock::duration span) { return std::chrono::duration<double>(span).count(); }
 
 // m:ss, or h:mm:ss from an hour on.
 std::string Duration(double seconds) {
@@ -48,27 +48,57 @@ void CatchStopSignals() {
 ConsoleHost::ConsoleHost(Direction direction, std::int64_t fileSize, bool terminal)
     : direction(direction), fileSize(fileSize), terminal(terminal) {}
 
-bool ConsoleHost::StopRequested() { return stopSignalled != 0; }
+void ConsoleHost::LimitSilence(std::chrono::milliseconds limit, const std::string& deviceName) {
+  silenceLimit = limit;
+  device = deviceName;
+}
+
+bool ConsoleHost::StopRequested() {
+  if (stopSignalled != 0) return true;
+  if (silenceLimit > Clock::duration::zero() && Clock::now() - lastHeard >= silenceLimit) timedOut = true;
+  return timedOut;
+}
 
 void ConsoleHost::ProcessMessages() {
   // The serial watcher hands its events over here, as to a dialog's message loop.
   CheckSynchronize();
-  if (terminal && Clock::now() - drawn >= std::chrono::milliseconds(100)) Draw();
+  if (terminal && !quiet && Clock::now() - drawn >= std::chrono::milliseconds(100)) Draw();
 }
 
 void ConsoleHost::ShowMessage(const std::string& text, const std::string&) {
   // The progress line stays with its last numbers, above the outcome.
-  if (terminal && (everDrawn || blockSize > 0)) {
+  if (terminal && !quiet && (everDrawn || blockSize > 0)) {
     Draw();
     std::fputc('\n', stderr);
   }
-  std::fprintf(stderr, "%s\n", text.c_str());
+  if (!timedOut) return Tell(text);
+  // The protocol knows only a user's break; the words say what happened.
+  char limit[32];
+  std::snprintf(limit, sizeof limit, "%g", SecondsIn(silenceLimit));
+  Tell("no answer from the programmer on " + device + " after " + limit + " s");
 }
 
 void ConsoleHost::UploadLeft(std::int64_t bytesSaved, const std::string& fileName) {
-  const std::string text =
-      bytesSaved > 0 ? Texts::UploadBytesSaved(bytesSaved, fileName) : Texts::UploadNothingSaved(fileName);
-  std::fprintf(stderr, "%s\n", text.c_str());
+  Tell(bytesSaved > 0 ? Texts::UploadBytesSaved(bytesSaved, fileName) : Texts::UploadNothingSaved(fileName));
+}
+
+void ConsoleHost::Tell(const std::string& text) {
+  if (quiet)
+    held += text + "\n";
+  else
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void ConsoleHost::TellHeld() {
+  std::fputs(held.c_str(), stderr);
+  held.clear();
+}
+
+void ConsoleHost::BlockMoved() {
+  ++moved;
+  // A download's last block is the file's tail, filled up.
+  const bool tail = direction == Direction::Download && offered == blocks;
+  bytes += tail ? fileSize - static_cast<std::int64_t>(blocks - 1) * blockSize : blockSize;
 }
 
 std::unique_ptr<std::uint8_t[]> ConsoleHost::AllocateBlock(int size) {
@@ -88,12 +118,10 @@ void ConsoleHost::Draw() {
 
 std::string ConsoleHost::ProgressLine(int width) const {
   const Clock::time_point now = Clock::now();
-  if (blockSize == 0) return Fit("waiting for the programmer  " + Duration(Seconds(now - started)), width);
+  if (blockSize == 0) return Fit("waiting for the programmer  " + Duration(SecondsIn(now - started)), width);
 
   const bool download = direction == Direction::Download;
-  std::int64_t bytes = static_cast<std::int64_t>(moved) * blockSize;
-  if (download) bytes = std::min(bytes, fileSize);
-  const double seconds = Seconds(now - exchangeStarted);
+  const double seconds = SecondsIn(now - exchangeStarted);
   const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0;
   // Numbers padded to their widest, so that the bar keeps its width.
   char rateText[32] = "    -- KiB/s";
@@ -132,6 +160,7 @@ std::string ConsoleHost::ProgressLine(int width) const {
 
 int CountingPort::Read(void* buffer, int count) {
   const int n = line.Read(buffer, count);
+  if (n > 0) host.Heard();
   if (count >= SmallBlock && n == count) host.BlockMoved();
   return n;
 }

@@ -51,6 +51,7 @@ void VirtualTarget::sendNextBlock(std::vector<TargetOutput>& out) {
   }
   out.push_back({bytes, false});
   if (blocks == options.strayAfterBlock) out.push_back({"A", true});
+  if (stalled()) return;
   if (last) {
     out.push_back({std::string(1, ESC), true});
     finish("complete");
@@ -94,7 +95,7 @@ size_t VirtualTarget::Receive(const std::uint8_t* data, size_t count, std::vecto
       case State::Request:
         if (b == ESC) {
           finish("ended by the host's ESC");
-        } else if (b == STX) {
+        } else if (b == STX && !stalled()) {
           ++requests;
           if (requests == options.escRequest) {
             out.push_back({std::string(1, ESC), false});

@@ -17,6 +17,7 @@ struct TargetOptions {
   int escRequest = 0;                 // download: the block request answered with ESC
   int strayAfterBlock = 0;            // upload: a lone 0x41 after this block (from 1)
   bool escBehindLast = false;         // upload: ESC in the same write as the last block
+  int stallAfterBlock = 0;            // after this block (from 1), no answer but to the host's ESC
 };
 
 // Something to send. A lone byte must not reach the host together with
@@ -66,6 +67,8 @@ class VirtualTarget {
   bool loadBlock();
   void finish(const std::string& how);
   void closeFile();
+  // Past the block after which it stalls.
+  bool stalled() const { return options.stallAfterBlock > 0 && blocks >= options.stallAfterBlock; }
 
   TargetOptions options;
   Role role = Role::Store;

@@ -1,50 +1,44 @@
 // talvorin-transfer: the upload and download dialogs' transfers from the
 // command line. The same block protocol, serial component, line settings and
 // messages as the dialogs; the installation's "Talvorin.ini" says where COMn
-// leads, as for the program.
+// leads, as for the program. For scripts: a limit on waiting, quiet or JSON
+// output, a trace of the line, and the list of serial ports.
 #include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "comm/Comm.h"
 #include "platform/Files.h"
 #include "platform/Hooks.h"
 #include "platform/Paths.h"
 #include "platform/StandardStreams.h"
+#include "ports/ComDevices.h"
 #include "ports/PortSettings.h"
 #include "texts/Texts.h"
 #include "tools/ConsoleHost.h"
+#include "tools/PortList.h"
+#include "tools/TracePort.h"
+#include "tools/TransferReport.h"
 #include "transfer/BlockProtocol.h"
 #include "transfer/ImageFiles.h"
 #include "transfer/PortMessage.h"
 #include "transfer/TransferLine.h"
 
 namespace {
-
-// Bad usage exits with CLI11's own codes, 100 and above.
-enum ExitCode {
-  Completed = 0,
-  TargetBroke = 1,
-  NoBlockSize = 2,
-  PortUnavailable = 3,
-  FileFailed = 4,
-  Interrupted = 5,
-  OtherFailure = 6,
-  DeviceGone = 7,
-  BlocksSkipped = 8,
-  InvalidImage = 9,
-  ImageDiffers = 10,
-};
 
 const char exitCodes[] =
     "Exit status:\n"
@@ -53,7 +47,7 @@ const char exitCodes[] =
     "  2  the handshake failed: no block size\n"
     "  3  the port could not be opened\n"
     "  4  the file could not be read or written (missing, 2 GiB or more, no directory, not a plain file, a read or\n"
-    "     write error)\n"
+    "     write error), or the --trace file\n"
     "  5  interrupted by SIGINT or SIGTERM (ESC was sent)\n"
     "  6  any other failure (no memory for the block buffer, an unexpected error)\n"
     "  7  the programmer went away during the transfer (unplugged)\n"
@@ -62,6 +56,7 @@ const char exitCodes[] =
     "  9  the image file is not valid in its format (Intel HEX, S-records): a bad record, checksum, overlap or an\n"
     "     address past 2 GiB, named with its line\n"
     "  10 verify: the programmer's image differs from the file\n"
+    "  11 no answer from the programmer within --timeout SECONDS (ESC was sent)\n"
     "  100 and above  bad usage";
 
 int ExitCodeFor(TransferOutcome outcome) {
@@ -143,16 +138,27 @@ struct Job {
   bool verifyAfterDownload = false;
 };
 
-// How one transfer ended, and the tool's status for it.
+// What a script asked of the transfer besides its file and port.
+struct ScriptOptions {
+  double timeout = 0;  // seconds; 0: no limit
+  bool quiet = false;
+  std::string trace;
+};
+
+// How one transfer ended, the tool's status for it, and what it moved.
 struct Step {
   bool complete;
   int status;
+  std::int64_t bytes = 0;
+  int blocks = 0;
+  int skipped = 0;
 };
 
 // Opens the port for one transfer, runs it with a console host of its own
-// and tells how it ended.
+// (through the trace when there is one) and tells how it ended.
 template <class Run>
-Step Transfer(const std::string& portName, Direction direction, std::int64_t fileSize, Run run) {
+Step Transfer(const std::string& portName, Direction direction, std::int64_t fileSize, const ScriptOptions& script,
+              TraceLog& trace, Run run) {
   TComm comm;
   if (direction == Direction::Upload)
     SetUploadLine(comm);
@@ -170,21 +176,31 @@ Step Transfer(const std::string& portName, Direction direction, std::int64_t fil
     return {false, PortUnavailable};
   }
   ConsoleHost host(direction, fileSize, isatty(STDERR_FILENO) != 0);
+  if (script.quiet) host.Quiet();
+  if (script.timeout > 0)
+    host.LimitSilence(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(script.timeout)),
+                      portName);
   PortOf<TComm> line(comm);
-  CountingPort port(line, host);
+  std::optional<TracePort> traced;
+  if (!script.trace.empty()) traced.emplace(line, trace);
+  CountingPort port(traced ? static_cast<TransferPort&>(*traced) : line, host);
   const TransferOutcome outcome = run(port, host);
   // A device that went away has no output left to wait for.
   if (outcome != TransferOutcome::Disconnected) LetOutputLeave(comm);
-  const bool complete = outcome == TransferOutcome::Complete;
+  Step step{outcome == TransferOutcome::Complete, ExitCodeFor(outcome), host.Bytes(), host.Moved(), host.Skipped()};
+  if (step.status == Interrupted && host.TimedOut()) step.status = NoAnswer;
+  if (step.status != Completed) host.TellHeld();
   // The dialogs go on past a refused block without a word; a script must not
   // take a download with holes for a whole one.
-  if (host.Skipped() == 0) return {complete, ExitCodeFor(outcome)};
-  std::fprintf(stderr, "Blocks not sent: %d of %d. The programmer answered their requests with neither ACK nor ESC.\n",
-               host.Skipped(), host.Blocks());
-  return {false, complete ? BlocksSkipped : ExitCodeFor(outcome)};
+  if (host.Skipped() > 0) {
+    std::fprintf(stderr,
+                 "Blocks not sent: %d of %d. The programmer answered their requests with neither ACK nor ESC.\n",
+                 host.Skipped(), host.Blocks());
+    step.complete = false;
+    if (step.status == Completed) step.status = BlocksSkipped;
+  }
+  return step;
 }
-
-// Image formats and verify.
 
 // Verify reads what a download would send; a plain file that is not there
 // or cannot be sent is refused as a download refuses it, before anything
@@ -198,15 +214,36 @@ bool VerifiableFile(const std::string& file, std::int64_t size) {
   return false;
 }
 
-int RunJob(const Job& job, const std::string& portName, const std::string& file) {
+const char* FormatWord(ImageFormat format) {
+  switch (format) {
+    case ImageFormat::IntelHex:
+      return "ihex";
+    case ImageFormat::SRecords:
+      return "srec";
+    case ImageFormat::Binary:
+      break;
+  }
+  return "bin";
+}
+
+// Runs the job's transfers; the report takes what they moved and, for a
+// verify, what it found.
+int RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, TransferReport& report) {
+  const std::string& portName = report.device;
+  const std::string& file = report.file;
+  const auto take = [&report](const Step& step) {
+    report.bytes = step.bytes;
+    report.blocks = step.blocks;
+    report.skippedBlocks = step.skipped;
+    return step.status;
+  };
   if (job.kind == Job::Upload) {
     const ImageFormat format = job.format.value_or(FormatOfName(file).value_or(ImageFormat::Binary));
+    report.format = FormatWord(format);
     const auto records = format == ImageFormat::Binary ? nullptr : RecordFileSink(file, format);
-    return Transfer(portName, Direction::Upload, 0,
-                    [&](TransferPort& port, TransferHost& host) {
-                      return records ? RunUpload(port, host, file, *records) : RunUpload(port, host, file);
-                    })
-        .status;
+    return take(Transfer(portName, Direction::Upload, 0, script, trace, [&](TransferPort& port, TransferHost& host) {
+      return records ? RunUpload(port, host, file, *records) : RunUpload(port, host, file);
+    }));
   }
 
   const ImageFile image = OpenImageFile(file, job.format);
@@ -214,28 +251,69 @@ int RunJob(const Job& job, const std::string& portName, const std::string& file)
     std::fprintf(stderr, "%s\n", image.fault.c_str());
     return InvalidImage;
   }
+  report.format = FormatWord(image.format);
   const std::int64_t size = image.source->Size();
-  if (image.format != ImageFormat::Binary)
+  if (image.format != ImageFormat::Binary && !script.quiet)
     std::fprintf(stderr, "%s: %s, an image of %lld bytes from address 0\n", file.c_str(), FormatTitle(image.format),
                  static_cast<long long>(size));
   if (job.kind == Job::Download) {
-    const Step download = Transfer(
-        portName, Direction::Download, std::max<std::int64_t>(size, 0), [&](TransferPort& port, TransferHost& host) {
-          return image.format == ImageFormat::Binary ? RunDownload(port, host, file)
-                                                     : RunDownload(port, host, file, *image.source);
-        });
+    const Step download = Transfer(portName, Direction::Download, std::max<std::int64_t>(size, 0), script, trace,
+                                   [&](TransferPort& port, TransferHost& host) {
+                                     return image.format == ImageFormat::Binary
+                                                ? RunDownload(port, host, file)
+                                                : RunDownload(port, host, file, *image.source);
+                                   });
+    take(download);
     if (!job.verifyAfterDownload || download.status != Completed) return download.status;
   } else if (!VerifiableFile(file, size)) {
     return FileFailed;
   }
 
   ImageComparison comparison(*image.source);
-  const Step upload = Transfer(portName, Direction::Upload, 0, [&](TransferPort& port, TransferHost& host) {
+  const Step upload = Transfer(portName, Direction::Upload, 0, script, trace, [&](TransferPort& port, TransferHost& host) {
     return RunUpload(port, host, file, comparison);
   });
+  // A verify's own numbers are the upload's; a download's stay its own.
+  if (job.kind == Job::Verify) take(upload);
   if (!upload.complete) return upload.status;
-  std::fprintf(stderr, "%s\n", comparison.Report().c_str());
-  return comparison.Differences() == 0 ? upload.status : ImageDiffers;
+  report.verified = true;
+  report.differingBytes = comparison.Differences();
+  report.firstDifference = comparison.First();
+  if (report.differingBytes > 0 || !script.quiet) std::fprintf(stderr, "%s\n", comparison.Report().c_str());
+  return report.differingBytes == 0 ? upload.status : ImageDiffers;
+}
+
+// Starts the trace, runs the job and ends the trace: a trace that could not
+// be written all through leaves no transfer complete.
+int TracedJob(const Job& job, const ScriptOptions& script, TransferReport& report) {
+  TraceLog trace;
+  if (!script.trace.empty()) {
+    // A trace opened over the file itself would empty it before the transfer.
+    std::error_code sameError;
+    if (std::filesystem::equivalent(script.trace, report.file, sameError)) {
+      std::fprintf(stderr, "Can not write the trace %s : it is the file to transfer.\n", script.trace.c_str());
+      return FileFailed;
+    }
+    if (!trace.Open(script.trace,
+                    "talvorin-transfer " + report.command + " " + report.file + " on " + report.device)) {
+      std::fprintf(stderr, "Can not write the trace %s : %s\n", script.trace.c_str(), std::strerror(errno));
+      return FileFailed;
+    }
+  }
+  int status = RunJob(job, script, trace, report);
+  if (!trace.Close()) {
+    std::fprintf(stderr, "The trace %s is not complete: it could not be written.\n", script.trace.c_str());
+    if (status == Completed) status = FileFailed;
+  }
+  return status;
+}
+
+// The serial ports present, through the same enumeration as Option > Serial devices...
+int ListPorts(bool json) {
+  const std::vector<SerialDeviceRecord> ports = SerialPorts(OpenSerialDeviceSource()->Present());
+  if (WriteOut(json ? PortJson(ports) + "\n" : PortTable(ports))) return Completed;
+  std::fprintf(stderr, "talvorin-transfer: standard output: %s\n", std::strerror(errno));
+  return OtherFailure;
 }
 
 int Run(int argc, char** argv) {
@@ -286,11 +364,32 @@ int Run(int argc, char** argv) {
   CLI::App* verify = app.add_subcommand(
       "verify", "read the programmer's image (into memory) and compare it with FILE, as a download would send it");
   verify->add_option("FILE", file, "the file to compare with")->type_name("")->required();
+  CLI::App* ports = app.add_subcommand(
+      "ports", "list the serial ports present: device, by-id name, product, maker, serial number, driver");
+  ScriptOptions script;
+  bool json = false;
+  app.add_option("--timeout", script.timeout,
+                 "give up once the programmer has not answered for SECONDS: first the block size, then each block "
+                 "(default: no limit)")
+      ->type_name("SECONDS")
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            // Not nan or inf, which a plain range lets through or cannot count down.
+            double seconds = 0;
+            return CLI::detail::lexical_cast(text, seconds) && seconds > 0 && seconds <= 1e6
+                       ? std::string()
+                       : std::string("SECONDS must be a number above 0 and at most 1000000");
+          },
+          ""));
+  app.add_flag("--quiet", script.quiet, "tell only failures on standard error");
+  app.add_flag("--json", json, "print the outcome as one JSON object on standard output at the end (ports: an array)");
+  app.add_option("--trace", script.trace, "write every byte each way with its time into FILE")->type_name("FILE");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     return app.exit(error);
   }
+  if (ports->parsed()) return ListPorts(json);
 
   if (!install.empty()) SetModuleFileNameOverride(install + "/Talvorin");
   SetComDeviceResolver(ComDeviceFromSettings);
@@ -299,7 +398,16 @@ int Run(int argc, char** argv) {
   job.kind = upload->parsed() ? Job::Upload : verify->parsed() ? Job::Verify : Job::Download;
   // The installation's files have been read; FILE is taken as typed.
   SetCaselessLookup(false);
-  return RunJob(job, device.empty() ? "COM" + std::to_string(com) : device, file);
+  TransferReport report;
+  report.command = job.kind == Job::Upload ? "upload" : job.kind == Job::Verify ? "verify" : "download";
+  report.device = device.empty() ? "COM" + std::to_string(com) : device;
+  report.file = file;
+  const auto started = std::chrono::steady_clock::now();
+  report.status = TracedJob(job, script, report);
+  report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (!json || WriteOut(ReportJson(report) + "\n")) return report.status;
+  std::fprintf(stderr, "talvorin-transfer: standard output: %s\n", std::strerror(errno));
+  return report.status == Completed ? OtherFailure : report.status;
 }
 
 }  // namespace

@@ -48,6 +48,7 @@ const char usage[] =
     "  --esc K             answer download block request K with ESC\n"
     "  --bad-handshake N   send N instead of ACK in the handshake reply (default 0x15)\n"
     "  --silent            answer nothing\n"
+    "  --stall K           after block K, answer nothing but the host's ESC\n"
     "  --stray K           upload: send a lone 0x41 after block K\n"
     "  --esc-behind        upload: send ESC in the same write as the last block\n"
     "  --flood             send bytes without pause, as fast as the line takes them,\n"
@@ -276,6 +277,7 @@ int main(int argc, char** argv) {
     else if (arg == "--bad-handshake")
       options.handshakeAck = static_cast<std::uint8_t>(hasValue && argv[i + 1][0] != '-' ? Number(value()) : 0x15);
     else if (arg == "--silent") options.silent = true;
+    else if (arg == "--stall" && hasValue) options.stallAfterBlock = Number(value());
     else if (arg == "--stray" && hasValue) options.strayAfterBlock = Number(value());
     else if (arg == "--esc-behind") options.escBehindLast = true;
     else if (arg == "--flood") flood = true;

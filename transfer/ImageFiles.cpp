@@ -185,14 +185,18 @@ bool ImageComparison::Append(const void* data, size_t count) {
 
 std::int64_t ImageComparison::Differences() const { return differing + (size - received); }
 
+std::optional<ImageComparison::Difference> ImageComparison::First() const {
+  if (Differences() == 0) return std::nullopt;
+  if (differing > 0) return Difference{firstAddress, fileByte, programmerByte};
+  // All that came matched, but the programmer's image ended before the file's.
+  return Difference{received, -1, -1};
+}
+
 std::string ImageComparison::Report() const {
-  if (Differences() == 0) return "verified " + std::to_string(size) + " bytes";
-  std::string text = "differs at ";
-  if (differing > 0) {
-    text += Hex(firstAddress, 8) + ": file " + Hex(fileByte, 2) + ", programmer " + Hex(programmerByte, 2);
-  } else {
-    // All that came matched, but the programmer's image ended before the file's.
-    text += Hex(received, 8) + ": the programmer's image ends there";
-  }
+  const std::optional<Difference> first = First();
+  if (!first) return "verified " + std::to_string(size) + " bytes";
+  std::string text = "differs at " + Hex(first->address, 8) + ": ";
+  text += first->programmerByte < 0 ? "the programmer's image ends there"
+                                    : "file " + Hex(first->fileByte, 2) + ", programmer " + Hex(first->programmerByte, 2);
   return text + "; " + std::to_string(Differences()) + " of " + std::to_string(size) + " bytes differ";
 }

@@ -53,6 +53,14 @@ class ImageComparison final : public UploadSink {
 
   // Once the upload has completed: the image bytes that differ.
   std::int64_t Differences() const;
+  // Where the programmer's image first departs from the file's: the address
+  // and both bytes there, a byte of -1 where that image ends before it.
+  struct Difference {
+    std::int64_t address;
+    int fileByte;
+    int programmerByte;
+  };
+  std::optional<Difference> First() const;
   // "verified N bytes", or the first differing address with both bytes
   // and the count of differing bytes.
   std::string Report() const;

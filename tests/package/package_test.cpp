@@ -188,10 +188,14 @@ TEST_F(Unpacked, BashCompletesTheCommandsTheirOptionsAndValues) {
       {"talvorin-transfer --format ''", "bin|ihex|srec|"},
       {"talvorin-transfer download --v", "--version|--verify|"},
       {"talvorin-transfer --in", "--install|"},
+      {"talvorin-transfer --t", "--timeout|--trace|"},
+      {"talvorin-transfer p", "ports|"},
+      {"talvorin-transfer ports ''", "|"},
       {"talvorin-transfer upload " + dir.file("ro"), dir.file("root") + "|"},
       {"talvorin-vprog --blo", "--block|"},
       {"talvorin-vprog --block ''", "128|256|"},
       {"talvorin-vprog --e", "--esc|--esc-behind|"},
+      {"talvorin-vprog --st", "--store|--stall|--stray|"},
   };
   for (const auto& [line, offered] : cases) {
     dir.write("complete.sh", ". " + root + "/usr/share/bash-completion/completions/" + line.substr(0, line.find(' ')) +

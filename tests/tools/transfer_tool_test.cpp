@@ -17,11 +17,15 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "comm/Pty.h"
+#include "platform/SerialDevices.h"
+#include "ports/ComDevices.h"
 #include "support/TempDir.h"
 #include "tools/VprogProcess.h"
 #include "transfer/FakeLine.h"
@@ -659,6 +663,8 @@ TEST_F(TransferTool, UsageHelpAndVersion) {
            {"download", "x", "--device", ""},
            {"download", "x", "--install", dir.file("none")},
            {"upload", "x", "--speed", "9600"},
+           {"upload", "x", "--timeout", "0"},
+           {"upload", "x", "--timeout", "nan"},
        }) {
     SCOPED_TRACE(args.empty() ? "" : args.back());
     Tool tool;
@@ -790,12 +796,20 @@ TEST_F(ImageFormatsTool, VerifyComparesWithTheVirtualProgrammersImage) {
   for (const char* file : {"changed.bin", "changed.hex"}) {
     SCOPED_TRACE(file);
     Tool verify;
-    EXPECT_EQ(Run({"--device", vprog.Device(), "verify", dir.file(file)}, verify), 10);
+    EXPECT_EQ(Run({"--device", vprog.Device(), "--json", "verify", dir.file(file)}, verify), 10);
     char difference[96];
     std::snprintf(difference, sizeof difference,
                   "differs at 0x0000012C: file 0x%02X, programmer 0x%02X; 2 of 1000 bytes differ\n",
                   static_cast<unsigned char>(changed[300]), static_cast<unsigned char>(image[300]));
     EXPECT_NE(verify.stdErr.find(difference), std::string::npos) << verify.stdErr;
+    const auto report = nlohmann::json::parse(verify.stdOut);
+    EXPECT_EQ(report["format"], std::string(file) == "changed.hex" ? "ihex" : "bin");
+    EXPECT_EQ(report["outcome"], "differs");
+    EXPECT_EQ(report["differing_bytes"], 2);
+    EXPECT_EQ(report["first_difference"],
+              (nlohmann::json{{"address", 300},
+                              {"file", static_cast<unsigned char>(changed[300])},
+                              {"programmer", static_cast<unsigned char>(image[300])}}));
   }
   const auto files = std::distance(std::filesystem::directory_iterator(dir.path()), {});
   Tool same;
@@ -805,6 +819,197 @@ TEST_F(ImageFormatsTool, VerifyComparesWithTheVirtualProgrammersImage) {
   Tool missing;
   EXPECT_EQ(Run({"--device", vprog.Device(), "verify", dir.file("none.bin")}, missing), 4);
   EXPECT_EQ(missing.stdErr, "File : " + dir.file("none.bin") + " is not exist.\n");
+}
+
+// The bytes of a --trace each way, put together. Each line: seconds (never
+// going back), what, count, the bytes.
+struct Trace {
+  Bytes sent, received;
+};
+Trace ReadTrace(const std::string& text) {
+  std::istringstream lines(text);
+  std::string line;
+  Trace trace;
+  double last = 0;
+  while (std::getline(lines, line)) {
+    if (line[0] == '#') continue;
+    std::istringstream fields(line);
+    double seconds = 0;
+    std::string what;
+    int count = 0;
+    fields >> seconds >> what >> count;
+    EXPECT_GE(seconds, last);
+    last = seconds;
+    Bytes bytes;
+    for (unsigned value = 0; fields >> std::hex >> value;) bytes += static_cast<char>(value);
+    EXPECT_EQ(bytes.size(), static_cast<size_t>(count)) << line;
+    (what == "sent" ? trace.sent : trace.received) += bytes;
+  }
+  return trace;
+}
+
+// --timeout: a programmer that never answers, or stops in the middle, ends
+// the tool with a status and words of their own, after ESC, with the JSON
+// object telling how far it came.
+TEST_F(TransferTool, ATimeoutEndsTheWaitForASilentOrStalledProgrammer) {
+  const Bytes image = Pattern(5000, 3);
+  dir.write("image.bin", image);
+  dir.write("served.bin", image);
+  struct Case {
+    std::vector<std::string> vprog;
+    std::string direction;
+    std::string summary;  // the programmer's, once it saw the ESC
+    std::string left;     // what an upload says it kept
+    int blocks;
+  } cases[] = {
+      {{"--silent", "--store", dir.file("stored.bin")}, "download", "", "", 0},
+      {{"--silent", "--serve", dir.file("served.bin")},
+       "upload",
+       "",
+       "Nothing is saved. " + dir.file("received.bin") + " is left as it was.\n",
+       0},
+      {{"--stall", "3", "--store", dir.file("stored.bin")},
+       "download",
+       "download ended by the host's ESC: 3 blocks",
+       "",
+       3},
+      {{"--stall", "2", "--serve", dir.file("served.bin")},
+       "upload",
+       "upload stopped by the host: 2 blocks",
+       "512 bytes are saved in " + dir.file("received.bin") + " .\n",
+       2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.vprog[0] + " " + c.direction);
+    VprogProcess vprog;
+    ASSERT_TRUE(vprog.Start(VPROG_PATH, c.vprog));
+    const std::string file = dir.file(c.direction == "download" ? "image.bin" : "received.bin");
+    Tool tool;
+    EXPECT_EQ(Run({c.direction, file, "--device", vprog.Device(), "--timeout", "0.5", "--json", "--trace",
+                   dir.file("trace.log")},
+                  tool),
+              11);
+    EXPECT_EQ(tool.stdErr, "no answer from the programmer on " + vprog.Device() + " after 0.5 s\n" + c.left);
+    const Bytes sent = ReadTrace(dir.read("trace.log")).sent;
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back(), '\x1B');
+    if (!c.summary.empty()) {
+      EXPECT_EQ(vprog.ReadLine(10000).rfind(c.summary + " of 256 bytes", 0), 0u);
+    }
+    const auto report = nlohmann::json::parse(tool.stdOut);
+    EXPECT_EQ(report["outcome"], "timeout");
+    EXPECT_EQ(report["status"], 11);
+    EXPECT_EQ(report["blocks"], c.blocks);
+    EXPECT_EQ(report["bytes"], c.blocks * 256);
+    EXPECT_GE(report["seconds"].get<double>(), 0.5);
+  }
+}
+
+// --quiet tells only failures; --json tells what was moved whatever the
+// outcome; --trace has every byte each way, in order.
+TEST_F(TransferTool, QuietJsonAndTraceForScripts) {
+  const Bytes image = Pattern(1000, 4);
+  dir.write("image.bin", image);
+  dir.write("served.bin", image);
+  struct Case {
+    std::vector<std::string> vprog;
+    std::string direction;
+    int status;
+    std::string stdErr;
+    std::int64_t bytes;
+    int blocks, skipped;
+    std::string outcome;
+  } cases[] = {
+      {{"--store", dir.file("stored.bin")}, "download", 0, "", 1000, 4, 0, "complete"},
+      {{"--serve", dir.file("served.bin")}, "upload", 0, "", 1024, 4, 0, "complete"},
+      // Block 3 refused: the file's bytes in blocks 1, 2 and 4.
+      {{"--nak", "3", "--store", dir.file("stored.bin")},
+       "download",
+       8,
+       "Blocks not sent: 1 of 4. The programmer answered their requests with neither ACK nor ESC.\n",
+       744,
+       3,
+       1,
+       "blocks-skipped"},
+      {{"--esc", "2", "--store", dir.file("stored.bin")}, "download", 1, "Target send ESC !!!\n", 256, 1, 0,
+       "target-break"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.outcome + " " + c.direction);
+    VprogProcess vprog;
+    ASSERT_TRUE(vprog.Start(VPROG_PATH, c.vprog));
+    const std::string file = dir.file(c.direction == "download" ? "image.bin" : "received.bin");
+    Tool tool;
+    EXPECT_EQ(Run({"--quiet", "--json", "--trace", dir.file("trace.log"), c.direction, file, "--device",
+                   vprog.Device()},
+                  tool),
+              c.status);
+    EXPECT_EQ(tool.stdErr, c.stdErr);
+    const auto report = nlohmann::json::parse(tool.stdOut);
+    EXPECT_EQ(report, (nlohmann::json{{"command", c.direction},
+                                      {"device", vprog.Device()},
+                                      {"file", file},
+                                      {"format", "bin"},
+                                      {"bytes", c.bytes},
+                                      {"blocks", c.blocks},
+                                      {"skipped_blocks", c.skipped},
+                                      {"seconds", report["seconds"]},
+                                      {"outcome", c.outcome},
+                                      {"status", c.status}}));
+
+    // Each way holds the handshake and the blocks of the transfer.
+    const auto [sent, received] = ReadTrace(dir.read("trace.log"));
+    ASSERT_FALSE(sent.empty());
+    if (c.direction == "upload") {
+      EXPECT_EQ(sent.substr(0, 2), "\x02\x06");
+      EXPECT_NE(received.find(Padded(image, 256).substr(0, 256)), std::string::npos);
+    } else {
+      EXPECT_EQ(received.substr(0, 2), std::string("\x00\x06", 2));
+      EXPECT_EQ(sent.substr(0, 2), "\x02\x02");
+      // The programmer's ESC ends a download without the host's.
+      EXPECT_EQ(sent.back(), c.outcome == "target-break" ? '\x02' : '\x1B');
+      if (c.status == 0) {
+        EXPECT_NE(sent.find(Padded(image, 256).substr(768)), std::string::npos);
+      }
+    }
+  }
+  // A trace that cannot be written stops the tool before the port is opened.
+  PtyPair line;
+  Tool tool;
+  EXPECT_EQ(Run({"download", dir.file("image.bin"), "--device", line.path, "--trace", dir.path()}, tool), 4);
+  EXPECT_EQ(tool.stdErr, "Can not write the trace " + dir.path() + " : Is a directory\n");
+  Tool same;
+  EXPECT_EQ(Run({"download", dir.file("image.bin"), "--device", line.path, "--trace", dir.file("image.bin")}, same), 4);
+  EXPECT_EQ(same.stdErr, "Can not write the trace " + dir.file("image.bin") + " : it is the file to transfer.\n");
+  EXPECT_EQ(dir.read("image.bin"), image);
+  EXPECT_EQ(Drain(line.master), "");
+}
+
+// The ports that Option > Serial devices... offers, as a table and as JSON,
+// the same in both.
+TEST_F(TransferTool, PortsListsTheSerialPortsPresent) {
+  Tool table, json;
+  EXPECT_EQ(Run({"ports"}, table), 0);
+  EXPECT_EQ(Run({"ports", "--json"}, json), 0);
+  EXPECT_EQ(table.stdErr + json.stdErr, "");
+  const auto list = nlohmann::json::parse(json.stdOut);
+  ASSERT_TRUE(list.is_array());
+  const auto present = SerialPorts(OpenSerialDeviceSource()->Present());
+  ASSERT_EQ(list.size(), present.size());
+  std::istringstream lines(table.stdOut);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "device\tby-id\tproduct\tmaker\tserial\tdriver");
+  for (size_t i = 0; i < present.size(); ++i) {
+    ASSERT_TRUE(std::getline(lines, line));
+    const auto& port = list[i];
+    const auto cell = [&](const char* key) { return port[key].is_null() ? "-" : port[key].get<std::string>(); };
+    EXPECT_EQ(port["device"], present[i].node);
+    EXPECT_EQ(port["driver"], present[i].driver.empty() ? nlohmann::json() : nlohmann::json(present[i].driver));
+    EXPECT_EQ(line, cell("device") + "\t" + cell("by_id") + "\t" + cell("product") + "\t" + cell("maker") + "\t" +
+                        cell("serial") + "\t" + cell("driver"));
+  }
+  EXPECT_FALSE(std::getline(lines, line));
 }
 
 }  // namespace
