@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "tools/RelayPort.h"
 #include "transfer/BlockProtocol.h"
 
 enum class Direction { Download, Upload };
@@ -97,16 +98,12 @@ class ConsoleHost final : public TransferHost {
 // The transfer's port that tells the host of every block crossing it (the
 // only reads and writes of a whole block are the blocks themselves) and of
 // every byte that came from the programmer.
-class CountingPort final : public TransferPort {
+class CountingPort final : public RelayPort {
  public:
-  CountingPort(TransferPort& line, ConsoleHost& host) : line(line), host(host) {}
-  int InQueCount() override { return line.InQueCount(); }
+  CountingPort(TransferPort& line, ConsoleHost& host) : RelayPort(line), host(host) {}
   int Read(void* buffer, int count) override;
   int Write(const void* buffer, int count) override;
-  std::string Name() override { return line.Name(); }
-  PortArrivals* Arrivals() override { return line.Arrivals(); }
 
  private:
-  TransferPort& line;
   ConsoleHost& host;
 };

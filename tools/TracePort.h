@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/RelayPort.h"
 #include "transfer/BlockProtocol.h"
 
 class TraceLog {
@@ -38,16 +39,12 @@ class TraceLog {
 
 // The transfer's port, recording what crosses it into the log. What is
 // waiting is not recorded: only the bytes read tell.
-class TracePort final : public TransferPort {
+class TracePort final : public RelayPort {
  public:
-  TracePort(TransferPort& line, TraceLog& log) : line(line), log(log) {}
-  int InQueCount() override { return line.InQueCount(); }
+  TracePort(TransferPort& line, TraceLog& log) : RelayPort(line), log(log) {}
   int Read(void* buffer, int count) override;
   int Write(const void* buffer, int count) override;
-  std::string Name() override { return line.Name(); }
-  PortArrivals* Arrivals() override { return line.Arrivals(); }
 
  private:
-  TransferPort& line;
   TraceLog& log;
 };
