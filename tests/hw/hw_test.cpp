@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QWindow>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -38,12 +37,12 @@
 
 #include "app/Main.h"
 #include "comm/Comm.h"
-#include "forms/Dlg.h"
 #include "platform/SerialDevices.h"
 #include "platform/winapi.h"
 #include "ports/ComDevices.h"
 #include "ports/SerialDevicesForm.h"
 #include "support/CpuTime.h"
+#include "support/DialogSession.h"
 #include "support/MessageRecorder.h"
 #include "support/Modal.h"
 #include "support/TempDir.h"
@@ -281,51 +280,12 @@ void ExpectNothingSpins() {
   EXPECT_LT(CpuShareWhile([] { QTest::qWait(1000); }), kAtRest) << "something spins";
 }
 
-// Answers every message dialog as it comes up, noting "text|caption".
-class MessageAnswerer {
- public:
-  MessageAnswerer() {
-    timer.setInterval(5);
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      if (!MsgDlg || !MsgDlg->isVisible()) return;
-      shown.push_back(MsgDlg->Label->text().toStdString() + "|" + MsgDlg->windowTitle().toStdString());
-      MsgDlg->BitBtn1->click();
-    });
-    timer.start();
-  }
-  std::vector<std::string> shown;
-
- private:
-  QTimer timer;
-};
-
 // The main window of an installation whose Talvorin.ini maps COM1 to node.
-struct Session {
-  Installation install;
-  MessageRecorder boxes;
-  MessageAnswerer messages;
-  std::unique_ptr<TMainForm> main;
-
+struct Session : DialogSession {
   explicit Session(const std::string& node) {
-    EXPECT_TRUE(WritePrivateProfileStringA("COM devices", "COM1", node.c_str(), install.file("Talvorin.ini").c_str()));
-    main = std::make_unique<TMainForm>();
-    MainForm = main.get();
-    main->show();
+    mapCom1(node);
+    showMain();
   }
-  ~Session() { MainForm = nullptr; }
-
-  template <class Form>
-  bool open(Qt::Key key, Form*& global, const std::function<void(Form&)>& act) {
-    main->windowHandle()->requestActivate();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(main.get()));
-    return WithModal([&] { QTest::keyClick(main.get(), key, Qt::ControlModifier); },
-                     [&](QWidget* window) {
-                       ASSERT_EQ(window, global);
-                       act(*global);
-                     });
-  }
-  bool upload(const std::function<void(TUForm&)>& act) { return open<TUForm>(Qt::Key_U, UForm, act); }
-  bool download(const std::function<void(TDForm&)>& act) { return open<TDForm>(Qt::Key_D, DForm, act); }
 };
 
 void TypeName(QLineEdit* edit, const std::string& name) {
