@@ -273,6 +273,17 @@ bool HoldsOpen(const std::string& node) {
   return false;
 }
 
+// The process's threads that bear its own name, as every thread that Qt
+// did not start (Qt names its own): the port's watcher is one while it runs.
+size_t OwnThreads() {
+  const std::string own = ReadAll("/proc/self/comm");
+  size_t count = 0;
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error))
+    count += ReadAll(task.path() / "comm") == own ? 1 : 0;
+  return count;
+}
+
 // No processor spin while the program waits, once what the unplugging set
 // off has settled.
 void ExpectNothingSpins() {
@@ -450,9 +461,9 @@ TEST(UsbUnplug, MidTransferEndsTheToolWithStatus7AndWholeBlocks) {
 }
 
 // The adapter pulled out while a dialog waits for the user and in the middle
-// of a download and an upload: nothing spins, the message comes at Start or
-// at once, Close is clean and no descriptor stays behind; once the adapter
-// is back, a reopened dialog transfers again.
+// of a download and an upload: the port's watcher ends, nothing spins, the
+// message comes at Start or at once, Close is clean and no descriptor stays
+// behind; once the adapter is back, a reopened dialog transfers again.
 TEST(UsbUnplug, DialogsReportItCloseCleanAndWorkOnceItIsBack) {
   TempDir dir;
   const std::string image = Pattern(40000, 4);
@@ -460,8 +471,11 @@ TEST(UsbUnplug, DialogsReportItCloseCleanAndWorkOnceItIsBack) {
   ASSERT_TRUE(Host::UsbFarEnd({"--pace", "--store", dir.file("stored.bin"), "--serve", dir.file("image.bin")}));
   {
     Session s(kUsb);
+    const size_t threads = OwnThreads();
     ASSERT_TRUE(s.download([&](TDForm& form) {
+      EXPECT_EQ(OwnThreads(), threads + 1) << "the watcher of the open port";
       ASSERT_TRUE(Host::Unplug());
+      EXPECT_TRUE(WaitFor([&] { return OwnThreads() == threads; }, 10s)) << "the watcher still runs";
       ExpectNothingSpins();
       TypeName(form.Edit1, dir.file("image.bin"));
       Click(form.BitBtn1);
@@ -475,6 +489,7 @@ TEST(UsbUnplug, DialogsReportItCloseCleanAndWorkOnceItIsBack) {
   ASSERT_TRUE(Host::Plug());
   {
     Session s(kUsb);
+    const size_t threads = OwnThreads();
     ASSERT_TRUE(s.download([&](TDForm& form) {
       TypeName(form.Edit1, dir.file("image.bin"));
       QObject::connect(form.PBar, &QProgressBar::valueChanged, &form, [&](int value) {
@@ -482,6 +497,7 @@ TEST(UsbUnplug, DialogsReportItCloseCleanAndWorkOnceItIsBack) {
       });
       Click(form.BitBtn1);
       EXPECT_LT(form.PBar->value(), form.PBar->maximum());
+      EXPECT_TRUE(WaitFor([&] { return OwnThreads() == threads; }, 10s)) << "the watcher still runs";
       ExpectNothingSpins();
       Click(form.BitBtn2);
     }));
