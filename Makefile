@@ -110,7 +110,7 @@ test-wine: deps
 # processor emulation (no /dev/kvm needed): Debian's kernel, unpacked into
 # $(BUILD)/hw/guest, drives an FTDI USB adapter and a 16550 whose far ends are
 # virtual programmers here (tools/hw/run.sh).
-HW_PACKAGES = qemu-system-x86 busybox-static kmod cpio xz-utils
+HW_PACKAGES = qemu-system-x86 busybox-static kmod cpio xz-utils udev
 test-hw: deps
 	@./tools/install-deps.sh $(HW_PACKAGES)
 	@$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

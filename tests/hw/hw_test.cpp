@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QWindow>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -38,12 +37,13 @@
 
 #include "app/Main.h"
 #include "comm/Comm.h"
-#include "forms/Dlg.h"
 #include "platform/SerialDevices.h"
 #include "platform/winapi.h"
 #include "ports/ComDevices.h"
+#include "ports/PortSettings.h"
 #include "ports/SerialDevicesForm.h"
 #include "support/CpuTime.h"
+#include "support/DialogSession.h"
 #include "support/MessageRecorder.h"
 #include "support/Modal.h"
 #include "support/TempDir.h"
@@ -146,15 +146,16 @@ class Host {
   static testing::AssertionResult FarEnd(const std::string& node, const std::vector<std::string>& args) {
     return node == kUsb ? UsbFarEnd(args) : UartFarEnd(args);
   }
+  // Whichever node the adapter has.
   static testing::AssertionResult Unplug() {
-    if (!Present(kUsb)) return testing::AssertionSuccess();
+    if (UsbNodes().empty()) return testing::AssertionSuccess();
     if (Ask("unplug") != "ok") return testing::AssertionFailure() << "no answer to unplug";
-    if (!WaitFor([] { return !Present(kUsb); }, 30s)) return testing::AssertionFailure() << "the adapter stayed";
+    if (!WaitFor([] { return UsbNodes().empty(); }, 30s)) return testing::AssertionFailure() << "the adapter stayed";
     return testing::AssertionSuccess();
   }
-  static testing::AssertionResult Plug() {
+  static testing::AssertionResult Plug(const std::string& node = kUsb) {
     if (Ask("plug") != "ok") return testing::AssertionFailure() << "no answer to plug";
-    return Plugged();
+    return Plugged(node);
   }
   // The far end's status lines: its pseudo-terminal, then one line a session.
   static std::vector<std::string> FarLog(const std::string& node) {
@@ -172,9 +173,19 @@ class Host {
   }
 
  private:
-  static testing::AssertionResult Plugged() {
-    if (!WaitFor([] { return Present(kUsb); }, 60s)) return testing::AssertionFailure() << "no adapter came";
-    return testing::AssertionSuccess();
+  static testing::AssertionResult Plugged(const std::string& node = kUsb) {
+    if (WaitFor([&] { return Present(node); }, 60s)) return testing::AssertionSuccess();
+    std::string present;
+    for (const auto& other : UsbNodes()) present += " " + other;
+    return testing::AssertionFailure() << "no adapter came at " << node
+                                       << "; present:" << (present.empty() ? " none" : present);
+  }
+  static std::vector<std::string> UsbNodes() {
+    std::vector<std::string> nodes;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev", error))
+      if (entry.path().filename().string().rfind("ttyUSB", 0) == 0) nodes.push_back(entry.path());
+    return nodes;
   }
   static int OpenLine() {
     const int fd = open("/dev/ttyS2", O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -274,6 +285,17 @@ bool HoldsOpen(const std::string& node) {
   return false;
 }
 
+// The process's threads that bear its own name, as every thread that Qt
+// did not start (Qt names its own): the port's watcher is one while it runs.
+size_t OwnThreads() {
+  const std::string own = ReadAll("/proc/self/comm");
+  size_t count = 0;
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error))
+    count += ReadAll(task.path() / "comm") == own ? 1 : 0;
+  return count;
+}
+
 // No processor spin while the program waits, once what the unplugging set
 // off has settled.
 void ExpectNothingSpins() {
@@ -281,51 +303,12 @@ void ExpectNothingSpins() {
   EXPECT_LT(CpuShareWhile([] { QTest::qWait(1000); }), kAtRest) << "something spins";
 }
 
-// Answers every message dialog as it comes up, noting "text|caption".
-class MessageAnswerer {
- public:
-  MessageAnswerer() {
-    timer.setInterval(5);
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      if (!MsgDlg || !MsgDlg->isVisible()) return;
-      shown.push_back(MsgDlg->Label->text().toStdString() + "|" + MsgDlg->windowTitle().toStdString());
-      MsgDlg->BitBtn1->click();
-    });
-    timer.start();
-  }
-  std::vector<std::string> shown;
-
- private:
-  QTimer timer;
-};
-
 // The main window of an installation whose Talvorin.ini maps COM1 to node.
-struct Session {
-  Installation install;
-  MessageRecorder boxes;
-  MessageAnswerer messages;
-  std::unique_ptr<TMainForm> main;
-
+struct Session : DialogSession {
   explicit Session(const std::string& node) {
-    EXPECT_TRUE(WritePrivateProfileStringA("COM devices", "COM1", node.c_str(), install.file("Talvorin.ini").c_str()));
-    main = std::make_unique<TMainForm>();
-    MainForm = main.get();
-    main->show();
+    mapCom1(node);
+    showMain();
   }
-  ~Session() { MainForm = nullptr; }
-
-  template <class Form>
-  bool open(Qt::Key key, Form*& global, const std::function<void(Form&)>& act) {
-    main->windowHandle()->requestActivate();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(main.get()));
-    return WithModal([&] { QTest::keyClick(main.get(), key, Qt::ControlModifier); },
-                     [&](QWidget* window) {
-                       ASSERT_EQ(window, global);
-                       act(*global);
-                     });
-  }
-  bool upload(const std::function<void(TUForm&)>& act) { return open<TUForm>(Qt::Key_U, UForm, act); }
-  bool download(const std::function<void(TDForm&)>& act) { return open<TDForm>(Qt::Key_D, DForm, act); }
 };
 
 void TypeName(QLineEdit* edit, const std::string& name) {
@@ -490,9 +473,9 @@ TEST(UsbUnplug, MidTransferEndsTheToolWithStatus7AndWholeBlocks) {
 }
 
 // The adapter pulled out while a dialog waits for the user and in the middle
-// of a download and an upload: nothing spins, the message comes at Start or
-// at once, Close is clean and no descriptor stays behind; once the adapter
-// is back, a reopened dialog transfers again.
+// of a download and an upload: the port's watcher ends, nothing spins, the
+// message comes at Start or at once, Close is clean and no descriptor stays
+// behind; once the adapter is back, a reopened dialog transfers again.
 TEST(UsbUnplug, DialogsReportItCloseCleanAndWorkOnceItIsBack) {
   TempDir dir;
   const std::string image = Pattern(40000, 4);
@@ -500,8 +483,11 @@ TEST(UsbUnplug, DialogsReportItCloseCleanAndWorkOnceItIsBack) {
   ASSERT_TRUE(Host::UsbFarEnd({"--pace", "--store", dir.file("stored.bin"), "--serve", dir.file("image.bin")}));
   {
     Session s(kUsb);
+    const size_t threads = OwnThreads();
     ASSERT_TRUE(s.download([&](TDForm& form) {
+      EXPECT_EQ(OwnThreads(), threads + 1) << "the watcher of the open port";
       ASSERT_TRUE(Host::Unplug());
+      EXPECT_TRUE(WaitFor([&] { return OwnThreads() == threads; }, 10s)) << "the watcher still runs";
       ExpectNothingSpins();
       TypeName(form.Edit1, dir.file("image.bin"));
       Click(form.BitBtn1);
@@ -515,6 +501,7 @@ TEST(UsbUnplug, DialogsReportItCloseCleanAndWorkOnceItIsBack) {
   ASSERT_TRUE(Host::Plug());
   {
     Session s(kUsb);
+    const size_t threads = OwnThreads();
     ASSERT_TRUE(s.download([&](TDForm& form) {
       TypeName(form.Edit1, dir.file("image.bin"));
       QObject::connect(form.PBar, &QProgressBar::valueChanged, &form, [&](int value) {
@@ -522,6 +509,7 @@ TEST(UsbUnplug, DialogsReportItCloseCleanAndWorkOnceItIsBack) {
       });
       Click(form.BitBtn1);
       EXPECT_LT(form.PBar->value(), form.PBar->maximum());
+      EXPECT_TRUE(WaitFor([&] { return OwnThreads() == threads; }, 10s)) << "the watcher still runs";
       ExpectNothingSpins();
       Click(form.BitBtn2);
     }));
@@ -693,13 +681,19 @@ const SerialDeviceRecord* Find(const std::vector<SerialDeviceRecord>& ports, con
   return nullptr;
 }
 
-// The enumeration on real sysfs: the FTDI adapter with its USB descriptor
-// and driver, the UART with hardware behind it, not the built-in ports with
-// none; and the serial devices dialog following the adapter out and back in. No udev
-// daemon runs in the guest (this machine has none to lend it: udev is not
-// installed here), so there are no by-id names here.
+// The enumeration on real sysfs and udev's names: the FTDI adapter with its
+// USB descriptor, driver and /dev/serial/by-id name, the UART with hardware
+// behind it, not the built-in ports with none. The serial devices dialog
+// follows the adapter out and back in and saves COM1 under the by-id name,
+// which still leads COM1 to the adapter when it comes back as another
+// ttyUSB, as it does while a program still holds the node it had.
 TEST(SerialDevices, RealAdapterAndUartListedAndTheDialogFollowsPlugging) {
-  ASSERT_TRUE(Host::UsbFarEnd({"--silent", "--store", "/dev/null"}));
+  TempDir dir;
+  const std::string image = Pattern(3000, 5);
+  dir.write("image.bin", image);
+  ASSERT_TRUE(Host::UsbFarEnd({"--store", dir.file("stored.bin")}));
+  const std::string byId = "/dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_TV000001-if00-port0";
+  ASSERT_TRUE(WaitFor([&] { return Present(byId); }, 20s)) << "udev gave the adapter no by-id name";
   const auto source = OpenSerialDeviceSource();
   const auto ports = PortsNow(*source);
   const SerialDeviceRecord* usb = Find(ports, kUsb);
@@ -708,33 +702,53 @@ TEST(SerialDevices, RealAdapterAndUartListedAndTheDialogFollowsPlugging) {
   EXPECT_EQ(usb->driver, "ftdi_sio");
   EXPECT_EQ(usb->usbId, "0403:6001");
   EXPECT_EQ(usb->maker, "QEMU");
+  EXPECT_EQ(usb->serial, "TV000001");
   EXPECT_FALSE(usb->product.empty());
   EXPECT_NE(PortDescription(*usb).find("driver ftdi_sio, /dev/ttyUSB0"), std::string::npos) << PortDescription(*usb);
+  EXPECT_EQ(StableName(*usb, ports), byId);
   EXPECT_NE(Find(ports, kUart), nullptr);
   EXPECT_EQ(Find(ports, "/dev/ttyS3"), nullptr) << "a built-in port with no UART behind it";
   EXPECT_EQ(ports.front().node, kUsb) << "USB adapters first";
 
-
-  // The dialog, open while the adapter goes and comes back.
-  Installation install;
-  MessageRecorder boxes;
+  // The dialog, open while the adapter goes and comes back; COM1 saved.
+  DialogSession s;
   TSerialDevicesForm form(nullptr, OpenSerialDeviceSource());
   ASSERT_TRUE(WithModal([&] { form.exec(); },
                         [&](QWidget* window) {
                           ASSERT_EQ(window, &form);
-                          const auto listed = [&] {
-                            for (int i = 0; i < form.ComboBox1->count(); ++i)
-                              if (form.ComboBox1->itemText(i).contains("/dev/ttyUSB0")) return true;
-                            return false;
+                          const auto entry = [&] {
+                            return form.ComboBox1->findText(QString::fromStdString(kUsb), Qt::MatchContains);
                           };
-                          EXPECT_TRUE(listed());
+                          EXPECT_GT(entry(), 0);
                           for (const bool plugged : {false, true}) {
                             SCOPED_TRACE(plugged ? "plugged" : "unplugged");
                             ASSERT_EQ(Host::Ask(plugged ? "plug" : "unplug"), "ok");
-                            EXPECT_TRUE(WaitFor([&] { return listed() == plugged; }, 30s));
+                            EXPECT_TRUE(WaitFor([&] { return (entry() > 0) == plugged; }, 30s));
                           }
-                          form.BitBtn2->click();
+                          form.ComboBox1->setCurrentIndex(entry());
+                          EXPECT_EQ(form.ChosenDevice(1), byId);
+                          form.BitBtn1->click();
                         }));
+  ASSERT_EQ(ComDeviceFromSettings(1), byId);
+
+  // Pulled out while a descriptor of ttyUSB0 stays open, the adapter comes
+  // back as ttyUSB1; COM1 leads there, and a download goes through.
+  const int held = open(kUsb.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_TRUE(Host::Unplug());
+  ASSERT_TRUE(Host::Plug("/dev/ttyUSB1"));
+  close(held);
+  std::error_code error;
+  ASSERT_TRUE(WaitFor([&] { return std::filesystem::canonical(byId, error) == "/dev/ttyUSB1"; }, 20s));
+  s.showMain();
+  ASSERT_TRUE(s.download([&](TDForm& form) {
+    TypeName(form.Edit1, dir.file("image.bin"));
+    Click(form.BitBtn1);
+    Click(form.BitBtn2);
+  }));
+  EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"Download compelete !!!|Job down !!!"}));
+  EXPECT_TRUE(WaitFor([&] { return SizeOf(dir.file("stored.bin")) >= Padded(image, 256).size(); }, 20s));
+  EXPECT_TRUE(SameBytes(dir.read("stored.bin"), Padded(image, 256)));
 }
 
 }  // namespace

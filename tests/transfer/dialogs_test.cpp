@@ -37,6 +37,7 @@
 #include "platform/Priority.h"
 #include "platform/winapi.h"
 #include "support/CpuTime.h"
+#include "support/DialogSession.h"
 #include "support/MessageRecorder.h"
 #include "support/Modal.h"
 #include "support/TempDir.h"
@@ -57,38 +58,14 @@ std::string Padded(std::string bytes, size_t block) {
   return bytes;
 }
 
-// Answers every message dialog as it comes up, noting "text|caption".
-class MessageAnswerer {
- public:
-  MessageAnswerer() {
-    timer.setInterval(5);
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      if (!MsgDlg || !MsgDlg->isVisible()) return;
-      shown.push_back(MsgDlg->Label->text().toStdString() + "|" + MsgDlg->windowTitle().toStdString());
-      owners.push_back(MsgDlg->parentWidget());
-      MsgDlg->BitBtn1->click();
-    });
-    timer.start();
-  }
-  std::vector<std::string> shown;
-  std::vector<QWidget*> owners;
-
- private:
-  QTimer timer;
-};
-
 // A device that COM1 names instead of the virtual programmer.
 struct Com1Device {
   std::string path;
 };
 
 // The main window of an installation whose COM1 is the virtual programmer.
-struct Session {
-  Installation install;
-  MessageRecorder boxes;
-  MessageAnswerer messages;
+struct Session : DialogSession {
   VprogProcess vprog;
-  std::unique_ptr<TMainForm> main;
 
   explicit Session(std::vector<std::string> vprogArgs) {
     vprogArgs.insert(vprogArgs.end(), {"--install", install.path(), "--com", "1"});
@@ -96,30 +73,9 @@ struct Session {
     showMain();
   }
   explicit Session(const Com1Device& device) {
-    EXPECT_TRUE(WritePrivateProfileStringA("COM devices", "COM1", device.path.c_str(),
-                                           install.file("Talvorin.ini").c_str()));
+    mapCom1(device.path);
     showMain();
   }
-  void showMain() {
-    main = std::make_unique<TMainForm>();
-    MainForm = main.get();
-    main->show();
-  }
-  ~Session() { MainForm = nullptr; }
-
-  // File > Upload or File > Download by its shortcut; act drives the dialog.
-  template <class Form>
-  bool open(Qt::Key key, Form*& global, const std::function<void(Form&)>& act) {
-    main->windowHandle()->requestActivate();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(main.get()));
-    return WithModal([&] { QTest::keyClick(main.get(), key, Qt::ControlModifier); },
-                     [&](QWidget* window) {
-                       ASSERT_EQ(window, global);
-                       act(*global);
-                     });
-  }
-  bool upload(const std::function<void(TUForm&)>& act) { return open<TUForm>(Qt::Key_U, UForm, act); }
-  bool download(const std::function<void(TDForm&)>& act) { return open<TDForm>(Qt::Key_D, DForm, act); }
 };
 
 void typeName(QLineEdit* edit, const std::string& name) {

@@ -8,7 +8,8 @@
 #   ttyS1  a 16550 on the 8250 driver, its far end a virtual programmer here
 #   ttyS2  the control line to this script (see control below)
 #   ttyUSB0  an FTDI adapter on the ftdi_sio driver, once a test asks for
-#          its far end
+#          its far end; udev names it /dev/serial/by-id/usb-QEMU_QEMU_USB_
+#          SERIAL_TV000001-if00-port0
 # Fails, with the console shown, when the guest does not bring the tests to
 # their end within SECONDS. Ends every process that it started.
 # usage: run.sh GUEST RUN VPROG SECONDS PROGRAM
@@ -65,6 +66,10 @@ control() {
   # Each plugging is a new device: QEMU keeps the id of an unplugged one a
   # while, and a device_add under that id would fail.
   plugs=0 chardevs=0
+  # The adapter's own serial number, as a real FTDI keeps it in its EEPROM
+  # (and udev names it by it): without one QEMU makes one up from the USB
+  # port, which changes from one plugging to the next.
+  adapter="usb-serial,serial=TV000001"
   while IFS= read -r request; do
     # shellcheck disable=SC2046 # a request is words
     set -- $(echo "$request" | tr -d '\r')
@@ -83,7 +88,7 @@ control() {
           [ $chardevs -gt 0 ] && echo "chardev-remove usb$chardevs" >&3
           chardevs=$((chardevs + 1)) plugs=$((plugs + 1))
           echo "chardev-add serial,id=usb$chardevs,path=$pty" >&3
-          echo "device_add usb-serial,id=us$plugs,chardev=usb$chardevs" >&3
+          echo "device_add $adapter,id=us$plugs,chardev=usb$chardevs" >&3
         else
           echo "chardev-change uart serial,path=$pty" >&3
         fi
@@ -92,8 +97,11 @@ control() {
         echo "ok $pty" ;;
       unplug) echo "device_del us$plugs" >&3; echo ok ;;
       plug)
-        plugs=$((plugs + 1))
-        echo "device_add usb-serial,id=us$plugs,chardev=usb$chardevs" >&3
+        # On a line of its own to the same far end: the unplugged adapter's
+        # line is QEMU's a moment longer.
+        chardevs=$((chardevs + 1)) plugs=$((plugs + 1))
+        echo "chardev-add serial,id=usb$chardevs,path=$(cat "$run/usb.pty")" >&3
+        echo "device_add $adapter,id=us$plugs,chardev=usb$chardevs" >&3
         echo ok ;;
       line) echo "ok $(stty -a -F "$(cat "$run/$2.pty")" | tr '\n' ' ')" ;;
       *) echo "unknown request" ;;
