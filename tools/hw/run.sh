@@ -11,7 +11,8 @@
 #          its far end; udev names it /dev/serial/by-id/usb-QEMU_QEMU_USB_
 #          SERIAL_TV000001-if00-port0
 # Fails, with the console shown, when the guest does not bring the tests to
-# their end within SECONDS. Ends every process that it started.
+# their end within SECONDS; a run that QEMU itself ends by crashing is tried
+# once more. Ends every process that it started.
 # usage: run.sh GUEST RUN VPROG SECONDS PROGRAM
 set -u
 guest=$1 run=$2 vprog=$3 seconds=$4 program=$5
@@ -139,13 +140,28 @@ pids="$qemu $!"
 cat <>"$run/mon.out" >"$run/monitor.log" &
 pids="$pids $!"
 wait "$qemu"
+ended=$?
 pids=${pids#"$qemu"}
 # The guest's init reports the tests' end as its last word: a guest that got
 # there ran them, and each test has its result in tests.log (one that crashed
 # its process fails there).
 status=$(sed -n 's/^talvorin-guest-status \([0-9]*\).*/\1/p' "$run/console.log" | tr -d '\r')
 if [ -z "$status" ]; then
-  echo "The guest did not bring its tests to their end within $seconds s. Its console:" >&2
+  case $ended in
+    134 | 135 | 139)
+      # QEMU itself crashed (seen once, at a device_del): not the tests'
+      # doing, so the whole run is tried once more, from the start.
+      if [ -z "${TALVORIN_HW_AGAIN:-}" ]; then
+        echo "QEMU ended by signal $((ended - 128)); the guest's run once more." >&2
+        cleanup
+        trap - EXIT
+        TALVORIN_HW_AGAIN=1 exec sh "$0" "$@"
+      fi
+      echo "QEMU ended by signal $((ended - 128)) again." >&2 ;;
+    124 | 137) echo "The guest did not bring its tests to their end within $seconds s." >&2 ;;
+    *) echo "QEMU ended with status $ended before the guest brought its tests to their end." >&2 ;;
+  esac
+  echo "The guest's console:" >&2
   cat "$run/console.log" >&2
   echo "The tests' output:" >&2
   tail -n 50 "$run/tests.log" >&2 2>/dev/null
