@@ -521,6 +521,7 @@ TEST(UsbUnplug, DialogsReportItCloseCleanAndWorkOnceItIsBack) {
   ASSERT_TRUE(Host::UsbFarEnd({"--pace", "--block", "128", "--serve", dir.file("image.bin")}));
   {
     Session s(kUsb);
+    const size_t threads = OwnThreads();
     ASSERT_TRUE(s.upload([&](TUForm& form) {
       TypeName(form.Edit1, dir.file("received.bin"));
       QTimer watch;
@@ -532,6 +533,7 @@ TEST(UsbUnplug, DialogsReportItCloseCleanAndWorkOnceItIsBack) {
       });
       watch.start();
       Click(form.BitBtn1);
+      EXPECT_TRUE(WaitFor([&] { return OwnThreads() == threads; }, 10s)) << "the watcher still runs";
       Click(form.BitBtn2);
     }));
     const std::string kept = dir.read("received.bin");
