@@ -371,23 +371,29 @@ TEST_P(OnPort, TransfersBothWaysInBothBlockSizes) {
 }
 
 // What the transfer line sets reaches the far end's pseudo-terminal through
-// the driver and QEMU: the speed and the stop bits. QEMU sets the host's
-// terminal without flow control whatever the guest asks, so flow control
-// cannot be seen there.
-TEST_P(OnPort, TheFarEndSeesTheTransferLineSpeedAndStopBits) {
+// the driver and QEMU: the speed, the stop bits and the parity. QEMU sets
+// the host's terminal without flow control whatever the guest asks, and
+// Linux keeps a pseudo-terminal at 8 bits without a parity bit (it clears
+// PARENB and sets CS8 at every change), so flow control and the character
+// size cannot be seen there, and the parity only by PARODD.
+TEST_P(OnPort, TheFarEndSeesTheLineSpeedStopBitsAndParity) {
   const std::string node = GetParam();
   ASSERT_TRUE(Host::FarEnd(node, {"--silent", "--store", "/dev/null"}));
   {
-    // Another speed and two stop bits first: the far end follows.
+    // Another speed, two stop bits and odd parity first (paEven writes
+    // ODDPARITY): the far end follows.
     TComm comm;
     comm.SetDeviceName(node);
     comm.SetBaudRate(br9600);
     comm.SetStopBits(sb20);
+    comm.SetDataBits(da7);
+    comm.SetParity(paEven);
     comm.Open();
     ASSERT_TRUE(comm.Enabled());
     const std::string far = Host::FarLine(node);
     EXPECT_NE(far.find("speed 9600 baud"), std::string::npos) << far;
     EXPECT_NE(far.find(" cstopb"), std::string::npos) << far;
+    EXPECT_NE(far.find(" parodd"), std::string::npos) << far;
   }
   for (const bool upload : {false, true}) {
     SCOPED_TRACE(upload ? "upload line" : "download line");
@@ -399,6 +405,7 @@ TEST_P(OnPort, TheFarEndSeesTheTransferLineSpeedAndStopBits) {
     const std::string far = Host::FarLine(node);
     EXPECT_NE(far.find("speed 115200 baud"), std::string::npos) << far;
     EXPECT_NE(far.find("-cstopb"), std::string::npos) << far;
+    EXPECT_NE(far.find("-parodd"), std::string::npos) << far;
   }
 }
 
