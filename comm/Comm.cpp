@@ -1,8 +1,10 @@
 #include "comm/Comm.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -52,6 +54,7 @@ void TCommEventThread::Execute() {
   overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   // The event goes also when a handler's exception ends the body.
   const std::unique_ptr<void, BOOL (*)(HANDLE)> event(overlapped.hEvent, CloseHandle);
+  bool failedBefore = false;
   while (!Terminated()) {
     bool ok = WaitCommEvent(FCommHandle, &FEventMask, &overlapped) != FALSE;
     if (GetLastError() == ERROR_IO_PENDING) {
@@ -70,7 +73,11 @@ void TCommEventThread::Execute() {
       return;
     }
     // Any other failure passes (a receive error under fAbortOnError fails
-    // waits until ClearCommError): the watcher waits again.
+    // waits until ClearCommError): the watcher waits again, after a pause
+    // when the wait before failed too, so that a driver that fails every
+    // wait does not keep a processor busy.
+    if (!ok && failedBefore) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    failedBefore = !ok;
     ResetEvent(overlapped.hEvent);
   }
   if (!FAbandoned) PurgeComm(FCommHandle, kPurgeAll);

@@ -233,7 +233,8 @@ TEST(WatcherThread, AFailedWaitOfAPresentDeviceIsWaitedAgain) {
   ASSERT_FALSE(WaitCommEvent(port, &mask, &other));
   ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
   watcher.Resume();  // its waits fail while the other one is pending
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_LT(CpuShareWhile([] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }), 0.2)
+      << "the failing waits spin";
   pty.Send("a");
   ASSERT_EQ(WaitForSingleObject(signalled, 5000), WAIT_OBJECT_0);
   EXPECT_EQ(mask, static_cast<DWORD>(EV_RXCHAR));
