@@ -16,10 +16,12 @@ constexpr BYTE kParities[] = {NOPARITY, EVENPARITY, ODDPARITY, MARKPARITY, SPACE
 constexpr BYTE kStopBits[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
 constexpr DWORD kEventBits[] = {EV_BREAK, EV_CTS, EV_DSR, EV_ERR, EV_RING, EV_RLSD, EV_RXCHAR, EV_RXFLAG, EV_TXEMPTY};
 
-// A wait that failed because the device has gone (a removed adapter) or the
-// handle is no longer open: no later wait can succeed.
-bool DeviceLost(DWORD error) {
-  return error == ERROR_BAD_COMMAND || error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_HANDLE;
+// A wait that failed because the device has gone (a removed adapter), the
+// handle is no longer open, or the device cannot wait for events at all (Wine
+// on a pseudo-terminal): no later wait can succeed.
+bool NoLaterWaitCanSucceed(DWORD error) {
+  return error == ERROR_BAD_COMMAND || error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_HANDLE ||
+         error == ERROR_NOT_SUPPORTED;
 }
 
 [[noreturn]] void RaiseCommError(const char* format, int error) {
@@ -67,7 +69,7 @@ void TCommEventThread::Execute() {
         const TCommSignalEvent signal = OnSignal;  // Close may clear OnSignal while it runs
         signal(this, FEventMask);
       });
-    } else if (DeviceLost(GetLastError())) {
+    } else if (NoLaterWaitCanSucceed(GetLastError())) {
       // Every further wait would fail at once: the watcher ends instead of
       // spinning, and Close finds it finished.
       return;
