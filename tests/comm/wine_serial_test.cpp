@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -56,6 +57,16 @@ class Host final : public TransferHost {
   Clock::time_point deadline = Clock::now() + std::chrono::minutes(1);
 };
 
+// Polls until condition holds or limit has passed; whether it held.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  const auto until = Clock::now() + limit;
+  while (!condition()) {
+    if (Clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
 // The threads of this process.
 size_t OwnThreads() {
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -85,8 +96,7 @@ void OpenAsTheDialogsDo(TComm& comm) {
 
 // The component purges its queues as it closes: the last bytes leave first.
 void LetOutputLeave(TComm& comm) {
-  const auto until = Clock::now() + std::chrono::seconds(2);
-  while (comm.OutQueCount() > 0 && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  WaitUntil([&] { return comm.OutQueCount() <= 0; }, std::chrono::seconds(2));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
@@ -107,8 +117,7 @@ TEST(SerialOverWine, DownloadThenUploadByteForByte) {
     // Wine's port on a pseudo-terminal fails every wait for line events as
     // not supported: the watcher ends rather than retry while the port is
     // open, and the transfer, which polls, goes on.
-    const auto until = Clock::now() + std::chrono::seconds(2);
-    while (OwnThreads() > threads && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    WaitUntil([&] { return OwnThreads() <= threads; }, std::chrono::seconds(2));
     EXPECT_EQ(OwnThreads(), threads) << "the watcher still runs";
     PortOf<TComm> port(comm);
     Host host;
@@ -118,9 +127,8 @@ TEST(SerialOverWine, DownloadThenUploadByteForByte) {
     comm.Close();
   }
   std::string atTheProgrammer;
-  const auto until = Clock::now() + std::chrono::seconds(10);
-  while ((!ReadWholeFile(stored, atTheProgrammer) || atTheProgrammer.size() < 768) && Clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  WaitUntil([&] { return ReadWholeFile(stored, atTheProgrammer) && atTheProgrammer.size() >= 768; },
+            std::chrono::seconds(10));
   EXPECT_EQ(atTheProgrammer, image + std::string(768 - 700, '\xFF'));
 
   {
