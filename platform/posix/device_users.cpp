@@ -1,6 +1,7 @@
 #include "platform/posix/device_users.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -31,17 +32,25 @@ bool IsNumber(const char* name) {
 
 using Dir = std::unique_ptr<DIR, int (*)(DIR*)>;
 
-// The index of the pseudo-terminal whose master the descriptor is
-// ("tty-index:" in its fdinfo), -1 when unknown.
-long MasterIndex(const std::string& process, const char* fd) {
+// A number in the descriptor's fdinfo ("tty-index:" in decimal, "flags:" in
+// octal), -1 when it has none.
+long FdInfoField(const std::string& process, const char* fd, const std::string& name, int base) {
   std::ifstream info("/proc/" + process + "/fdinfo/" + fd);
   for (std::string field; info >> field;)
-    if (field == "tty-index:") {
-      long index = -1;
-      info >> index;
-      return index;
+    if (field == name) {
+      std::string value;
+      info >> value;
+      return std::strtol(value.c_str(), nullptr, base);
     }
   return -1;
+}
+
+// A descriptor opened with O_PATH names the node without opening the device:
+// udev holds one for a moment while it sets a new node's owner and mode, just
+// when a user starts a transfer on the adapter that was plugged in.
+bool OpensTheDevice(const std::string& process, const char* fd) {
+  const long flags = FdInfoField(process, fd, "flags:", 8);
+  return flags < 0 || (flags & O_PATH) == 0;
 }
 
 struct Use {
@@ -59,8 +68,8 @@ Use UseOf(const std::string& process, dev_t device, Clock::time_point deadline) 
     if (Clock::now() > deadline) break;
     struct stat st {};
     if (!IsNumber(fd->d_name) || fstatat(dirfd(fds.get()), fd->d_name, &st, 0) != 0 || !S_ISCHR(st.st_mode)) continue;
-    if (st.st_rdev == device) use.opened = true;
-    if (ptyIndex >= 0 && st.st_rdev == kPtyMultiplexer && MasterIndex(process, fd->d_name) == ptyIndex)
+    if (st.st_rdev == device && OpensTheDevice(process, fd->d_name)) use.opened = true;
+    if (ptyIndex >= 0 && st.st_rdev == kPtyMultiplexer && FdInfoField(process, fd->d_name, "tty-index:", 10) == ptyIndex)
       use.master = true;
   }
   return use;

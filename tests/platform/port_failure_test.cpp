@@ -193,23 +193,35 @@ TEST(PortOpenFailure, BusyNamesTheProcessThatHoldsTheLock) {
 // A program that opens the device without a lock or TIOCEXCL (a terminal
 // program, ModemManager) keeps the port from opening, as on Windows, and is
 // named; the far end of the pseudo-terminal (this test, which holds the
-// master) is the device itself and does not count.
+// master) is the device itself and does not count, nor does a descriptor
+// that only names the node (O_PATH, as udev holds one while it sets a new
+// node's mode).
 TEST(PortOpenFailure, AProgramThatHasTheDeviceOpenKeepsItBusy) {
   Terminal terminal;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addclose(&actions, terminal.master);
-  posix_spawn_file_actions_addclose(&actions, terminal.slave);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, terminal.path.c_str(), O_RDWR | O_NOCTTY, 0);
-  pid_t holder = 0;
-  char sleep[] = "sleep", forever[] = "600";
-  char* argv[] = {sleep, forever, nullptr};
-  ASSERT_EQ(posix_spawnp(&holder, "sleep", &actions, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  const auto holding = [&](int flags) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclose(&actions, terminal.master);
+    posix_spawn_file_actions_addclose(&actions, terminal.slave);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, terminal.path.c_str(), flags, 0);
+    pid_t holder = 0;
+    char sleep[] = "sleep", forever[] = "600";
+    char* argv[] = {sleep, forever, nullptr};
+    EXPECT_EQ(posix_spawnp(&holder, "sleep", &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return holder;
+  };
+  const auto end = [](pid_t holder) {
+    kill(holder, SIGTERM);
+    waitpid(holder, nullptr, 0);
+  };
+  const pid_t holder = holding(O_RDWR | O_NOCTTY);
   EXPECT_EQ(WhyItFails(terminal.path), "Busy|" + terminal.path + "||sleep|" + std::to_string(holder));
-  kill(holder, SIGTERM);
-  waitpid(holder, nullptr, 0);
+  end(holder);
   EXPECT_EQ(WhyItFails(terminal.path), "opened");
+  const pid_t naming = holding(O_PATH);
+  EXPECT_EQ(WhyItFails(terminal.path), "opened");
+  end(naming);
 }
 
 // A holder without a lock (TIOCEXCL alone binds only the unprivileged) is
