@@ -268,6 +268,20 @@ std::vector<std::string> Tool(const std::string& node, const std::string& direct
   return {TOOL_PATH, "--device", node, direction, file};
 }
 
+// Why a transfer of the tool on the adapter did not get on: how the tool
+// stands, what it printed, what the far end logged and what the kernel said.
+std::string Stalled(Child& tool) {
+  const int status = tool.Wait(0s);
+  std::string far;
+  for (const auto& line : Host::FarLog(kUsb)) far += line + "\n";
+  Child kernel({"/usr/bin/dmesg"});
+  kernel.Wait();
+  const size_t tail = kernel.output.size() > 3000 ? kernel.output.size() - 3000 : 0;
+  return (status < 0 ? "the tool still runs" : "the tool ended with " + std::to_string(status)) +
+         "; its output:\n" + tool.output + "\nthe far end's log:\n" + far + "the kernel's last words:\n" +
+         kernel.output.substr(tail);
+}
+
 // The temporary file that an upload fills before it takes the file's place.
 std::uintmax_t TemporarySize(const TempDir& dir, const std::string& name) {
   std::error_code error;
@@ -450,7 +464,7 @@ TEST(UsbUnplug, MidTransferEndsTheToolWithStatus7AndWholeBlocks) {
   ASSERT_TRUE(Host::UsbFarEnd({"--pace", "--block", "256", "--store", dir.file("stored.bin")}));
   {
     Child tool(Tool(kUsb, "download", dir.file("image.bin")));
-    ASSERT_TRUE(WaitFor([&] { return SizeOf(dir.file("stored.bin")) >= 5 * 256; }, 30s));
+    ASSERT_TRUE(WaitFor([&] { return SizeOf(dir.file("stored.bin")) >= 5 * 256; }, 30s)) << Stalled(tool);
     ASSERT_EQ(Host::Ask("unplug"), "ok");
     EXPECT_EQ(tool.Wait(), 7) << tool.output;
     EXPECT_NE(tool.output.find("disconnected"), std::string::npos) << tool.output;
@@ -464,7 +478,7 @@ TEST(UsbUnplug, MidTransferEndsTheToolWithStatus7AndWholeBlocks) {
   ASSERT_TRUE(Host::UsbFarEnd({"--pace", "--block", "128", "--serve", dir.file("image.bin")}));
   {
     Child tool(Tool(kUsb, "upload", dir.file("received.bin")));
-    ASSERT_TRUE(WaitFor([&] { return TemporarySize(dir, "received.bin") >= 5 * 128; }, 30s));
+    ASSERT_TRUE(WaitFor([&] { return TemporarySize(dir, "received.bin") >= 5 * 128; }, 30s)) << Stalled(tool);
     ASSERT_EQ(Host::Ask("unplug"), "ok");
     EXPECT_EQ(tool.Wait(), 7) << tool.output;
   }
