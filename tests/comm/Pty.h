@@ -8,10 +8,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
+
+#include "support/Wait.h"
 
 class PtyPair {
  public:
@@ -58,13 +59,3 @@ class PtyPair {
   int slave = -1;  // kept open so the terminal's settings can be read back
   std::string path;
 };
-
-// Waits (up to five seconds) until condition holds; its last answer.
-inline bool WaitUntil(const std::function<bool()>& condition) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}

@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <thread>
 
@@ -20,6 +19,7 @@
 
 #include "support/Raised.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 #include "transfer/BlockProtocol.h"
 #include "transfer/TransferLine.h"
 
@@ -56,16 +56,6 @@ class Host final : public TransferHost {
  private:
   Clock::time_point deadline = Clock::now() + std::chrono::minutes(1);
 };
-
-// Polls until condition holds or limit has passed; whether it held.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-  const auto until = Clock::now() + limit;
-  while (!condition()) {
-    if (Clock::now() >= until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 // The threads of this process.
 size_t OwnThreads() {
