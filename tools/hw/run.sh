@@ -71,6 +71,13 @@ control() {
   # (and udev names it by it): without one QEMU makes one up from the USB
   # port, which changes from one plugging to the next.
   adapter="usb-serial,serial=TV000001"
+  # A new adapter, on a line of its own to the far end PTY: an unplugged
+  # adapter's line is QEMU's a moment longer.
+  plug_in() {
+    chardevs=$((chardevs + 1)) plugs=$((plugs + 1))
+    echo "chardev-add serial,id=usb$chardevs,path=$1" >&3
+    echo "device_add $adapter,id=us$plugs,chardev=usb$chardevs" >&3
+  }
   while IFS= read -r request; do
     # shellcheck disable=SC2046 # a request is words
     set -- $(echo "$request" | tr -d '\r')
@@ -87,9 +94,7 @@ control() {
         echo "$pty" >"$run/$port.pty"
         if [ "$port" = usb ]; then
           [ $chardevs -gt 0 ] && echo "chardev-remove usb$chardevs" >&3
-          chardevs=$((chardevs + 1)) plugs=$((plugs + 1))
-          echo "chardev-add serial,id=usb$chardevs,path=$pty" >&3
-          echo "device_add $adapter,id=us$plugs,chardev=usb$chardevs" >&3
+          plug_in "$pty"
         else
           echo "chardev-change uart serial,path=$pty" >&3
         fi
@@ -98,11 +103,7 @@ control() {
         echo "ok $pty" ;;
       unplug) echo "device_del us$plugs" >&3; echo ok ;;
       plug)
-        # On a line of its own to the same far end: the unplugged adapter's
-        # line is QEMU's a moment longer.
-        chardevs=$((chardevs + 1)) plugs=$((plugs + 1))
-        echo "chardev-add serial,id=usb$chardevs,path=$(cat "$run/usb.pty")" >&3
-        echo "device_add $adapter,id=us$plugs,chardev=usb$chardevs" >&3
+        plug_in "$(cat "$run/usb.pty")"
         echo ok ;;
       line) echo "ok $(stty -a -F "$(cat "$run/$2.pty")" | tr '\n' ' ')" ;;
       *) echo "unknown request" ;;
