@@ -37,6 +37,7 @@
 
 #include "app/Main.h"
 #include "comm/Comm.h"
+#include "platform/PortFailure.h"
 #include "platform/SerialDevices.h"
 #include "platform/winapi.h"
 #include "ports/ComDevices.h"
@@ -48,6 +49,7 @@
 #include "support/Modal.h"
 #include "support/TempDir.h"
 #include "transfer/Download.h"
+#include "transfer/PortMessage.h"
 #include "transfer/TransferLine.h"
 #include "transfer/Upload.h"
 
@@ -282,6 +284,14 @@ std::string Stalled(Child& tool) {
          kernel.output.substr(tail);
 }
 
+// The port open, or why not, in the program's own words.
+testing::AssertionResult IsOpen(const TComm& comm) {
+  if (comm.Enabled()) return testing::AssertionSuccess();
+  const DWORD error = GetLastError();
+  return testing::AssertionFailure() << "error " << error << ": "
+                                     << PortOpenMessage(comm.DeviceName(), ExplainPortOpenFailure(comm.DeviceName(), error));
+}
+
 // The temporary file that an upload fills before it takes the file's place.
 std::uintmax_t TemporarySize(const TempDir& dir, const std::string& name) {
   std::error_code error;
@@ -403,7 +413,7 @@ TEST_P(OnPort, TheFarEndSeesTheLineSpeedStopBitsAndParity) {
     comm.SetDataBits(da7);
     comm.SetParity(paEven);
     comm.Open();
-    ASSERT_TRUE(comm.Enabled());
+    ASSERT_TRUE(IsOpen(comm));
     const std::string far = Host::FarLine(node);
     EXPECT_NE(far.find("speed 9600 baud"), std::string::npos) << far;
     EXPECT_NE(far.find(" cstopb"), std::string::npos) << far;
@@ -415,7 +425,7 @@ TEST_P(OnPort, TheFarEndSeesTheLineSpeedStopBitsAndParity) {
     comm.SetDeviceName(node);
     upload ? SetUploadLine(comm) : SetDownloadLine(comm);
     comm.Open();
-    ASSERT_TRUE(comm.Enabled());
+    ASSERT_TRUE(IsOpen(comm));
     const std::string far = Host::FarLine(node);
     EXPECT_NE(far.find("speed 115200 baud"), std::string::npos) << far;
     EXPECT_NE(far.find("-cstopb"), std::string::npos) << far;
@@ -440,7 +450,7 @@ TEST_P(OnPort, LowLatencyWhileOpenAndThePreviousFlagsAfterwards) {
     TComm comm;
     comm.SetDeviceName(node);
     comm.Open();
-    ASSERT_TRUE(comm.Enabled());
+    ASSERT_TRUE(IsOpen(comm));
     serial_struct open{};
     ASSERT_EQ(ioctl(watch, TIOCGSERIAL, &open), 0);
     EXPECT_TRUE(open.flags & ASYNC_LOW_LATENCY);
@@ -659,7 +669,7 @@ TEST(UartLoopback, BytesComeBackAndTheModemLinesFollow) {
   events.Attach(comm);
   comm.SetDeviceName(kUart);
   comm.Open();
-  ASSERT_TRUE(comm.Enabled());
+  ASSERT_TRUE(IsOpen(comm));
   const int line = open(kUart.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   ASSERT_GE(line, 0);
   int bits = 0;
