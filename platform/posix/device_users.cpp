@@ -47,10 +47,11 @@ long FdInfoField(const std::string& process, const char* fd, const std::string& 
 
 // A descriptor opened with O_PATH names the node without opening the device:
 // udev holds one for a moment while it sets a new node's owner and mode, just
-// when a user starts a transfer on the adapter that was plugged in.
+// when a user starts a transfer on the adapter that was plugged in. One whose
+// fdinfo is gone by now was closed meanwhile, and holds nothing either.
 bool OpensTheDevice(const std::string& process, const char* fd) {
   const long flags = FdInfoField(process, fd, "flags:", 8);
-  return flags < 0 || (flags & O_PATH) == 0;
+  return flags >= 0 && (flags & O_PATH) == 0;
 }
 
 struct Use {
