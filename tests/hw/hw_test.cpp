@@ -26,6 +26,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -440,7 +441,7 @@ TEST_P(OnPort, LowLatencyWhileOpenAndThePreviousFlagsAfterwards) {
   const std::string node = GetParam();
   ASSERT_TRUE(Host::FarEnd(node, {"--silent", "--store", "/dev/null"}));
   const int watch = open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_GE(watch, 0);
+  ASSERT_GE(watch, 0) << std::strerror(errno);
   serial_struct before{};
   ASSERT_EQ(ioctl(watch, TIOCGSERIAL, &before), 0);
   before.flags &= ~ASYNC_LOW_LATENCY;
