@@ -82,6 +82,15 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
 
 bool Present(const std::string& node) { return access(node.c_str(), F_OK) == 0; }
 
+// Whether the device behind the node answers an opening: a new node was
+// seen to refuse one at first (ENXIO, under load), a moment no user's hand
+// is quick enough for.
+bool Opens(const std::string& node) {
+  const int fd = open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) close(fd);
+  return fd >= 0;
+}
+
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;
@@ -177,7 +186,10 @@ class Host {
 
  private:
   static testing::AssertionResult Plugged(const std::string& node = kUsb) {
-    if (WaitFor([&] { return Present(node); }, 60s)) return testing::AssertionSuccess();
+    // Ready as a user finds it: the device opens, and udev is done with it.
+    if (WaitFor([&] { return Opens(node); }, 60s))
+      return std::system("udevadm settle --timeout=30") == 0 ? testing::AssertionSuccess()
+                                                             : testing::AssertionFailure() << "udev did not settle";
     std::string present;
     for (const auto& other : UsbNodes()) present += " " + other;
     return testing::AssertionFailure() << "no adapter came at " << node
