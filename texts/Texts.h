@@ -255,6 +255,10 @@ inline std::string UploadBytesSaved(std::int64_t bytesSaved, const std::string& 
 inline std::string UploadNothingSaved(const std::string& fileName) {
   return "Nothing is saved. " + fileName + " is left as it was.";
 }
+// The same where there was no file to leave.
+inline std::string UploadNothingCreated(const std::string& fileName) {
+  return "Nothing is saved. " + fileName + " is not created.";
+}
 
 // The whole blocks received before the programmer went away stay in the file.
 inline std::string UploadDisconnected(const std::string& portName, std::int64_t bytesSaved,

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "comm/Thread.h"
+#include "platform/Paths.h"
 #include "texts/Texts.h"
 
 namespace {
@@ -71,6 +72,9 @@ void ConsoleHost::ShowMessage(const std::string& text, const std::string&) {
     Draw();
     std::fputc('\n', stderr);
   }
+  // A download with refused blocks is not complete, whatever the dialogs
+  // say; the tool tells what was not sent.
+  if ((text == Texts::DownloadComplete && skipped > 0) || (text == Texts::UploadComplete && readBack)) return;
   if (!timedOut) return Tell(text);
   // The protocol knows only a user's break; the words say what happened.
   char limit[32];
@@ -79,7 +83,9 @@ void ConsoleHost::ShowMessage(const std::string& text, const std::string&) {
 }
 
 void ConsoleHost::UploadLeft(std::int64_t bytesSaved, const std::string& fileName) {
-  Tell(bytesSaved > 0 ? Texts::UploadBytesSaved(bytesSaved, fileName) : Texts::UploadNothingSaved(fileName));
+  Tell(bytesSaved > 0          ? Texts::UploadBytesSaved(bytesSaved, fileName)
+       : FileExists(fileName) ? Texts::UploadNothingSaved(fileName)
+                              : Texts::UploadNothingCreated(fileName));
 }
 
 void ConsoleHost::Tell(const std::string& text) {

@@ -31,6 +31,9 @@ class ConsoleHost final : public TransferHost {
   // Only failures are told: no progress line, and the outcome's words held
   // until TellHeld.
   void Quiet() { quiet = true; }
+  // The upload only reads the programmer's image for a comparison: its
+  // completion is the comparison's to tell.
+  void ReadBack() { readBack = true; }
   void TellHeld();
 
   // Counted by the port: one block sent or received, and bytes of any kind
@@ -83,6 +86,7 @@ class ConsoleHost final : public TransferHost {
   std::string device;
   bool timedOut = false;
   bool quiet = false;
+  bool readBack = false;
   std::string held;
   Clock::time_point exchangeStarted;
   Clock::time_point drawn;

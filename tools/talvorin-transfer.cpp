@@ -92,7 +92,7 @@ struct ScriptOptions {
 // outcome and what it moved in the report.
 template <class Run>
 void TransferOnce(HostDirection direction, std::int64_t fileSize, const ScriptOptions& script, TraceLog& trace,
-                  JobOutcome& job, TransferReport& report, Run run) {
+                  JobOutcome& job, TransferReport& report, Run run, bool readBack = false) {
   const std::string& portName = report.device;
   TComm comm;
   if (direction == HostDirection::Upload)
@@ -113,6 +113,7 @@ void TransferOnce(HostDirection direction, std::int64_t fileSize, const ScriptOp
   }
   ConsoleHost host(direction, fileSize, isatty(STDERR_FILENO) != 0);
   if (script.quiet) host.Quiet();
+  if (readBack) host.ReadBack();
   if (script.timeout > 0)
     host.LimitSilence(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(script.timeout)), portName);
@@ -197,7 +198,7 @@ void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOut
   // A verify's own numbers are the upload's; a download's stay its own.
   TransferReport readBack = report;
   TransferOnce(HostDirection::Upload, 0, script, trace, outcome, job.kind == Job::Verify ? report : readBack,
-               [&](TransferPort& port, TransferHost& host) { return RunUpload(port, host, file, comparison); });
+               [&](TransferPort& port, TransferHost& host) { return RunUpload(port, host, file, comparison); }, true);
   if (outcome.transfer != TransferOutcome::Complete) return;
   report.verified = true;
   report.differingBytes = comparison.Differences();
