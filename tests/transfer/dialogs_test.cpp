@@ -457,8 +457,8 @@ TEST(DownloadDialog, TabThroughTheFileListSendsTheTypedFile) {
     key(Qt::Key_Tab);
     ASSERT_EQ(form.focusWidget(), form.BitBtn1);
     key(Qt::Key_Space);
-    EXPECT_EQ(s.vprog.ReadLine(10000), "download ended by the host's ESC: 256 blocks of 256 bytes (" +
-                                           dir.file("stored.bin") + ")");
+    EXPECT_EQ(s.vprog.ReadLine(10000),
+              "download ended by the host's ESC: 256 blocks of 256 bytes (" + dir.file("stored.bin") + ")");
     const std::string stored = dir.read("stored.bin");
     EXPECT_TRUE(stored == typed) << "stored " << stored.size() << " bytes";
 
