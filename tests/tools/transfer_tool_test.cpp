@@ -17,7 +17,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -27,6 +29,7 @@
 #include "platform/SerialDevices.h"
 #include "ports/ComDevices.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 #include "tools/VprogProcess.h"
 #include "transfer/FakeLine.h"
 
@@ -418,6 +421,84 @@ TEST_F(TransferTool, SignalInTheMiddleOfAPacedTransfer) {
   }
 }
 
+// The virtual programmer of the documentation, with the man page's example as
+// written: one memory that a download writes and a verify and an upload
+// read, which a verify's session does not empty and a restart keeps.
+TEST_F(TransferTool, TheVirtualProgrammersMemoryOutlivesSessionsAndRestarts) {
+  const Bytes image = Pattern(1000, 7);
+  dir.write("image.bin", image);
+  ASSERT_EQ(std::system(("srec_cat " + dir.file("image.bin") + " -binary -o " + dir.file("firmware.hex") + " -intel")
+                            .c_str()),
+            0);
+  const std::vector<std::string> com1{"--install", dir.path(), "--com", "1"};
+  const auto run = [&](std::vector<std::string> args, Tool& tool) {
+    args.insert(args.begin(), com1.begin(), com1.end());
+    return Run(args, tool);
+  };
+  for (const bool restarted : {false, true}) {
+    SCOPED_TRACE(restarted ? "restarted" : "first");
+    std::vector<std::string> args = com1;
+    args.insert(args.end(), {"--memory", dir.file("memory.bin")});
+    VprogProcess vprog;
+    ASSERT_TRUE(vprog.Start(VPROG_PATH, args));
+    if (!restarted) {
+      Tool download;
+      EXPECT_EQ(run({"--timeout", "5", "download", "--verify", dir.file("firmware.hex")}, download), 0)
+          << download.stdErr;
+      EXPECT_EQ(download.stdErr.substr(download.stdErr.rfind("Upload")), "Upload compelete !!!\nverified 1000 bytes\n");
+    }
+    Tool verify;
+    EXPECT_EQ(run({"--timeout", "5", "verify", dir.file("firmware.hex")}, verify), 0) << verify.stdErr;
+    EXPECT_EQ(dir.read("memory.bin"), Padded(image, 256));
+    Tool upload;
+    EXPECT_EQ(run({"--timeout", "5", "upload", dir.file("back.bin")}, upload), 0) << upload.stdErr;
+    EXPECT_EQ(dir.read("back.bin"), Padded(image, 256));
+  }
+}
+
+// A new host that opens the line begins a new session, however the last one
+// was left: killed with SIGKILL (its exclusive hold on the line dies with it)
+// or stopped by SIGINT in the middle of a paced download. Run as a user
+// that the exclusive hold binds, which the superuser is not.
+TEST_F(TransferTool, ANewHostIsANewSessionAfterAKillOrABreak) {
+  std::vector<std::string> asUser;
+  if (geteuid() == 0) {
+    asUser = {"--reuid=65534", "--regid=65534", "--clear-groups"};
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+  }
+  const std::string program = asUser.empty() ? std::string(TOOL_PATH) : "/usr/bin/setpriv";
+  const auto as = [&](std::vector<std::string> args, const std::string& path) {
+    if (!asUser.empty()) args.insert(args.begin(), path);
+    args.insert(args.begin(), asUser.begin(), asUser.end());
+    return args;
+  };
+  const Bytes image = Pattern(32 * 1024, 9);
+  dir.write("image.bin", image);
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(asUser.empty() ? VPROG_PATH : "/usr/bin/setpriv",
+                          as({"--pace", "--memory", dir.file("memory.bin")}, VPROG_PATH)));
+  for (const int signal : {SIGKILL, SIGINT}) {
+    SCOPED_TRACE(signal);
+    {
+      Tool stopped;
+      const std::string trace = "trace" + std::to_string(signal) + ".log";
+      stopped.Start(as({"--trace", dir.file(trace), "download", dir.file("image.bin"), "--device", vprog.Device()},
+                       TOOL_PATH),
+                    Stream::Pipe, program);
+      ASSERT_TRUE(WaitUntil([&] { return SizeOf(trace) > 20000; }));
+      stopped.Signal(signal);
+      EXPECT_EQ(stopped.Wait(), signal == SIGKILL ? 128 + SIGKILL : 5);
+    }
+    Tool next;
+    next.Start(as({"--timeout", "3", "download", dir.file("image.bin"), "--device", vprog.Device()}, TOOL_PATH),
+               Stream::Pipe, program);
+    EXPECT_EQ(next.Wait(), 0) << next.stdErr;
+    EXPECT_EQ(vprog.ReadLine(10000).rfind(signal == SIGKILL ? "download the host went away: " : "download ended by the host's ESC: ", 0), 0u);
+    EXPECT_EQ(vprog.ReadLine(10000), "download ended by the host's ESC: 128 blocks of 256 bytes (" + dir.file("memory.bin") + ")");
+    EXPECT_EQ(dir.read("memory.bin"), image);
+  }
+}
+
 // An existing file gives way only to what the programmer sent: a break
 // before any block, a kill in the middle and a failing disk leave it as it
 // was, and the tool says so; a completed upload replaces it, and the
@@ -707,6 +788,34 @@ TEST_F(TransferTool, UsageHelpAndVersion) {
     EXPECT_GE(Run(args, tool), 100);
     EXPECT_NE(tool.stdErr.find("Run with --help for more information."), std::string::npos) << tool.stdErr;
   }
+}
+
+// The exit statuses that --help gives (from the tool's one table of them),
+// the man page and the documentation all list the same numbers.
+TEST(TransferToolStatuses, HelpManPageAndDocumentationAgree) {
+  const auto statuses = [](const std::string& text, const std::regex& entry) {
+    std::vector<std::string> found;
+    for (std::sregex_iterator at(text.begin(), text.end(), entry), end; at != end; ++at) found.push_back((*at)[1]);
+    return found;
+  };
+  const auto read = [](const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  Tool help;
+  help.Start({"--help"});
+  ASSERT_EQ(help.Wait(), 0);
+  const std::string table = help.stdOut.substr(help.stdOut.find("Exit status:"));
+  const std::vector<std::string> fromHelp = statuses(table, std::regex("\\n  ([0-9]+) "));
+  ASSERT_EQ(fromHelp.size(), 13u) << table;
+  const std::string man = read(SOURCE_DIR "/packaging/talvorin-transfer.1");
+  const size_t manStart = man.find(".SH EXIT STATUS");
+  const std::string manTable = man.substr(manStart, man.find(".SH EXAMPLES") - manStart);
+  EXPECT_EQ(statuses(manTable, std::regex("\\.TP\\n\\.BR? \"?([0-9]+)")), fromHelp);
+  EXPECT_EQ(statuses(read(SOURCE_DIR "/docs/talvorin-transfer.md"), std::regex("\\n\\| ([0-9]+)[ a-z]* \\|")),
+            fromHelp);
 }
 
 // Intel HEX and S-records as Debian's objcopy and srec_cat make them: the
