@@ -235,8 +235,7 @@ inline std::string UploadFileNotCreated(const std::string& fileName) {
   return "Can not open " + fileName + " to save.";
 }
 
-// Something that is not a plain file (a directory, a device, a pipe) is not
-// written over.
+// A device or a pipe is not written over.
 inline std::string UploadNotAFile(const std::string& fileName) {
   return UploadFileNotCreated(fileName) + "\nIt is not a regular file.";
 }

@@ -68,7 +68,7 @@ class FileSink final : public UploadSink {
  public:
   explicit FileSink(const std::string& name) : name(name) {}
 
-  bool Create() override { return !name.empty() && output.Open(name); }
+  bool Create() override { return !name.empty() && output.Open(name, ReplacementFile::Staging::ElsewhereIfRefused); }
   bool Append(const void* data, size_t count) override { return output.Append(data, count); }
   bool Keep() override { return output.Commit(); }
   void Abandon() override { output.Abandon(); }
@@ -332,16 +332,17 @@ class BlockSender : BlockExchange {
 
 // Upload
 
-// The file's directory must exist, and the file be a plain one or none yet
-// (a pipe would hold the transfer, a device be replaced by a file); nothing
-// is sent otherwise.
+// The file's directory must exist, and the file be no device or pipe (a
+// pipe would hold the transfer, a device be replaced by a file); nothing is
+// sent otherwise. A folder in the file's place is found only when the file
+// cannot be created, after the target was asked.
 Ended CheckUploadDirectory(TransferHost& host, const std::string& fileName) {
   const std::string directory = UploadDirectoryPart(fileName);
   if (!directory.empty() && !DirectoryExists(directory)) {
     host.ShowMessage(Texts::UploadDirectoryMissing(directory), Texts::ErrorCaptionBangs);
     return TransferOutcome::DirectoryMissing;
   }
-  if (!IsSpecialFile(fileName)) return std::nullopt;
+  if (!IsDeviceOrPipe(fileName)) return std::nullopt;
   host.ShowMessage(Texts::UploadNotAFile(fileName), Texts::ErrorCaptionBangs);
   return TransferOutcome::FileNotCreated;
 }

@@ -167,7 +167,7 @@ enum class TransferOutcome {
   FileTooLarge,       // 2 GiB or more: refused before anything is sent
   FileUnreadable,     // download: the file could not be opened or read after the handshake
   DirectoryMissing,   // upload: the file's directory does not exist; nothing sent
-  FileNotCreated,     // upload: the output file could not be created, or is no plain file (then nothing sent)
+  FileNotCreated,     // upload: the output file could not be created, or is a device or a pipe (then nothing sent)
   WriteFailed,        // upload: a received block could not be written
   Disconnected,       // the device went away (PortGone); ESC was attempted
 };

@@ -561,13 +561,13 @@ TEST_F(TransferTool, AnUploadKeepsTheOldFileUntilItHasAReplacement) {
   EXPECT_EQ(TempSize("received.bin"), -1);
 }
 
-// Something that is not a plain file is refused before the programmer is
-// asked: a pipe would hold the tool as it opens it, a device would be
-// replaced by a file.
+// A pipe or a device is refused before the programmer is asked: a pipe
+// would hold the tool as it opens it, a device would be replaced by a file.
+// A folder is found to be no file once the programmer has answered, as in
+// the dialog.
 TEST_F(TransferTool, AnUploadRefusesWhatIsNoFile) {
   ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
-  std::filesystem::create_directory(dir.file("folder"));
-  for (const std::string& name : {dir.file("pipe"), std::string("/dev/null"), dir.file("folder")}) {
+  for (const std::string& name : {dir.file("pipe"), std::string("/dev/null")}) {
     SCOPED_TRACE(name);
     PtyPair line;
     Tool tool;
@@ -576,6 +576,42 @@ TEST_F(TransferTool, AnUploadRefusesWhatIsNoFile) {
     EXPECT_EQ(Drain(line.master), "") << "nothing was sent";
   }
   EXPECT_TRUE(std::filesystem::is_fifo(dir.file("pipe")));
+
+  std::filesystem::create_directory(dir.file("folder"));
+  dir.write("served.bin", Pattern(256, 3));
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--serve", dir.file("served.bin")}));
+  Tool tool;
+  EXPECT_EQ(Run({"upload", dir.file("folder"), "--device", vprog.Device()}, tool), 4);
+  EXPECT_EQ(tool.stdErr, "Can not open " + dir.file("folder") + " to save.\nNothing is saved. " + dir.file("folder") +
+                             " is left as it was.\n");
+  EXPECT_EQ(vprog.ReadLine(10000).rfind("upload stopped by the host: ", 0), 0u);
+}
+
+// In a folder that takes no new file, an existing file that may be written
+// is written over in place, as binary and as records.
+TEST_F(TransferTool, AnUploadIntoAFolderThatTakesNoNewFile) {
+  const Bytes image = Pattern(512, 4);
+  dir.write("served.bin", image);
+  std::filesystem::create_directory(dir.file("locked"));
+  dir.write("locked/image.bin", "old");
+  dir.write("locked/image.hex", "old");
+  dir.chmod("locked", 0555);
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--serve", dir.file("served.bin")}));
+  for (const char* name : {"locked/image.bin", "locked/image.hex"}) {
+    SCOPED_TRACE(name);
+    Tool tool;
+    EXPECT_EQ(Run({"upload", dir.file(name), "--device", vprog.Device()}, tool), 0);
+    EXPECT_EQ(tool.stdErr, "Upload compelete !!!\n");
+  }
+  dir.chmod("locked", 0755);
+  EXPECT_EQ(dir.read("locked/image.bin"), image);
+  Tool verify;
+  EXPECT_EQ(Run({"verify", dir.file("locked/image.hex"), "--device", vprog.Device()}, verify), 0);
+  EXPECT_TRUE(verify.stdErr.ends_with(
+      "Intel HEX, an image of 512 bytes from address 0\nUpload compelete !!!\nverified 512 bytes\n"))
+      << verify.stdErr;
 }
 
 // A programmer that leaves right after its last session: the host still gets
