@@ -254,6 +254,10 @@ inline std::string UploadBytesSaved(std::int64_t bytesSaved, const std::string& 
 inline std::string UploadNothingSaved(const std::string& fileName) {
   return "Nothing is saved. " + fileName + " is left as it was.";
 }
+// The whole blocks kept beside a file that stays as it was.
+inline std::string UploadPartSaved(std::int64_t bytesSaved, const std::string& partName, const std::string& fileName) {
+  return UploadBytesSaved(bytesSaved, partName) + " " + fileName + " is left as it was.";
+}
 // The same where there was no file to leave.
 inline std::string UploadNothingCreated(const std::string& fileName) {
   return "Nothing is saved. " + fileName + " is not created.";

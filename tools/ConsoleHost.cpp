@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 
 #include "comm/Thread.h"
-#include "platform/Paths.h"
 #include "texts/Texts.h"
 
 namespace {
@@ -82,10 +82,15 @@ void ConsoleHost::ShowMessage(const std::string& text, const std::string&) {
   Tell("no answer from the programmer on " + device + " after " + limit + " s");
 }
 
-void ConsoleHost::UploadLeft(std::int64_t bytesSaved, const std::string& fileName) {
-  Tell(bytesSaved > 0          ? Texts::UploadBytesSaved(bytesSaved, fileName)
-       : FileExists(fileName) ? Texts::UploadNothingSaved(fileName)
-                              : Texts::UploadNothingCreated(fileName));
+void ConsoleHost::UploadLeft(std::int64_t bytesSaved, const std::string& fileName, const std::string& savedIn) {
+  std::error_code error;
+  // Blocks received with no place to keep them beside the file: none.
+  if (bytesSaved > 0 && !savedIn.empty())
+    Tell(savedIn == fileName ? Texts::UploadBytesSaved(bytesSaved, fileName)
+                             : Texts::UploadPartSaved(bytesSaved, savedIn, fileName));
+  else
+    Tell(bytesSaved > 0 || std::filesystem::exists(fileName, error) ? Texts::UploadNothingSaved(fileName)
+                                                                     : Texts::UploadNothingCreated(fileName));
 }
 
 void ConsoleHost::Tell(const std::string& text) {

@@ -68,7 +68,7 @@ class ConsoleHost final : public TransferHost {
   // The block size becomes known here, and the exchange starts.
   std::unique_ptr<std::uint8_t[]> AllocateBlock(int size) override;
   // An upload that did not complete says where the received bytes are.
-  void UploadLeft(std::int64_t bytesSaved, const std::string& fileName) override;
+  void UploadLeft(std::int64_t bytesSaved, const std::string& fileName, const std::string& savedIn) override;
 
  private:
   using Clock = std::chrono::steady_clock;

@@ -16,9 +16,11 @@
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "comm/Comm.h"
@@ -86,6 +88,57 @@ struct ScriptOptions {
   bool quiet = false;
   std::string trace;
 };
+
+// An existing FILE stays as it was until an upload completes: the whole
+// blocks of one that does not go beside it, into FILE.partial. The blocks
+// are written to both as they come, so that either can be kept at the end.
+// A folder that takes no new file has no room for the part: FILE still
+// stays as it was, and what came is not kept.
+class PartKeepingSink final : public UploadSink {
+ public:
+  PartKeepingSink(std::unique_ptr<UploadSink> whole, std::unique_ptr<UploadSink> part, std::string partName)
+      : whole(std::move(whole)), part(std::move(part)), partName(std::move(partName)) {}
+
+  bool Create() override {
+    if (!whole->Create()) return false;
+    partOpen = part->Create();
+    return true;
+  }
+  bool Append(const void* data, size_t count) override {
+    return whole->Append(data, count) && (!partOpen || part->Append(data, count));
+  }
+  bool Keep() override {
+    part->Abandon();
+    return whole->Keep();
+  }
+  bool KeepPart() override {
+    whole->Abandon();
+    return !partOpen || part->Keep();
+  }
+  // Empty: nowhere.
+  std::string PartName(const std::string&) const override { return partOpen ? partName : std::string(); }
+  void Abandon() override {
+    whole->Abandon();
+    part->Abandon();
+  }
+
+ private:
+  const std::unique_ptr<UploadSink> whole, part;
+  const std::string partName;
+  bool partOpen = false;
+};
+
+// Where an upload into file writes: a file that did not exist gets the
+// whole blocks of an upload that does not complete, an existing one keeps
+// its bytes.
+std::unique_ptr<UploadSink> UploadSinkFor(const std::string& file, ImageFormat format) {
+  const auto sinkFor = [format](const std::string& name) {
+    return format == ImageFormat::Binary ? FileBytesSink(name) : RecordFileSink(name, format);
+  };
+  if (!FileExists(file)) return sinkFor(file);
+  const std::string partName = file + ".partial";
+  return std::make_unique<PartKeepingSink>(sinkFor(file), sinkFor(partName), partName);
+}
 
 // Opens the port for one transfer, runs it with a console host of its own
 // (through the trace when there is one), and notes how it ended in the job's
@@ -159,10 +212,9 @@ void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOut
   if (job.kind == Job::Upload) {
     const ImageFormat format = job.format.value_or(FormatOfName(file).value_or(ImageFormat::Binary));
     report.format = FormatWord(format);
-    const auto records = format == ImageFormat::Binary ? nullptr : RecordFileSink(file, format);
-    TransferOnce(HostDirection::Upload, 0, script, trace, outcome, report, [&](TransferPort& port, TransferHost& host) {
-      return records ? RunUpload(port, host, file, *records) : RunUpload(port, host, file);
-    });
+    const std::unique_ptr<UploadSink> sink = UploadSinkFor(file, format);
+    TransferOnce(HostDirection::Upload, 0, script, trace, outcome, report,
+                 [&](TransferPort& port, TransferHost& host) { return RunUpload(port, host, file, *sink); });
     return;
   }
 

@@ -161,6 +161,10 @@ class Line {
  public:
   Line(Pty& pty, Nanos byteTime, Nanos latency) : pty(pty), byteTime(byteTime), latency(latency), origin(Clock()) {}
 
+  // A descriptor that becomes readable once the host has gone: nothing is
+  // sent to it from then on, nor waited for.
+  void WatchHostGone(int descriptor) { hostGone = descriptor; }
+
   // Bytes from the host. On a paced line they cross it one after another
   // from the moment they were written (or the line was free).
   size_t FromHost(std::uint8_t* buffer, size_t size) {
@@ -181,6 +185,7 @@ class Line {
   // hostSentMore: bytes from the host behind the one answered, taken and not
   // yet looked at.
   void Send(const TargetOutput& output, Nanos notBefore, bool hostSentMore) {
+    if (HostGone()) return;
     if (output.alone && lastAlone) {
       // A lone byte behind a block or a handshake reply is harmless (the host
       // takes those first), and goes out as a real target would send it; but
@@ -190,7 +195,8 @@ class Line {
       // stopped takes nothing more, but says so: once it has sent
       // something, the byte goes out and its ESC is read next.
       SleepUntil(lastWrite + 10'000'000);
-      while (!hostSentMore && pty.WaitingAtHost() > 0 && !HostSent()) SleepUntil(Clock() + 20'000);
+      while (!hostSentMore && pty.WaitingAtHost() > 0 && !HostSent() && !HostGone()) SleepUntil(Clock() + 20'000);
+      if (HostGone()) return;
     }
     lastAlone = output.alone;
     if (byteTime == 0 && latency == 0) {
@@ -206,6 +212,7 @@ class Line {
       at += static_cast<Nanos>(slice) * byteTime;
       lastWrite = HandedOver(at);
       SleepUntil(lastWrite);
+      if (HostGone()) return;
       writeAll(output.bytes.data() + done, slice);
       done += slice;
     }
@@ -213,6 +220,11 @@ class Line {
   }
 
  private:
+  bool HostGone() const {
+    pollfd pfd{hostGone, POLLIN, 0};
+    return hostGone >= 0 && poll(&pfd, 1, 0) > 0;
+  }
+
   void writeAll(const char* data, size_t size) {
     while (size > 0) {
       const ssize_t n = write(pty.master, data, size);
@@ -234,6 +246,7 @@ class Line {
   Nanos origin;
   Nanos rxFree = 0, txFree = 0, rxStart = 0, lastWrite = 0;
   bool lastAlone = false;
+  int hostGone = -1;
 };
 
 // What a wrong device, or one that streams its debug output, sends: bytes
@@ -380,6 +393,7 @@ int main(int argc, char** argv) {
   Line line(pty, baud > 0 ? 10'000'000'000LL / baud : 0, latencyMs * 1'000'000LL);
   VirtualTarget target(options);
   HostWatch host(pty.slave);
+  line.WatchHostGone(host.Descriptor());
   std::vector<TargetOutput> out;
   std::uint8_t buffer[4096];
   for (int session = 0; sessions == 0 || session < sessions; ++session) {

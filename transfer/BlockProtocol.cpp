@@ -396,9 +396,11 @@ class BlockReceiver : BlockExchange {
     } catch (const PortGone&) {
       buffer.reset();
       const std::string gone = line.port.Name();
+      // A part kept elsewhere is told of after the message.
       return Disconnected(line,
-                          KeepAfterBreak() && kept > 0 && sink.Saves() ? Texts::UploadDisconnected(gone, kept, fileName)
-                                                                       : Texts::PortDisconnected(gone),
+                          KeepAfterBreak() && kept > 0 && sink.Saves() && sink.PartName(fileName) == fileName
+                              ? Texts::UploadDisconnected(gone, kept, fileName)
+                              : Texts::PortDisconnected(gone),
                           Texts::ErrorCaptionBangs);
     }
     host.ProgressReset();
@@ -489,7 +491,12 @@ class BlockReceiver : BlockExchange {
     return true;
   }
   // A break before any block leaves the old file as it was.
-  bool KeepAfterBreak() { return saved == 0 || Keep(); }
+  bool KeepAfterBreak() {
+    if (saved == 0) return true;
+    if (!sink.KeepPart()) return false;
+    kept = saved;
+    return true;
+  }
 
   UploadSink& sink;
   std::int64_t saved = 0;  // bytes written for the file
@@ -562,15 +569,19 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
       return Disconnected(line, Texts::PortDisconnected(port.Name()), Texts::ErrorCaptionBangs);
     }
   }();
-  // The message of a lost device tells what was kept.
-  if (sink.Saves() && outcome != TransferOutcome::Complete && !(outcome == TransferOutcome::Disconnected && kept > 0))
-    host.UploadLeft(kept, fileName);
+  // The message of a lost device tells what was kept in the file's place.
+  const std::string savedIn = sink.PartName(fileName);
+  if (sink.Saves() && outcome != TransferOutcome::Complete &&
+      !(outcome == TransferOutcome::Disconnected && kept > 0 && savedIn == fileName))
+    host.UploadLeft(kept, fileName, savedIn);
   return outcome;
 }
 
 std::unique_ptr<DownloadSource> FileBytesSource(const std::string& fileName) {
   return std::make_unique<FileSource>(fileName);
 }
+
+std::unique_ptr<UploadSink> FileBytesSink(const std::string& fileName) { return std::make_unique<FileSink>(fileName); }
 
 std::string UploadDirectoryPart(const std::string& fileName) {
   // Drive letters ("C:image.bin") only where paths have them.

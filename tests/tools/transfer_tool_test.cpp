@@ -533,6 +533,26 @@ TEST_F(TransferTool, AnUploadKeepsTheOldFileUntilItHasAReplacement) {
     EXPECT_EQ(dir.read("received.bin"), old);
   }
   {
+    // A break in the middle keeps the whole blocks beside the file, which
+    // stays as it was.
+    VprogProcess vprog;
+    ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--pace", "--serve", dir.file("served.bin")}));
+    Tool tool;
+    // Without the temporary files that the killed upload left.
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      if (entry.path().filename().string().rfind(".received.bin", 0) == 0) std::filesystem::remove(entry.path());
+    tool.Start({"upload", mine, "--device", vprog.Device()});
+    ASSERT_TRUE(WaitUntil([&] { return TempSize("received.bin.partial") >= 2048; }));
+    tool.Signal(SIGINT);
+    EXPECT_EQ(tool.Wait(), 5);
+    EXPECT_EQ(dir.read("received.bin"), old);
+    const Bytes part = dir.read("received.bin.partial");
+    EXPECT_EQ(tool.stdErr, "User press ESC !!!\n" + std::to_string(part.size()) + " bytes are saved in " + mine +
+                               ".partial . " + mine + " is left as it was.\n");
+    EXPECT_GE(part.size(), 2048u);
+    EXPECT_EQ(part, image.substr(0, part.size()));
+  }
+  {
     // The disk fails every write below the folder.
     VprogProcess vprog;
     ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--serve", dir.file("served.bin")}));
@@ -610,7 +630,7 @@ TEST_F(TransferTool, AnUploadIntoAFolderThatTakesNoNewFile) {
   Tool verify;
   EXPECT_EQ(Run({"verify", dir.file("locked/image.hex"), "--device", vprog.Device()}, verify), 0);
   EXPECT_TRUE(verify.stdErr.ends_with(
-      "Intel HEX, an image of 512 bytes from address 0\nUpload compelete !!!\nverified 512 bytes\n"))
+      "Intel HEX, an image of 512 bytes from address 0\nverified 512 bytes\n"))
       << verify.stdErr;
 }
 
