@@ -56,6 +56,15 @@ void ConsoleHost::LimitSilence(std::chrono::milliseconds limit, const std::strin
 
 bool ConsoleHost::StopRequested() {
   if (stopSignalled != 0) return true;
+  if (!silentDevice.empty() && !silenceTold && !quiet && silenceLimit == Clock::duration::zero() &&
+      Clock::now() - lastHeard >= std::chrono::seconds(10)) {
+    silenceTold = true;
+    if (terminal && everDrawn) std::fputc('\n', stderr);
+    std::fprintf(stderr,
+                 "talvorin-transfer: no answer from the programmer on %s for 10 s; still waiting. Ctrl+C stops, "
+                 "--timeout SECONDS bounds the wait.\n",
+                 silentDevice.c_str());
+  }
   if (silenceLimit > Clock::duration::zero() && Clock::now() - lastHeard >= silenceLimit) timedOut = true;
   return timedOut;
 }

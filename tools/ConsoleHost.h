@@ -28,6 +28,9 @@ class ConsoleHost final : public TransferHost {
   // limit, the transfer stops as at a signal, and the outcome's message
   // names device. Without a call there is no limit, as in the dialogs.
   void LimitSilence(std::chrono::milliseconds limit, const std::string& device);
+  // Without a limit, a programmer that has sent nothing for a while is
+  // told of once, with how to stop the wait or bound it; device names it.
+  void TellSilence(const std::string& device) { silentDevice = device; }
   // Only failures are told: no progress line, and the outcome's words held
   // until TellHeld.
   void Quiet() { quiet = true; }
@@ -85,6 +88,8 @@ class ConsoleHost final : public TransferHost {
   Clock::duration silenceLimit = Clock::duration::zero();  // zero: none
   std::string device;
   bool timedOut = false;
+  std::string silentDevice;  // empty: nothing told
+  bool silenceTold = false;
   bool quiet = false;
   bool readBack = false;
   std::string held;

@@ -167,6 +167,7 @@ void TransferOnce(HostDirection direction, std::int64_t fileSize, const ScriptOp
   ConsoleHost host(direction, fileSize, isatty(STDERR_FILENO) != 0);
   if (script.quiet) host.Quiet();
   if (readBack) host.ReadBack();
+  host.TellSilence(portName);
   if (script.timeout > 0)
     host.LimitSilence(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(script.timeout)), portName);

@@ -1071,6 +1071,28 @@ TEST_F(TransferTool, ATimeoutEndsTheWaitForASilentOrStalledProgrammer) {
 
 // --quiet tells only failures; --json tells what was moved whatever the
 // outcome; --trace has every byte each way, in order.
+// Without a limit the wait for a silent programmer goes on, as in the
+// dialogs, but after 10 s the tool says once that it still waits, where, and
+// how to stop or bound it; --quiet leaves that out.
+TEST_F(TransferTool, ALongSilenceIsToldOnce) {
+  dir.write("image.bin", Pattern(300));
+  VprogProcess told, quiet;
+  ASSERT_TRUE(told.Start(VPROG_PATH, {"--silent", "--store", dir.file("told.bin")}));
+  ASSERT_TRUE(quiet.Start(VPROG_PATH, {"--silent", "--store", dir.file("quiet.bin")}));
+  Tool waiting, quietly;
+  waiting.Start({"download", dir.file("image.bin"), "--device", told.Device()});
+  quietly.Start({"--quiet", "download", dir.file("image.bin"), "--device", quiet.Device()});
+  std::this_thread::sleep_for(std::chrono::seconds(12));
+  waiting.Signal(SIGINT);
+  quietly.Signal(SIGINT);
+  EXPECT_EQ(waiting.Wait(), 5);
+  EXPECT_EQ(quietly.Wait(), 5);
+  EXPECT_EQ(waiting.stdErr, "talvorin-transfer: no answer from the programmer on " + told.Device() +
+                                " for 10 s; still waiting. Ctrl+C stops, --timeout SECONDS bounds the wait.\n"
+                                "USER Break !!!\n ( It is waiting for ACK. )\n");
+  EXPECT_EQ(quietly.stdErr, "USER Break !!!\n ( It is waiting for ACK. )\n");
+}
+
 TEST_F(TransferTool, QuietJsonAndTraceForScripts) {
   const Bytes image = Pattern(1000, 4);
   dir.write("image.bin", image);
