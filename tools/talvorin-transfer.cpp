@@ -330,15 +330,23 @@ int Run(int argc, char** argv) {
                                                                              {"ihex", ImageFormat::IntelHex},
                                                                              {"srec", ImageFormat::SRecords}})
                       .description(""));
+  // "-" is no file here: standard input and output carry no images.
+  const CLI::Validator fileName(
+      [](const std::string& name) {
+        return name == "-" ? std::string("- names no file: images do not go through standard input or output (./- "
+                                         "names a file called -)")
+                           : std::string();
+      },
+      "");
   CLI::App* download = app.add_subcommand("download", "send FILE to the programmer");
-  download->add_option("FILE", file, "the file to send")->type_name("")->required();
+  download->add_option("FILE", file, "the file to send")->type_name("")->required()->check(fileName);
   download->add_flag("--verify", job.verifyAfterDownload, "then read the programmer's image back and compare it");
   CLI::App* upload =
       app.add_subcommand("upload", "read the programmer's image into FILE (an existing file is replaced)");
-  upload->add_option("FILE", file, "the file to write")->type_name("")->required();
+  upload->add_option("FILE", file, "the file to write")->type_name("")->required()->check(fileName);
   CLI::App* verify = app.add_subcommand(
       "verify", "read the programmer's image (into memory) and compare it with FILE, as a download would send it");
-  verify->add_option("FILE", file, "the file to compare with")->type_name("")->required();
+  verify->add_option("FILE", file, "the file to compare with")->type_name("")->required()->check(fileName);
   CLI::App* ports = app.add_subcommand(
       "ports", "list the serial ports present: device, by-id name, product, maker, serial number, driver");
   ScriptOptions script;

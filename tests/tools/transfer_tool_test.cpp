@@ -801,6 +801,9 @@ TEST_F(TransferTool, UsageHelpAndVersion) {
            {"upload", "x", "--speed", "9600"},
            {"upload", "x", "--timeout", "0"},
            {"upload", "x", "--timeout", "nan"},
+           {"upload", "-"},
+           {"download", "-"},
+           {"verify", "-"},
        }) {
     SCOPED_TRACE(args.empty() ? "" : args.back());
     Tool tool;
