@@ -1,5 +1,6 @@
 #include "transfer/TransferForm.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -150,10 +151,18 @@ void TTransferForm::showEvent(QShowEvent* event) {
 }
 
 // Escape belongs to the running transfer (through the key state), never to
-// the dialog: there is no cancel button to close it.
+// the dialog: there is no cancel button to close it. Enter presses the
+// focused button, as in a Windows dialog; the buttons are no default
+// buttons, so that Enter in the edit box stays the edit box's own.
 void TTransferForm::keyPressEvent(QKeyEvent* event) {
   if (event->matches(QKeySequence::Cancel)) {
     event->accept();
+    return;
+  }
+  auto* button = qobject_cast<QAbstractButton*>(focusWidget());
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && button && button->isEnabled()) {
+    event->accept();
+    button->click();
     return;
   }
   QDialog::keyPressEvent(event);
