@@ -269,8 +269,8 @@ int Run(int argc, char** argv) {
       ->check(CLI::Validator(CLI::ExistingDirectory).description(""));
   app.add_option("--format", job.format,
                  "the image format of FILE: bin (the bytes as they are), ihex (Intel HEX) or srec (S-records); "
-                 "default: a download's or verify's FILE tells by its content, an upload's by its extension "
-                 "(.hex .ihx; .srec .s19 .s28 .s37)")
+                 "default: a download's or verify's FILE tells by its content (Talvorin's Download dialog sends "
+                 "every file as bin), an upload's by its extension (.hex .ihx; .srec .s19 .s28 .s37)")
       ->type_name("bin|ihex|srec")
       ->transform(CLI::CheckedTransformer(std::map<std::string, ImageFormat>{{"bin", ImageFormat::Binary},
                                                                              {"ihex", ImageFormat::IntelHex},
