@@ -91,7 +91,7 @@ struct Line {
   void Send(std::uint8_t byte) { port.Write(&byte, 1); }
   // Reads exactly count bytes that were counted waiting; fewer means that
   // the device went away in between.
-  void Take(void* buffer, int count) {
+  void ReadCounted(void* buffer, int count) {
     if (port.Read(buffer, count) != count) throw PortGone("read short");
   }
   // A port that is not open reports -1: nothing waiting.
@@ -118,7 +118,7 @@ struct Line {
   }
 };
 
-enum class Direction { Download, Upload };
+enum class HandshakeDirection { Download, Upload };
 enum class Handshake { Done, Break, Failed };
 
 // Empties the input before the first request: what the count shows now, in
@@ -131,7 +131,7 @@ bool DrainInput(Line& line) {
   std::uint8_t discarded[LargeBlock + 2];
   for (int left = line.Waiting(); left > 0;) {
     const int piece = std::min(left, static_cast<int>(sizeof discarded));
-    line.Take(discarded, piece);
+    line.ReadCounted(discarded, piece);
     left -= piece;
     if (!line.Poll()) return false;
   }
@@ -143,9 +143,9 @@ bool DrainInput(Line& line) {
 // wait as soon as the reply is there; an upload takes the count first and
 // finishes the pass, so the pass in which the reply arrives can still repeat
 // STX or break.
-Handshake OpenHandshake(Line& line, Direction direction, int& blockSize) {
+Handshake OpenHandshake(Line& line, HandshakeDirection direction, int& blockSize) {
   TransferHost& host = line.host;
-  const bool upload = direction == Direction::Upload;
+  const bool upload = direction == HandshakeDirection::Upload;
   std::uint8_t reply[2] = {};
   // A press made before Start must not break this transfer.
   host.EscapePressed();
@@ -167,7 +167,7 @@ Handshake OpenHandshake(Line& line, Direction direction, int& blockSize) {
     const DWORD since = host.Now() - t0;
     line.Rest(since >= 1000 ? 0 : static_cast<int>(1000 - since));
   }
-  line.Take(reply, 2);
+  line.ReadCounted(reply, 2);
   if (reply[1] != Ctl::ACK) return Handshake::Failed;
   blockSize = BlockSizeFor(reply[0]);
   return Handshake::Done;
@@ -230,7 +230,7 @@ Ended CheckDownloadFile(Line& line, const std::string& fileName, bool mustExist,
 
 Ended DownloadHandshake(Line& line, int& blockSize) {
   TransferHost& host = line.host;
-  switch (OpenHandshake(line, Direction::Download, blockSize)) {
+  switch (OpenHandshake(line, HandshakeDirection::Download, blockSize)) {
     case Handshake::Break:
       line.Send(Ctl::ESC);
       host.ClearStop();
@@ -288,7 +288,7 @@ class BlockSender : BlockExchange {
       line.Rest();
     }
     std::uint8_t answer = 0;
-    line.Take(&answer, 1);
+    line.ReadCounted(&answer, 1);
     if (answer == Ctl::ACK) {
       line.port.Write(buffer.get(), blockSize);
     } else if (answer == Ctl::ESC) {
@@ -357,7 +357,7 @@ TransferOutcome UploadFailed(Line& line, const std::string& text, TransferOutcom
 }
 
 Ended UploadHandshake(Line& line, int& blockSize) {
-  switch (OpenHandshake(line, Direction::Upload, blockSize)) {
+  switch (OpenHandshake(line, HandshakeDirection::Upload, blockSize)) {
     case Handshake::Break:
       line.Send(Ctl::ESC);
       line.Finished();
@@ -445,14 +445,14 @@ class BlockReceiver : BlockExchange {
       took = true;
       unchecked = waiting == 1 || waiting >= blockSize;
       if (waiting == 1) {
-        line.Take(&control, 1);
+        line.ReadCounted(&control, 1);
         if (control == Ctl::STX) {
           control = Ctl::ACK;
           line.port.Write(&control, 1);
         }
       } else if (waiting >= blockSize) {
-        // A block read short never reaches the file: Take raises first.
-        line.Take(buffer.get(), blockSize);
+        // A block read short never reaches the file: ReadCounted raises first.
+        line.ReadCounted(buffer.get(), blockSize);
         if (!sink.Append(buffer.get(), static_cast<size_t>(blockSize))) return WriteFailed();
         saved += blockSize;
       } else if (line.Poll()) {
