@@ -20,13 +20,12 @@ void TPictureButton::paintEvent(QPaintEvent*) {
   if (option.state & (QStyle::State_Sunken | QStyle::State_On))
     area.translate(style()->pixelMetric(QStyle::PM_ButtonShiftHorizontal, &option, this),
                    style()->pixelMetric(QStyle::PM_ButtonShiftVertical, &option, this));
-  const QPixmap picture =
-      icon().pixmap(iconSize(), devicePixelRatioF(), isEnabled() ? QIcon::Normal : QIcon::Disabled);
+  const QPixmap picture = icon().pixmap(iconSize(), devicePixelRatioF(), isEnabled() ? QIcon::Normal : QIcon::Disabled);
   const QSize pictureSize = picture.deviceIndependentSize().toSize();
   const int captionWidth = option.fontMetrics.size(Qt::TextShowMnemonic, text()).width();
   const int left = area.x() + (area.width() - pictureSize.width() - spacing - captionWidth) / 2;
   painter.drawPixmap(left, area.y() + (area.height() - pictureSize.height()) / 2, picture);
   const QRect captionArea(left + pictureSize.width() + spacing, area.y(), captionWidth, area.height());
-  style()->drawItemText(&painter, captionArea, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic,
-                        option.palette, isEnabled(), text(), QPalette::ButtonText);
+  style()->drawItemText(&painter, captionArea, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic, option.palette,
+                        isEnabled(), text(), QPalette::ButtonText);
 }
