@@ -1,15 +1,14 @@
 #include "transfer/BlockProtocol.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <new>
 #include <optional>
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "texts/Texts.h"
+#include "transfer/TransferFiles.h"
 
 std::unique_ptr<std::uint8_t[]> TransferHost::AllocateBlock(int size) {
   return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[static_cast<size_t>(size)]);
@@ -26,69 +25,13 @@ int RestLimit(const PortArrivals* arrivals, int timeoutMs) {
 
 namespace {
 
-// The size the file system reports, or -1.
-std::int64_t FileSize(const std::string& name) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(ResolvePath(name), error);
-  return error ? -1 : static_cast<std::int64_t>(size);
-}
-
-// A file read one block at a time without a stream buffer of its own: memory
-// stays one block whatever the file size.
-class FileSource final : public DownloadSource {
- public:
-  explicit FileSource(const std::string& name) : name(name) {}
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
-  ~FileSource() override { Close(); }
-
-  std::int64_t Size() override { return FileSize(name); }
-  bool Open() override {
-    if (name.empty()) return false;
-    file = std::fopen(ResolvePath(name).c_str(), "rb");
-    if (file) std::setvbuf(file, nullptr, _IONBF, 0);
-    return file != nullptr;
-  }
-  bool ReadNext(void* buffer, size_t count) override { return file && std::fread(buffer, 1, count, file) == count; }
-  void Close() override {
-    if (file) std::fclose(file);
-    file = nullptr;
-  }
-
- private:
-  const std::string name;
-  std::FILE* file = nullptr;
-};
-
-// A file written one block at a time, every write failure showing at the
-// block that caused it: a replacement that takes the old file's place only
-// when kept. A read-only file is refused, as Windows does even for an
-// administrator.
-class FileSink final : public UploadSink {
- public:
-  explicit FileSink(const std::string& name) : name(name) {}
-
-  bool Create() override { return !name.empty() && output.Open(name, ReplacementFile::Staging::ElsewhereIfRefused); }
-  bool Append(const void* data, size_t count) override { return output.Append(data, count); }
-  bool Keep() override { return output.Commit(); }
-  void Abandon() override { output.Abandon(); }
-
- private:
-  const std::string name;
-  ReplacementFile output;
-};
-
-bool DirectoryExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // The line to the target and the dialog's side of the same transfer.
 struct Line {
   TransferPort& port;
   TransferHost& host;
 
   void Send(std::uint8_t byte) { port.Write(&byte, 1); }
+  void Send(const std::uint8_t* block, int count) { port.Write(block, count); }
   // Reads exactly count bytes that were counted waiting; fewer means that
   // the device went away in between.
   void ReadCounted(void* buffer, int count) {
@@ -290,7 +233,7 @@ class BlockSender : BlockExchange {
     std::uint8_t answer = 0;
     line.ReadCounted(&answer, 1);
     if (answer == Ctl::ACK) {
-      line.port.Write(buffer.get(), blockSize);
+      line.Send(buffer.get(), blockSize);
     } else if (answer == Ctl::ESC) {
       return End(TransferOutcome::TargetBreak, Texts::TargetSentEsc, Texts::TargetBreakCaption, false);
     } else {
@@ -448,7 +391,7 @@ class BlockReceiver : BlockExchange {
         line.ReadCounted(&control, 1);
         if (control == Ctl::STX) {
           control = Ctl::ACK;
-          line.port.Write(&control, 1);
+          line.Send(control);
         }
       } else if (waiting >= blockSize) {
         // A block read short never reaches the file: ReadCounted raises first.
@@ -527,8 +470,8 @@ std::optional<DownloadRefusal> RefusedDownload(const std::string& fileName, bool
 }
 
 TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName) {
-  FileSource source(fileName);
-  return Download(port, host, fileName, source, true);
+  const std::unique_ptr<DownloadSource> source = FileBytesSource(fileName);
+  return Download(port, host, fileName, *source, true);
 }
 
 TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName,
@@ -537,8 +480,8 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
 }
 
 TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName) {
-  FileSink sink(fileName);
-  return RunUpload(port, host, fileName, sink);
+  const std::unique_ptr<UploadSink> sink = FileReplacementSink(fileName);
+  return RunUpload(port, host, fileName, *sink);
 }
 
 TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName, UploadSink& sink) {
@@ -566,21 +509,4 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
   if (sink.Saves() && outcome != TransferOutcome::Complete && !(outcome == TransferOutcome::Disconnected && kept > 0))
     host.UploadLeft(kept, fileName);
   return outcome;
-}
-
-std::unique_ptr<DownloadSource> FileBytesSource(const std::string& fileName) {
-  return std::make_unique<FileSource>(fileName);
-}
-
-std::string UploadDirectoryPart(const std::string& fileName) {
-  // Drive letters ("C:image.bin") only where paths have them.
-  const bool drives = PathDelim == '\\';
-  const auto separator = [&](char ch) { return ch == PathDelim || (drives && ch == ':'); };
-  size_t last = std::string::npos;
-  for (size_t i = 0; i < fileName.size(); ++i)
-    if (separator(fileName[i])) last = i;
-  if (last == std::string::npos) return std::string();
-  std::string directory = fileName.substr(0, last + 1);
-  if (fileName[last] == PathDelim && last > 0 && !separator(fileName[last - 1])) directory.pop_back();
-  return directory;
 }

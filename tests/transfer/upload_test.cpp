@@ -6,6 +6,7 @@
 #include "platform/Files.h"
 #include "support/TempDir.h"
 #include "transfer/FakeLine.h"
+#include "transfer/TransferFiles.h"
 
 namespace {
 
