@@ -4,12 +4,12 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFrame>
-#include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
 
 #include "app/Startup.h"
 #include "catalogue/Select.h"
+#include "controls/PathLabel.h"
 #include "forms/Forms.h"
 #include "forms/MessageBoxes.h"
 #include "launch/LaunchCommands.h"
@@ -35,7 +35,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
   StatusBar1->setFixedHeight(21);
   for (int i = 0; i < 2; ++i) {
-    panels[i] = new QLabel(StatusBar1);
+    panels[i] = new TPathLabel(StatusBar1);
     panels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusBar1->addWidget(panels[i], i);
   }
@@ -96,9 +96,12 @@ void TMainForm::SetCaption(const std::string& caption) { setWindowTitle(QString:
 
 std::string TMainForm::Caption() const { return windowTitle().toLocal8Bit().toStdString(); }
 
-void TMainForm::SetPanelText(int panel, const std::string& text) { panels[panel]->setText(QString::fromLocal8Bit(text)); }
+// A path too long for its panel keeps its file name; the tooltip has it whole.
+void TMainForm::SetPanelText(int panel, const std::string& text) {
+  panels[panel]->SetFullText(QString::fromLocal8Bit(text));
+}
 
-std::string TMainForm::PanelText(int panel) const { return panels[panel]->text().toLocal8Bit().toStdString(); }
+std::string TMainForm::PanelText(int panel) const { return panels[panel]->FullText().toLocal8Bit().toStdString(); }
 
 void TMainForm::SetStatus(int panel, const std::string& text) { SetPanelText(panel, text); }
 

@@ -12,7 +12,7 @@
 class QAction;
 class QFrame;
 class QKeySequence;
-class QLabel;
+class TPathLabel;
 class QMenu;
 class QStatusBar;
 
@@ -78,7 +78,7 @@ class TMainForm : public QMainWindow, private LaunchHost {
   void ComeBack() override;
 
   QAction* addCommand(QMenu* menu, const char* caption, const QKeySequence& shortcut, void (TMainForm::*command)());
-  QLabel* panels[2];
+  TPathLabel* panels[2];
   bool placed = false;
   QRect asideFrom;
 };

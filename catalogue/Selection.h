@@ -51,7 +51,6 @@ class DeviceSelection {
 
   const SelectionList& Vendors() const { return vendors; }
   const SelectionList& Devices() const { return devices; }
-  const std::string& Keyword() const { return keyword; }
 
   // Every vendor, the first one and its first device selected. Throws
   // CatalogueFormatError before anything changes, or the error of a first

@@ -38,6 +38,7 @@
 #include "transfer/BlockProtocol.h"
 #include "transfer/ImageFiles.h"
 #include "transfer/PortMessage.h"
+#include "transfer/TransferFiles.h"
 #include "transfer/TransferLine.h"
 
 namespace {
@@ -133,7 +134,7 @@ class PartKeepingSink final : public UploadSink {
 // its bytes.
 std::unique_ptr<UploadSink> UploadSinkFor(const std::string& file, ImageFormat format) {
   const auto sinkFor = [format](const std::string& name) {
-    return format == ImageFormat::Binary ? FileBytesSink(name) : RecordFileSink(name, format);
+    return format == ImageFormat::Binary ? FileReplacementSink(name) : RecordFileSink(name, format);
   };
   if (!FileExists(file)) return sinkFor(file);
   const std::string partName = file + ".partial";
@@ -323,8 +324,8 @@ int Run(int argc, char** argv) {
       ->check(CLI::Validator(CLI::ExistingDirectory).description(""));
   app.add_option("--format", job.format,
                  "the image format of FILE: bin (the bytes as they are), ihex (Intel HEX) or srec (S-records); "
-                 "default: a download's or verify's FILE tells by its content, an upload's by its extension "
-                 "(.hex .ihx; .srec .s19 .s28 .s37)")
+                 "default: a download's or verify's FILE tells by its content (Talvorin's Download dialog sends "
+                 "every file as bin), an upload's by its extension (.hex .ihx; .srec .s19 .s28 .s37)")
       ->type_name("bin|ihex|srec")
       ->transform(CLI::CheckedTransformer(std::map<std::string, ImageFormat>{{"bin", ImageFormat::Binary},
                                                                              {"ihex", ImageFormat::IntelHex},

@@ -1,15 +1,14 @@
 #include "transfer/BlockProtocol.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <new>
 #include <optional>
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "texts/Texts.h"
+#include "transfer/TransferFiles.h"
 
 std::unique_ptr<std::uint8_t[]> TransferHost::AllocateBlock(int size) {
   return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[static_cast<size_t>(size)]);
@@ -26,72 +25,16 @@ int RestLimit(const PortArrivals* arrivals, int timeoutMs) {
 
 namespace {
 
-// The size the file system reports, or -1.
-std::int64_t FileSize(const std::string& name) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(ResolvePath(name), error);
-  return error ? -1 : static_cast<std::int64_t>(size);
-}
-
-// A file read one block at a time without a stream buffer of its own: memory
-// stays one block whatever the file size.
-class FileSource final : public DownloadSource {
- public:
-  explicit FileSource(const std::string& name) : name(name) {}
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
-  ~FileSource() override { Close(); }
-
-  std::int64_t Size() override { return FileSize(name); }
-  bool Open() override {
-    if (name.empty()) return false;
-    file = std::fopen(ResolvePath(name).c_str(), "rb");
-    if (file) std::setvbuf(file, nullptr, _IONBF, 0);
-    return file != nullptr;
-  }
-  bool ReadNext(void* buffer, size_t count) override { return file && std::fread(buffer, 1, count, file) == count; }
-  void Close() override {
-    if (file) std::fclose(file);
-    file = nullptr;
-  }
-
- private:
-  const std::string name;
-  std::FILE* file = nullptr;
-};
-
-// A file written one block at a time, every write failure showing at the
-// block that caused it: a replacement that takes the old file's place only
-// when kept. A read-only file is refused, as Windows does even for an
-// administrator.
-class FileSink final : public UploadSink {
- public:
-  explicit FileSink(const std::string& name) : name(name) {}
-
-  bool Create() override { return !name.empty() && output.Open(name, ReplacementFile::Staging::ElsewhereIfRefused); }
-  bool Append(const void* data, size_t count) override { return output.Append(data, count); }
-  bool Keep() override { return output.Commit(); }
-  void Abandon() override { output.Abandon(); }
-
- private:
-  const std::string name;
-  ReplacementFile output;
-};
-
-bool DirectoryExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // The line to the target and the dialog's side of the same transfer.
 struct Line {
   TransferPort& port;
   TransferHost& host;
 
   void Send(std::uint8_t byte) { port.Write(&byte, 1); }
+  void Send(const std::uint8_t* block, int count) { port.Write(block, count); }
   // Reads exactly count bytes that were counted waiting; fewer means that
   // the device went away in between.
-  void Take(void* buffer, int count) {
+  void ReadCounted(void* buffer, int count) {
     if (port.Read(buffer, count) != count) throw PortGone("read short");
   }
   // A port that is not open reports -1: nothing waiting.
@@ -118,7 +61,7 @@ struct Line {
   }
 };
 
-enum class Direction { Download, Upload };
+enum class HandshakeDirection { Download, Upload };
 enum class Handshake { Done, Break, Failed };
 
 // Empties the input before the first request: what the count shows now, in
@@ -131,7 +74,7 @@ bool DrainInput(Line& line) {
   std::uint8_t discarded[LargeBlock + 2];
   for (int left = line.Waiting(); left > 0;) {
     const int piece = std::min(left, static_cast<int>(sizeof discarded));
-    line.Take(discarded, piece);
+    line.ReadCounted(discarded, piece);
     left -= piece;
     if (!line.Poll()) return false;
   }
@@ -143,9 +86,9 @@ bool DrainInput(Line& line) {
 // wait as soon as the reply is there; an upload takes the count first and
 // finishes the pass, so the pass in which the reply arrives can still repeat
 // STX or break.
-Handshake OpenHandshake(Line& line, Direction direction, int& blockSize) {
+Handshake OpenHandshake(Line& line, HandshakeDirection direction, int& blockSize) {
   TransferHost& host = line.host;
-  const bool upload = direction == Direction::Upload;
+  const bool upload = direction == HandshakeDirection::Upload;
   std::uint8_t reply[2] = {};
   // A press made before Start must not break this transfer.
   host.EscapePressed();
@@ -167,7 +110,7 @@ Handshake OpenHandshake(Line& line, Direction direction, int& blockSize) {
     const DWORD since = host.Now() - t0;
     line.Rest(since >= 1000 ? 0 : static_cast<int>(1000 - since));
   }
-  line.Take(reply, 2);
+  line.ReadCounted(reply, 2);
   if (reply[1] != Ctl::ACK) return Handshake::Failed;
   blockSize = BlockSizeFor(reply[0]);
   return Handshake::Done;
@@ -230,7 +173,7 @@ Ended CheckDownloadFile(Line& line, const std::string& fileName, bool mustExist,
 
 Ended DownloadHandshake(Line& line, int& blockSize) {
   TransferHost& host = line.host;
-  switch (OpenHandshake(line, Direction::Download, blockSize)) {
+  switch (OpenHandshake(line, HandshakeDirection::Download, blockSize)) {
     case Handshake::Break:
       line.Send(Ctl::ESC);
       host.ClearStop();
@@ -288,9 +231,9 @@ class BlockSender : BlockExchange {
       line.Rest();
     }
     std::uint8_t answer = 0;
-    line.Take(&answer, 1);
+    line.ReadCounted(&answer, 1);
     if (answer == Ctl::ACK) {
-      line.port.Write(buffer.get(), blockSize);
+      line.Send(buffer.get(), blockSize);
     } else if (answer == Ctl::ESC) {
       return End(TransferOutcome::TargetBreak, Texts::TargetSentEsc, Texts::TargetBreakCaption, false);
     } else {
@@ -357,7 +300,7 @@ TransferOutcome UploadFailed(Line& line, const std::string& text, TransferOutcom
 }
 
 Ended UploadHandshake(Line& line, int& blockSize) {
-  switch (OpenHandshake(line, Direction::Upload, blockSize)) {
+  switch (OpenHandshake(line, HandshakeDirection::Upload, blockSize)) {
     case Handshake::Break:
       line.Send(Ctl::ESC);
       line.Finished();
@@ -447,14 +390,14 @@ class BlockReceiver : BlockExchange {
       took = true;
       unchecked = waiting == 1 || waiting >= blockSize;
       if (waiting == 1) {
-        line.Take(&control, 1);
+        line.ReadCounted(&control, 1);
         if (control == Ctl::STX) {
           control = Ctl::ACK;
-          line.port.Write(&control, 1);
+          line.Send(control);
         }
       } else if (waiting >= blockSize) {
-        // A block read short never reaches the file: Take raises first.
-        line.Take(buffer.get(), blockSize);
+        // A block read short never reaches the file: ReadCounted raises first.
+        line.ReadCounted(buffer.get(), blockSize);
         if (!sink.Append(buffer.get(), static_cast<size_t>(blockSize))) return WriteFailed();
         saved += blockSize;
       } else if (line.Poll()) {
@@ -534,8 +477,8 @@ std::optional<DownloadRefusal> RefusedDownload(const std::string& fileName, bool
 }
 
 TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName) {
-  FileSource source(fileName);
-  return Download(port, host, fileName, source, true);
+  const std::unique_ptr<DownloadSource> source = FileBytesSource(fileName);
+  return Download(port, host, fileName, *source, true);
 }
 
 TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName,
@@ -544,8 +487,8 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
 }
 
 TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName) {
-  FileSink sink(fileName);
-  return RunUpload(port, host, fileName, sink);
+  const std::unique_ptr<UploadSink> sink = FileReplacementSink(fileName);
+  return RunUpload(port, host, fileName, *sink);
 }
 
 TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName, UploadSink& sink) {
@@ -575,23 +518,4 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
       !(outcome == TransferOutcome::Disconnected && kept > 0 && savedIn == fileName))
     host.UploadLeft(kept, fileName, savedIn);
   return outcome;
-}
-
-std::unique_ptr<DownloadSource> FileBytesSource(const std::string& fileName) {
-  return std::make_unique<FileSource>(fileName);
-}
-
-std::unique_ptr<UploadSink> FileBytesSink(const std::string& fileName) { return std::make_unique<FileSink>(fileName); }
-
-std::string UploadDirectoryPart(const std::string& fileName) {
-  // Drive letters ("C:image.bin") only where paths have them.
-  const bool drives = PathDelim == '\\';
-  const auto separator = [&](char ch) { return ch == PathDelim || (drives && ch == ':'); };
-  size_t last = std::string::npos;
-  for (size_t i = 0; i < fileName.size(); ++i)
-    if (separator(fileName[i])) last = i;
-  if (last == std::string::npos) return std::string();
-  std::string directory = fileName.substr(0, last + 1);
-  if (fileName[last] == PathDelim && last > 0 && !separator(fileName[last - 1])) directory.pop_back();
-  return directory;
 }

@@ -234,14 +234,3 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
 // The same with the blocks going to the sink; the messages name the file. A
 // sink that saves nothing has no directory to check.
 TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName, UploadSink& sink);
-
-// The bytes of the named file as they are.
-std::unique_ptr<DownloadSource> FileBytesSource(const std::string& fileName);
-// The upload dialog's sink: the blocks as they come, in a file that takes the
-// named one's place when kept.
-std::unique_ptr<UploadSink> FileBytesSink(const std::string& fileName);
-
-// The directory that the upload checks before it starts: the text up to the
-// last separator, without that separator unless it stands for a root.
-// Empty for a bare file name.
-std::string UploadDirectoryPart(const std::string& fileName);

@@ -6,6 +6,7 @@
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "transfer/TransferFiles.h"
 
 namespace {
 

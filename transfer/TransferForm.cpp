@@ -1,17 +1,17 @@
 #include "transfer/TransferForm.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSocketNotifier>
 #include <QStyle>
-#include <QStyleOptionButton>
-#include <QStylePainter>
 #include <QTimer>
 
+#include "controls/PictureButton.h"
+#include "controls/Pictures.h"
 #include "forms/Dlg.h"
 #include "forms/Forms.h"
 #include "forms/MessageBoxes.h"
@@ -150,10 +150,18 @@ void TTransferForm::showEvent(QShowEvent* event) {
 }
 
 // Escape belongs to the running transfer (through the key state), never to
-// the dialog: there is no cancel button to close it.
+// the dialog: there is no cancel button to close it. Enter presses the
+// focused button, as in a Windows dialog; the buttons are no default
+// buttons, so that Enter in the edit box stays the edit box's own.
 void TTransferForm::keyPressEvent(QKeyEvent* event) {
   if (event->matches(QKeySequence::Cancel)) {
     event->accept();
+    return;
+  }
+  auto* button = qobject_cast<QAbstractButton*>(focusWidget());
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && button && button->isEnabled()) {
+    event->accept();
+    button->click();
     return;
   }
   QDialog::keyPressEvent(event);
@@ -172,64 +180,6 @@ void TTransferForm::CreateEdit(const QRect& place) {
 }
 
 namespace {
-
-// A button whose picture and caption stand a given number of pixels apart,
-// centred together. Styles put a space of their own choosing between the two,
-// so the label is drawn here; the frame, face and focus stay the style's.
-class PictureButton final : public QPushButton {
- public:
-  PictureButton(const QIcon& picture, const QString& caption, int spacing, QWidget* parent)
-      : QPushButton(picture, caption, parent), spacing(spacing) {}
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QStylePainter painter(this);
-    QStyleOptionButton option;
-    initStyleOption(&option);
-    QStyleOptionButton frame = option;
-    frame.icon = QIcon();
-    frame.text.clear();
-    painter.drawControl(QStyle::CE_PushButton, frame);
-
-    QRect area = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
-    if (option.state & (QStyle::State_Sunken | QStyle::State_On))
-      area.translate(style()->pixelMetric(QStyle::PM_ButtonShiftHorizontal, &option, this),
-                     style()->pixelMetric(QStyle::PM_ButtonShiftVertical, &option, this));
-    const QPixmap picture =
-        icon().pixmap(iconSize(), devicePixelRatioF(), isEnabled() ? QIcon::Normal : QIcon::Disabled);
-    const QSize pictureSize = picture.deviceIndependentSize().toSize();
-    const int captionWidth = option.fontMetrics.size(Qt::TextShowMnemonic, text()).width();
-    const int left = area.x() + (area.width() - pictureSize.width() - spacing - captionWidth) / 2;
-    painter.drawPixmap(left, area.y() + (area.height() - pictureSize.height()) / 2, picture);
-    const QRect captionArea(left + pictureSize.width() + spacing, area.y(), captionWidth, area.height());
-    style()->drawItemText(&painter, captionArea, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic,
-                          option.palette, isEnabled(), text(), QPalette::ButtonText);
-  }
-
- private:
-  int spacing;
-};
-
-// Two computers joined by a cable, 25 x 21, reaching both edges; the greyed
-// form for the disabled button is derived from it.
-QIcon LinkedComputersPicture() {
-  QPixmap picture(25, 21);
-  picture.fill(Qt::transparent);
-  QPainter painter(&picture);
-  const auto computer = [&](int x, int y) {
-    painter.setPen(Qt::black);
-    painter.setBrush(QColor(192, 192, 192));
-    painter.drawRect(x, y, 10, 7);
-    painter.fillRect(x + 2, y + 2, 7, 4, QColor(0, 128, 128));
-    painter.fillRect(x + 4, y + 8, 3, 1, Qt::black);
-    painter.drawRect(x + 2, y + 9, 6, 1);
-  };
-  computer(0, 0);
-  computer(14, 10);
-  painter.setPen(QColor(0, 0, 128));
-  painter.drawPolyline(QPolygon({QPoint(5, 11), QPoint(5, 14), QPoint(13, 14)}));
-  return QIcon(picture);
-}
 
 // No default-button behaviour: Enter in the edit box reaches only the edit
 // box's own handler.
@@ -250,7 +200,7 @@ QPushButton* NewButton(QWidget* parent, const char* name, QStyle::StandardPixmap
 
 void TTransferForm::CreateButtons(const QRect& start, const QRect& stop, const QRect& close) {
   BitBtn1 =
-      PlaceButton(new PictureButton(LinkedComputersPicture(), QStringLiteral("Start"), 2, this), "BitBtn1", start);
+      PlaceButton(new TPictureButton(LinkedComputersPicture(), QStringLiteral("Start"), 2, this), "BitBtn1", start);
   BitBtn1->setIconSize(QSize(25, 21));
   BitBtn1->setEnabled(false);
   connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });

@@ -34,7 +34,8 @@ TUForm::TUForm(QWidget* owner, std::int32_t comNumber) : TTransferForm(owner, co
   SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DirIcon));
   SpeedButton1->setIconSize(QSize(16, 16));
   SpeedButton1->setGeometry(260, 14, 25, 24);
-  SpeedButton1->setFocusPolicy(Qt::NoFocus);
+  // Reached by Tab, but a click leaves the focus where it was.
+  SpeedButton1->setFocusPolicy(Qt::TabFocus);
   connect(SpeedButton1, &QToolButton::clicked, this, &TUForm::SpeedButton1Click);
 
   imGauge1 = new TimGauge(GroupBox1);
@@ -59,7 +60,8 @@ TUForm::TUForm(QWidget* owner, std::int32_t comNumber) : TTransferForm(owner, co
   SaveDialog1->setNameFilter(QStringLiteral("All file format ( *.* ) (*)"));
 
   setTabOrder(BitBtn1, Edit1);
-  setTabOrder(Edit1, BitBtn2);
+  setTabOrder(Edit1, SpeedButton1);
+  setTabOrder(SpeedButton1, BitBtn2);
   setTabOrder(BitBtn2, BitBtn3);
 }
 

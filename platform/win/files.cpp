@@ -72,13 +72,38 @@ bool ReadWholeFile(const std::string& path, std::string& data) {
 struct ReplacementFile::Pending {
   HANDLE file = INVALID_HANDLE_VALUE;
   std::string temp, path;
+  bool inPlace = false;  // the temporary file lies elsewhere and is written over the old file
 };
+
+namespace {
+
+// Writes the whole of from over the existing file at path, which stays the
+// same file: for a folder that takes no new one. False with the last error set.
+bool OverwriteInPlace(HANDLE from, const std::string& path) {
+  FileHandle to(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (to.get() == INVALID_HANDLE_VALUE || SetFilePointer(from, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+    return false;
+  char buffer[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(from, buffer, sizeof buffer, &got, nullptr)) return false;
+    if (got == 0) break;
+    for (DWORD done = 0; done < got;) {
+      DWORD written = 0;
+      if (!WriteFile(to.get(), buffer + done, got - done, &written, nullptr)) return false;
+      done += written;
+    }
+  }
+  return SetEndOfFile(to.get()) && FlushFileBuffers(to.get());
+}
+
+}  // namespace
 
 ReplacementFile::ReplacementFile() = default;
 
 ReplacementFile::~ReplacementFile() { Abandon(); }
 
-bool ReplacementFile::Open(const std::string& path) {
+bool ReplacementFile::Open(const std::string& path, Staging staging) {
   Abandon();
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
@@ -86,12 +111,23 @@ bool ReplacementFile::Open(const std::string& path) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
-  char temp[MAX_PATH];
-  if (!GetTempFileNameA(directoryOf(path).c_str(), "tv", 0, temp)) return false;
   auto next = std::make_unique<Pending>();
+  char temp[MAX_PATH];
+  if (!GetTempFileNameA(directoryOf(path).c_str(), "tv", 0, temp)) {
+    // A folder that takes no new file: the system's temporary folder, for a
+    // file that is there to be written over.
+    if (GetLastError() != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+        staging != Staging::ElsewhereIfRefused)
+      return false;
+    char folder[MAX_PATH];
+    const DWORD length = GetTempPathA(MAX_PATH, folder);
+    if (length == 0 || length >= MAX_PATH || !GetTempFileNameA(folder, "tv", 0, temp)) return false;
+    next->inPlace = true;
+  }
   next->temp = temp;
   next->path = path;
-  next->file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  next->file =
+      CreateFileA(temp, GENERIC_READ | GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (next->file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     DeleteFileA(temp);
@@ -123,12 +159,18 @@ bool ReplacementFile::Commit() {
     SetLastError(ERROR_INVALID_HANDLE);
     return false;
   }
+  if (pending->inPlace) {
+    const bool written = OverwriteInPlace(pending->file, pending->path);
+    Abandon();
+    return written;
+  }
   bool ok = FlushFileBuffers(pending->file) != 0;
   const HANDLE file = std::exchange(pending->file, INVALID_HANDLE_VALUE);
   ok = CloseHandle(file) && ok;
   // The old file keeps its place until the new one is complete on disk.
-  if (ok) ok = MoveFileExA(pending->temp.c_str(), pending->path.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (ok)
+    ok = MoveFileExA(pending->temp.c_str(), pending->path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
   if (ok)
     pending.reset();
   else

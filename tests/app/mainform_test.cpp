@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -65,6 +66,28 @@ TEST(MainFormCaption, FromEachCombinationOfSettingsFiles) {
     EXPECT_EQ(form.PanelText(0), "");
     EXPECT_EQ(form.PanelText(1), "");
   }
+}
+
+// A program path too long for its panel keeps its file name, with an
+// ellipsis in the middle; the tooltip shows it whole, and a window wide
+// enough shows it as it is.
+TEST(MainFormLayout, ALongPathInTheStatusBarKeepsItsFileName) {
+  Installation install;
+  ShownMainForm shown;
+  TMainForm& form = *shown.form;
+  const std::string path = " /home/a-user-with-a-long-name/.local/share/talvorin/programs/atmega103.bin";
+  form.SetPanelText(1, path);
+  const QList<QLabel*> panels = form.StatusBar1->findChildren<QLabel*>();
+  ASSERT_EQ(panels.size(), 2);
+  QLabel* panel = panels[1];
+  const QString seen = panel->text();
+  EXPECT_TRUE(seen.endsWith(QStringLiteral("/atmega103.bin")) && seen.contains(QChar(0x2026))) << seen.toStdString();
+  EXPECT_TRUE(seen.startsWith(QStringLiteral(" /home/"))) << seen.toStdString();
+  EXPECT_LE(panel->fontMetrics().horizontalAdvance(seen), panel->contentsRect().width());
+  EXPECT_EQ(panel->toolTip().toStdString(), path);
+  EXPECT_EQ(form.PanelText(1), path);
+  form.resize(1200, 400);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return panel->text().toStdString() == path; }));
 }
 
 TEST(MainFormLayout, SizeMenusAndStatusBar) {

@@ -762,6 +762,8 @@ TEST_F(TransferTool, UsageHelpAndVersion) {
   EXPECT_EQ(Run({"--help"}, help), 0);
   EXPECT_EQ(help.stdOut.rfind("Moves a memory image", 0), 0u);
   EXPECT_NE(help.stdOut.find("Exit status:"), std::string::npos);
+  // Where the tool and the dialog differ: the dialog sends a record file as its text.
+  EXPECT_NE(help.stdOut.find("Talvorin's Download dialog sends every file as bin"), std::string::npos);
   // The three commands tell the build's version, and their usage, on
   // standard output; the program needs no display for either.
   std::string platform = getenv("QT_QPA_PLATFORM") ? getenv("QT_QPA_PLATFORM") : "";

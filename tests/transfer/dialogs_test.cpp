@@ -123,7 +123,7 @@ TEST(UploadDialog, LayoutCaptionAndControls) {
     EXPECT_TRUE(form.Edit1->isEnabled() && form.SpeedButton1->isEnabled());
     EXPECT_TRUE(form.Comm1.Enabled());
 
-    EXPECT_EQ(TabOrder(form.BitBtn1, 5), "BitBtn1 Edit1 BitBtn2 BitBtn3 BitBtn1 ");
+    EXPECT_EQ(TabOrder(form.BitBtn1, 6), "BitBtn1 Edit1 SpeedButton1 BitBtn2 BitBtn3 BitBtn1 ");
 
     typeName(form.Edit1, "x");
     EXPECT_TRUE(form.BitBtn1->isEnabled());
@@ -138,6 +138,52 @@ TEST(UploadDialog, LayoutCaptionAndControls) {
   EXPECT_TRUE(s.boxes.messages.empty());
   EXPECT_TRUE(s.messages.shown.empty());
   EXPECT_EQ(UForm, nullptr);
+}
+
+// The keys alone reach every button: Tab leads from the edit box to the
+// folder button, Space and Enter press the focused button, Escape leaves the
+// idle dialog up.
+TEST(TransferDialogs, KeysPressTheFocusedButton) {
+  TempDir dir;
+  const std::string image = Pattern(300, 6);
+  dir.write("image.bin", image);
+  Session s({"--serve", dir.file("image.bin"), "--store", dir.file("stored.bin")});
+  ASSERT_TRUE(s.upload([&](TUForm& form) {
+    const auto key = [&](Qt::Key k) { QTest::keyClick(form.focusWidget(), k); };
+    form.Edit1->setFocus();
+    key(Qt::Key_Tab);
+    ASSERT_EQ(form.focusWidget(), form.SpeedButton1);
+    for (const Qt::Key press : {Qt::Key_Space, Qt::Key_Return}) {
+      EXPECT_TRUE(WithModal([&] { key(press); },
+                            [&](QWidget* window) {
+                              EXPECT_EQ(window, form.SaveDialog1);
+                              form.SaveDialog1->reject();
+                            }));
+    }
+    typeName(form.Edit1, dir.file("received.bin"));
+    form.BitBtn1->setFocus();
+    key(Qt::Key_Return);
+    EXPECT_EQ(s.vprog.ReadLine(10000).rfind("upload complete", 0), 0u);
+    EXPECT_EQ(dir.read("received.bin"), Padded(image, 256));
+    form.BitBtn2->setFocus();
+    key(Qt::Key_Escape);
+    EXPECT_TRUE(form.isVisible());
+    key(Qt::Key_Return);
+    EXPECT_FALSE(form.isVisible());
+  }));
+  ASSERT_TRUE(s.download([&](TDForm& form) {
+    typeName(form.Edit1, dir.file("image.bin"));
+    form.BitBtn1->setFocus();
+    QTest::keyClick(form.BitBtn1, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(s.vprog.ReadLine(10000).rfind("download ended by the host's ESC", 0), 0u);
+    form.BitBtn2->setFocus();
+    QTest::keyClick(form.BitBtn2, Qt::Key_Escape);
+    EXPECT_TRUE(form.isVisible());
+    QTest::keyClick(form.BitBtn2, Qt::Key_Return);
+    EXPECT_FALSE(form.isVisible());
+  }));
+  EXPECT_EQ(s.messages.shown,
+            (std::vector<std::string>{"Upload compelete !!!|FINISH !!!", "Download compelete !!!|Job down !!!"}));
 }
 
 // The first column, from left on, that holds a dark pixel; -1 when none does.
