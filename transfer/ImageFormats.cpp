@@ -97,19 +97,13 @@ MemoryImage::Added MemoryImage::Add(std::uint64_t address, const std::uint8_t* d
     if (previousEnd == address) {
       // Records in order extend one run, so that reading stays cheap.
       previous->second.insert(previous->second.end(), data, data + count);
-      if (next != runs.end() && next->first == end) {
-        previous->second.insert(previous->second.end(), next->second.begin(), next->second.end());
-        runs.erase(next);
-      }
       return Added::Fine;
     }
   }
-  std::vector<std::uint8_t> run(data, data + count);
-  if (next != runs.end() && next->first == end) {
-    run.insert(run.end(), next->second.begin(), next->second.end());
-    runs.erase(next);
-  }
-  runs.emplace(address, std::move(run));
+  // A run that follows is not joined to this one: that would copy its bytes
+  // for every record put in front of it, records in descending order would
+  // take quadratic time. Reading takes runs that touch as they come.
+  runs.emplace_hint(next, address, std::vector<std::uint8_t>(data, data + count));
   return Added::Fine;
 }
 

@@ -36,7 +36,8 @@ class MemoryImage {
   void Read(std::uint64_t address, std::uint8_t* out, size_t count) const;
 
  private:
-  // Runs of bytes by their first address; no two touch or overlap.
+  // Runs of bytes by their first address; no two overlap (runs that touch
+  // stay apart unless records came in ascending order).
   std::map<std::uint64_t, std::vector<std::uint8_t>> runs;
 };
 

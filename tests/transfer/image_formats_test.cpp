@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,37 @@ TEST(ImageFormats, WrittenRecordsReadBackAcrossEveryAddressWidth) {
   }
   EXPECT_NE(Written(ImageFormat::IntelHex, Pattern(70001)).find(":020000040001F9\n"), std::string::npos);
   EXPECT_NE(Written(ImageFormat::SRecords, Pattern(70001)).find("\nS804000000FB\n"), std::string::npos);
+}
+
+TEST(ImageFormats, RecordsInAnyOrderGiveTheSameImage) {
+  // S-records carry their whole address on every line, so their lines can be
+  // put in any order: descending, and every second one first.
+  const Bytes bytes = Pattern(70001, 3);
+  std::vector<std::string> lines;
+  std::istringstream text(Written(ImageFormat::SRecords, bytes));
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  const std::string head = lines.front(), end = lines.back();
+  lines = std::vector<std::string>(lines.begin() + 1, lines.end() - 1);
+  std::vector<std::string> interleaved;
+  for (const size_t odd : {size_t{1}, size_t{0}})
+    for (size_t i = lines.size(); i-- > 0;)
+      if (i % 2 == odd) interleaved.push_back(lines[i]);
+  for (const bool descending : {true, false}) {
+    SCOPED_TRACE(descending ? "descending" : "interleaved");
+    std::string reordered = head + "\n";
+    if (descending)
+      for (auto line = lines.rbegin(); line != lines.rend(); ++line) reordered += *line + "\n";
+    else
+      for (const auto& line : interleaved) reordered += line + "\n";
+    MemoryImage image;
+    ASSERT_FALSE(ReadRecords(ImageFormat::SRecords, reordered + end + "\n", image));
+    EXPECT_EQ(ReadAll(image), bytes);
+    // Read in blocks, as a download does, across the runs' edges.
+    Bytes blocks(bytes.size(), '\0');
+    for (size_t at = 0; at < blocks.size(); at += 256)
+      image.Read(at, reinterpret_cast<std::uint8_t*>(&blocks[at]), std::min<size_t>(256, blocks.size() - at));
+    EXPECT_EQ(blocks, bytes);
+  }
 }
 
 TEST(ImageFormats, GapsAndTheStartReadAsErasedMemory) {
