@@ -1,6 +1,6 @@
 // Any text read as Intel HEX and as S-records, and as a file whose content
 // chooses its format. A fault names a line of the text; an image that reads
-// lies below 2 GiB, and written out as records it reads back the same; a
+// is smaller than 2 GiB, and written out as records it reads back the same; a
 // file that reads as records gives the image that its text gives.
 #include <algorithm>
 #include <cstddef>
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
       FUZZ_CHECK(fault->line >= 1 && fault->line <= lines && !fault->what.empty());
       continue;
     }
-    FUZZ_CHECK(image.Size() <= ImageAddressLimit);
+    FUZZ_CHECK(image.Size() <= ImageSizeLimit);
     if (image.Size() > static_cast<std::uint64_t>(Compared)) continue;
     const std::string bytes = Bytes(image);
     RecordWriter writer(format);

@@ -7,6 +7,8 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 
+static_assert(ImageSizeLimit == MaxTransferFileSize, "an image read from records is sent as a file is");
+
 namespace {
 
 // The longest line a record can have (255 data bytes and the rest, in hex
@@ -127,7 +129,7 @@ class RecordSink final : public UploadSink {
 
   bool Create() override { return !fileName.empty() && output.Open(fileName) && Write(writer.Begin()); }
   bool Append(const void* data, size_t count) override {
-    if (count > ImageAddressLimit - written) return false;
+    if (count > ImageSizeLimit - written) return false;
     written += count;
     return Write(writer.Append(static_cast<const std::uint8_t*>(data), count));
   }

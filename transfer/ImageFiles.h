@@ -30,7 +30,7 @@ struct ImageFile {
 ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> chosen);
 
 // An upload's image written as records into a file that takes the old one's
-// place only when kept. Nothing past 2 GiB is written: the image would not
+// place only when kept. Nothing past ImageSizeLimit bytes is written: the image would not
 // read back.
 std::unique_ptr<UploadSink> RecordFileSink(const std::string& fileName, ImageFormat format);
 

@@ -86,7 +86,7 @@ std::optional<ImageFormat> FormatOfName(const std::string& fileName) {
 
 MemoryImage::Added MemoryImage::Add(std::uint64_t address, const std::uint8_t* data, size_t count) {
   if (count == 0) return Added::Fine;
-  if (address >= ImageAddressLimit || count > ImageAddressLimit - address) return Added::PastLimit;
+  if (address >= ImageSizeLimit || count > ImageSizeLimit - address) return Added::PastLimit;
   const std::uint64_t end = address + count;
   auto next = runs.upper_bound(address);
   if (next != runs.end() && next->first < end) return Added::Overlaps;
@@ -143,7 +143,8 @@ bool RecordReader::AddData(std::uint64_t address, const std::uint8_t* data, size
     case MemoryImage::Added::PastLimit:
       break;
   }
-  return Fail("its data lie at 2 GiB or beyond");
+  return Fail(address > ImageSizeLimit ? "its data lie at 2 GiB or beyond"
+                                       : "its data reach 2 GiB, more than a transfer can carry");
 }
 
 bool RecordReader::Line(std::string_view text) {

@@ -19,8 +19,9 @@ const char* FormatTitle(ImageFormat format);
 // .s28 and .s37, any letter case); none for any other name.
 std::optional<ImageFormat> FormatOfName(const std::string& fileName);
 
-// Bytes at addresses below 2 GiB, the image's size the protocol can carry.
-constexpr std::uint64_t ImageAddressLimit = 0x80000000;
+// The largest image the protocol can carry: its size is a signed 32-bit
+// number, so its last byte lies at 0x7FFFFFFE.
+constexpr std::uint64_t ImageSizeLimit = 0x7FFFFFFF;
 
 // The bytes that records give, by address; the addresses between them, and
 // those below the first, read as 0xFF, as erased memory does.
@@ -28,7 +29,7 @@ class MemoryImage {
  public:
   enum class Added { Fine, Overlaps, PastLimit };
   // Adds count bytes from address on; nothing is added when any of them
-  // already has a byte or lies at ImageAddressLimit or beyond.
+  // already has a byte or would make the image larger than ImageSizeLimit.
   Added Add(std::uint64_t address, const std::uint8_t* data, size_t count);
   // One past the highest address with a byte; 0 for an image without any.
   std::uint64_t Size() const;

@@ -111,6 +111,10 @@ TEST(ImageFormats, FaultsNameTheirLine) {
       {ImageFormat::SRecords, "S0030000FC\nS1050000AABB96\n", 2, "bad checksum"},
       {ImageFormat::SRecords, "S1050000AABB95\nS5030002FA\n", 2, "the count of data records is 1, not 2"},
       {ImageFormat::SRecords, "S30980000000010203046C\n", 1, "its data lie at 2 GiB or beyond"},
+      // One byte at the last address below 2 GiB makes an image of 2 GiB, one more than a transfer carries.
+      {ImageFormat::SRecords, "S3067FFFFFFFAAD3\n", 1, "its data reach 2 GiB, more than a transfer can carry"},
+      {ImageFormat::IntelHex, ":020000047FFF7C\n:02FFFE00AABB9C\n:00000001FF\n", 2,
+       "its data reach 2 GiB, more than a transfer can carry"},
       {ImageFormat::SRecords, "S1040000AA51\nS1040000BB40\n", 2, "its data overlap data given before"},
       {ImageFormat::SRecords, "S40300000FC\n", 1, "it is not pairs of hex digits"},
       {ImageFormat::SRecords, "S4030000FC\n", 1, "unknown record type S4"},
