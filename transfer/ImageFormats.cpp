@@ -177,6 +177,12 @@ bool RecordReader::IntelHexRecord(const std::vector<std::uint8_t>& bytes) {
   const std::uint8_t* data = &bytes[4];
   switch (bytes[3]) {
     case 0x00:
+      // Under a segment address the offset wraps within the segment, as the
+      // format has it; a linear address (or none) goes on past 64 KiB.
+      if (segmented && offset + count > 0x10000) {
+        const size_t below = static_cast<size_t>(0x10000 - offset);
+        return AddData(base + offset, data, below) && AddData(base, data + below, count - below);
+      }
       return AddData(base + offset, data, count);
     case 0x01:
       if (count != 0) return Fail("an end record with data");
@@ -185,7 +191,8 @@ bool RecordReader::IntelHexRecord(const std::vector<std::uint8_t>& bytes) {
     case 0x02:
     case 0x04:
       if (count != 2) return Fail("an extended address record without two bytes of address");
-      base = BigEndian(data, 2) << (bytes[3] == 0x02 ? 4 : 16);
+      segmented = bytes[3] == 0x02;
+      base = BigEndian(data, 2) << (segmented ? 4 : 16);
       return true;
     case 0x03:
     case 0x05:

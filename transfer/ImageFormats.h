@@ -74,6 +74,7 @@ class RecordReader {
   bool faultInText = true;
   bool ended = false;             // the end record has come
   std::uint64_t base = 0;         // Intel HEX: the extended address
+  bool segmented = false;         // Intel HEX: the extended address is a segment's
   std::uint64_t dataRecords = 0;  // S-records: counted for S5 and S6
 };
 

@@ -91,6 +91,29 @@ TEST(ImageFormats, GapsAndTheStartReadAsErasedMemory) {
   EXPECT_EQ(ReadAll(image), expected);
 }
 
+TEST(ImageFormats, SegmentAddressesWrapWithinTheirSegment) {
+  // Four bytes from offset 0xFFFE: under an extended segment address the
+  // offset wraps to 0 within the segment (0x10000 + (offset mod 64 KiB), as
+  // srec_cat reads it); under an extended linear address, or none, the
+  // addresses go on past 64 KiB.
+  const std::string data = ":04FFFE0001020304F5\n:00000001FF\n";
+  const struct {
+    std::string head;
+    std::uint64_t first, wrapped;
+  } cases[] = {{":020000021000EC\n", 0x1FFFE, 0x10000}, {":020000040001F9\n", 0x1FFFE, 0x20000}, {"", 0xFFFE, 0x10000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.head);
+    MemoryImage image;
+    ASSERT_FALSE(ReadRecords(ImageFormat::IntelHex, c.head + data, image));
+    std::uint8_t first[2], wrapped[2];
+    image.Read(c.first, first, 2);
+    image.Read(c.wrapped, wrapped, 2);
+    EXPECT_EQ(Bytes(first, first + 2), "\x01\x02");
+    EXPECT_EQ(Bytes(wrapped, wrapped + 2), "\x03\x04");
+    EXPECT_EQ(image.Size(), std::max(c.first, c.wrapped) + 2);
+  }
+}
+
 TEST(ImageFormats, FaultsNameTheirLine) {
   const struct {
     ImageFormat format;
