@@ -11,11 +11,6 @@ static_assert(ImageSizeLimit == MaxTransferFileSize, "an image read from records
 
 namespace {
 
-// The longest line a record can have (255 data bytes and the rest, in hex
-// digits) with room to spare: a longer one is no record, and is not
-// gathered without end.
-constexpr size_t LongestLine = 1024;
-
 // The image that records gave, read in order from address 0.
 class RecordImage final : public DownloadSource {
  public:
@@ -37,30 +32,12 @@ class RecordImage final : public DownloadSource {
   std::uint64_t at = 0;
 };
 
-// Reads the file line by line as the given format; false when it cannot be
-// read at all.
+// Reads the file as the given format; false when it cannot be read at all.
 bool ReadRecordFile(std::FILE* file, RecordReader& reader, bool& valid) {
-  std::string line;
-  bool overlong = false;
   valid = true;
   char chunk[65536];
-  for (size_t n; valid && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
-    for (size_t i = 0; valid && i < n; ++i) {
-      if (chunk[i] != '\n') {
-        if (line.size() < LongestLine)
-          line += chunk[i];
-        else
-          overlong = true;
-        continue;
-      }
-      // An overlong line is cut: what is left is no record.
-      valid = reader.Line(line);
-      line.clear();
-      overlong = false;
-    }
-  }
+  for (size_t n; valid && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) valid = reader.Text({chunk, n});
   if (std::ferror(file)) return false;
-  if (valid && (!line.empty() || overlong)) valid = reader.Line(line);
   if (valid) valid = reader.Finish();
   return true;
 }

@@ -5,6 +5,11 @@
 
 namespace {
 
+// The longest line a record can have (255 data bytes and the rest, in hex
+// digits) with room to spare: a longer one is no record, and is not
+// gathered without end.
+constexpr size_t LongestLine = 1024;
+
 int HexDigit(char ch) {
   if (ch >= '0' && ch <= '9') return ch - '0';
   if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
@@ -147,9 +152,29 @@ bool RecordReader::AddData(std::uint64_t address, const std::uint8_t* data, size
                                        : "its data reach 2 GiB, more than a transfer can carry");
 }
 
-bool RecordReader::Line(std::string_view text) {
-  if (faultLine != 0) return false;
+bool RecordReader::Text(std::string_view piece) {
+  for (const char ch : piece) {
+    if (faultLine != 0) return false;
+    if (ch == '\n')
+      LineEnd();
+    else if (gathered.size() < LongestLine)
+      gathered += ch;
+    else
+      overlong = true;
+  }
+  return faultLine == 0;
+}
+
+bool RecordReader::LineEnd() {
+  std::string_view text = gathered;
   ++line;
+  const bool fine = !overlong ? Line(text) : Fail("it is longer than any record");
+  gathered.clear();
+  overlong = false;
+  return fine;
+}
+
+bool RecordReader::Line(std::string_view text) {
   while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   if (text.empty()) return true;
   faultInText = IsText(text);
@@ -237,6 +262,7 @@ bool RecordReader::SRecord(char type, const std::vector<std::uint8_t>& bytes) {
 }
 
 bool RecordReader::Finish() {
+  if (faultLine == 0 && (!gathered.empty() || overlong)) LineEnd();
   if (faultLine != 0) return false;
   if (format == ImageFormat::IntelHex && !ended) return Fail("the file ends without the end record");
   // A termination record is optional in S-records, but a file needs one record at least.
@@ -246,13 +272,7 @@ bool RecordReader::Finish() {
 
 std::optional<RecordFault> ReadRecords(ImageFormat format, std::string_view text, MemoryImage& image) {
   RecordReader reader(format, image);
-  bool fine = true;
-  while (fine && !text.empty()) {
-    const size_t end = text.find('\n');
-    fine = reader.Line(text.substr(0, end));
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-  }
-  if (fine && reader.Finish()) return std::nullopt;
+  if (reader.Text(text) && reader.Finish()) return std::nullopt;
   return RecordFault{reader.FaultLine(), reader.Fault(), reader.FaultInText()};
 }
 

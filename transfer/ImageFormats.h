@@ -42,15 +42,16 @@ class MemoryImage {
   std::map<std::uint64_t, std::vector<std::uint8_t>> runs;
 };
 
-// Reads records one line at a time; the first fault ends the reading.
+// Reads records from a text given in pieces of any length, a line at a
+// time; the first fault ends the reading.
 class RecordReader {
  public:
   RecordReader(ImageFormat format, MemoryImage& image) : format(format), image(image) {}
 
-  // The next line, without its line end (a carriage return before it is
-  // allowed). False once a line was faulty.
-  bool Line(std::string_view text);
-  // After the last line: false when the records did not end as they must.
+  // The next piece of the text; a line may go on into the next piece. False
+  // once a line was faulty.
+  bool Text(std::string_view piece);
+  // After the last piece: false when the records did not end as they must.
   bool Finish();
 
   // The first fault: its line (from 1) and what is wrong.
@@ -61,6 +62,10 @@ class RecordReader {
   bool FaultInText() const { return faultInText; }
 
  private:
+  // The line gathered so far has ended (a carriage return before its line
+  // feed is allowed).
+  bool LineEnd();
+  bool Line(std::string_view text);
   bool Fail(std::string what);
   bool IntelHexRecord(const std::vector<std::uint8_t>& bytes);
   bool SRecord(char type, const std::vector<std::uint8_t>& bytes);
@@ -68,6 +73,8 @@ class RecordReader {
 
   const ImageFormat format;
   MemoryImage& image;
+  std::string gathered;  // the line so far, up to the longest a record can have
+  bool overlong = false;  // the line is longer than that
   int line = 0;
   int faultLine = 0;
   std::string fault;

@@ -756,6 +756,8 @@ TEST_F(ImageFormatsTool, FaultyRecordsAreRefusedWithTheirLine) {
   dir.write("overlap.srec", "S0030000FC\nS1040000AA51\nS1040000BB40\n");
   dir.write("far.hex", ":020000040000FA\n:0200000480007A\n:0100000000FF\n:00000001FF\n");
   dir.write("2gib.hex", ":020000047FFF7C\n:01FFFF00AA57\n:00000001FF\n");
+  // Past any record's length, whatever the line holds further on counts.
+  dir.write("long.hex", ":0100000011EE\n:00000001FF" + std::string(1100, ' ') + "garbage\n");
   // Chosen by name, records that fail count even when the failing line is no text.
   dir.write("binary.s19", Bytes("S1040000AA51\n\x01\x02\n", 16));
   const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -763,6 +765,7 @@ TEST_F(ImageFormatsTool, FaultyRecordsAreRefusedWithTheirLine) {
       {{"verify", dir.file("overlap.srec")}, "overlap.srec: line 3: its data overlap data given before (S-records)"},
       {{"download", "--verify", dir.file("far.hex")}, "far.hex: line 3: its data lie at 2 GiB or beyond (Intel HEX)"},
       {{"download", dir.file("2gib.hex")}, "2gib.hex: line 2: its data reach 2 GiB, more than a transfer can carry (Intel HEX)"},
+      {{"download", dir.file("long.hex")}, "long.hex: line 2: it is longer than any record (Intel HEX)"},
       {{"download", dir.file("binary.s19")}, "binary.s19: line 2: it does not begin with 'S' and a digit (S-records)"},
       {{"--format", "ihex", "download", dir.file("overlap.srec")},
        "overlap.srec: line 1: it does not begin with ':' (Intel HEX)"},
