@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/Files.h"
@@ -43,8 +44,11 @@ bool ReadRecordFile(std::FILE* file, RecordReader& reader, bool& valid) {
 }
 
 // The format whose records the file begins with, if any: its first byte
-// that is no line end or blank.
+// that is no line end or blank, after an editor's byte-order mark.
 std::optional<ImageFormat> LeadingRecords(std::FILE* file) {
+  char mark[3];
+  if (std::fread(mark, 1, sizeof mark, file) != sizeof mark || std::memcmp(mark, "\xEF\xBB\xBF", sizeof mark) != 0)
+    std::rewind(file);
   for (int ch; (ch = std::fgetc(file)) != EOF;) {
     if (ch == '\n' || ch == '\r' || ch == ' ' || ch == '\t') continue;
     if (ch == ':') return ImageFormat::IntelHex;
@@ -62,7 +66,7 @@ ImageFile BinaryFile(const std::string& fileName) {
 }
 
 // The file's records in the format, or binary where they fail but do not
-// look meant as records.
+// look meant as records: a file named for a record format always is.
 ImageFile ReadRecordFile(const std::string& fileName, std::FILE* stream, ImageFormat format, bool chosen) {
   auto records = std::make_unique<RecordImage>();
   RecordReader reader(format, records->image);
@@ -72,7 +76,7 @@ ImageFile ReadRecordFile(const std::string& fileName, std::FILE* stream, ImageFo
   file.format = format;
   if (valid) {
     file.source = std::move(records);
-  } else if (chosen || reader.FaultInText() || FormatOfName(fileName) == format) {
+  } else if (chosen || reader.FaultInText() || FormatOfName(fileName)) {
     file.fault = fileName + ": line " + std::to_string(reader.FaultLine()) + ": " + reader.Fault() + " (" +
                  FormatTitle(format) + ")";
   } else {
@@ -90,7 +94,9 @@ ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> 
   if (!std::filesystem::is_regular_file(path, error)) return BinaryFile(fileName);
   std::FILE* stream = std::fopen(path.c_str(), "rb");
   if (!stream) return BinaryFile(fileName);
-  const std::optional<ImageFormat> format = chosen ? chosen : LeadingRecords(stream);
+  // A file named for a record format is read as one, whatever it begins with.
+  std::optional<ImageFormat> format = chosen ? chosen : LeadingRecords(stream);
+  if (!format) format = FormatOfName(fileName);
   ImageFile file = format && std::fseek(stream, 0, SEEK_SET) == 0
                        ? ReadRecordFile(fileName, stream, *format, chosen.has_value())
                        : BinaryFile(fileName);

@@ -155,7 +155,13 @@ bool RecordReader::AddData(std::uint64_t address, const std::uint8_t* data, size
 bool RecordReader::Text(std::string_view piece) {
   for (const char ch : piece) {
     if (faultLine != 0) return false;
-    if (ch == '\n')
+    if (over) break;
+    // A carriage return ends a line as a line feed does, and the two
+    // together end one line.
+    const bool feedAfterReturn = ch == '\n' && afterReturn;
+    afterReturn = ch == '\r';
+    if (feedAfterReturn) continue;
+    if (ch == '\n' || ch == '\r')
       LineEnd();
     else if (gathered.size() < LongestLine)
       gathered += ch;
@@ -175,7 +181,22 @@ bool RecordReader::LineEnd() {
 }
 
 bool RecordReader::Line(std::string_view text) {
-  while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  // An editor's byte-order mark for UTF-8 before the first line.
+  if (line == 1 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  // A ^Z, the end of a text in DOS, after the end record ends the reading:
+  // what follows it is not read, as objcopy and srec_cat have it.
+  const size_t endOfText = text.find('\x1A');
+  if (endOfText != std::string_view::npos) {
+    if (!Record(text.substr(0, endOfText))) return false;
+    if (!ended) return Fail("a ^Z (the end of a text) before the end record");
+    over = true;
+    return true;
+  }
+  return Record(text);
+}
+
+bool RecordReader::Record(std::string_view text) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   if (text.empty()) return true;
   faultInText = IsText(text);
   if (ended) return Fail("a record after the end record");

@@ -62,10 +62,11 @@ class RecordReader {
   bool FaultInText() const { return faultInText; }
 
  private:
-  // The line gathered so far has ended (a carriage return before its line
-  // feed is allowed).
+  // The line gathered so far has ended.
   bool LineEnd();
   bool Line(std::string_view text);
+  // The text of one record, or none.
+  bool Record(std::string_view text);
   bool Fail(std::string what);
   bool IntelHexRecord(const std::vector<std::uint8_t>& bytes);
   bool SRecord(char type, const std::vector<std::uint8_t>& bytes);
@@ -75,6 +76,8 @@ class RecordReader {
   MemoryImage& image;
   std::string gathered;  // the line so far, up to the longest a record can have
   bool overlong = false;  // the line is longer than that
+  bool afterReturn = false;  // the last character was a carriage return
+  bool over = false;         // a ^Z ended the text
   int line = 0;
   int faultLine = 0;
   std::string fault;

@@ -721,6 +721,45 @@ TEST_F(ImageFormatsTool, DownloadsFilesMadeByObjcopyAndSrecCat) {
   EXPECT_EQ(dir.read("stored.bin"), Padded(dir.read("low.hex"), 256));
 }
 
+// Record files as editors and older tools leave them: a byte-order mark,
+// carriage returns alone for line ends, a ^Z after the end record (common in
+// .eep files) are read as objcopy reads them. A name with a record format's
+// extension is never taken for binary; a binary file padded with NULs stays
+// binary.
+TEST_F(ImageFormatsTool, RecordFilesAsEditorsAndOldToolsLeaveThem) {
+  const Bytes image = Pattern(1000, 11);
+  dir.write("image.bin", image);
+  ASSERT_EQ(Shell("objcopy -I binary -O ihex " + dir.file("image.bin") + " " + dir.file("image.hex")), 0);
+  const std::string hex = dir.read("image.hex");
+  ASSERT_NE(hex.find("\r\n"), std::string::npos);
+  std::string carriageReturns = hex;
+  for (size_t at; (at = carriageReturns.find("\r\n")) != std::string::npos;) carriageReturns.erase(at + 1, 1);
+  dir.write("bom.hex", "\xEF\xBB\xBF" + hex);
+  dir.write("cr.hex", carriageReturns);
+  dir.write("data.eep", hex + "\x1A");
+  dir.write("comment.hex", "; fw 1.2\r\n" + hex);
+  dir.write("padded.bin", hex + Bytes(600, '\0'));
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("stored.bin")}));
+  for (const char* name : {"bom.hex", "cr.hex", "data.eep"}) {
+    SCOPED_TRACE(name);
+    Tool tool;
+    EXPECT_EQ(Run({"--device", vprog.Device(), "--json", "download", dir.file(name)}, tool), 0);
+    EXPECT_EQ(tool.stdErr, dir.file(name) + ": Intel HEX, an image of 1000 bytes from address 0\nDownload compelete !!!\n");
+    EXPECT_EQ(nlohmann::json::parse(tool.stdOut)["format"], "ihex");
+    EXPECT_NE(vprog.ReadLine(10000), "");
+    EXPECT_EQ(dir.read("stored.bin"), Padded(image, 256));
+  }
+  Tool padded;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "download", dir.file("padded.bin")}, padded), 0);
+  EXPECT_EQ(padded.stdErr, "Download compelete !!!\n");
+  EXPECT_NE(vprog.ReadLine(10000), "");
+  EXPECT_EQ(dir.read("stored.bin"), Padded(dir.read("padded.bin"), 256));
+  Tool comment;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "download", dir.file("comment.hex")}, comment), 9);
+  EXPECT_EQ(comment.stdErr, dir.file("comment.hex") + ": line 1: it does not begin with ':' (Intel HEX)\n");
+}
+
 TEST_F(ImageFormatsTool, UploadsRecordsThatObjcopyAndSrecCatRead) {
   const Bytes image = Padded(Pattern(5000, 9), 256);
   dir.write("served.bin", image);

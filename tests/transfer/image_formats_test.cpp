@@ -127,6 +127,10 @@ TEST(ImageFormats, FaultsNameTheirLine) {
       {ImageFormat::IntelHex, ":020000040000FA\n:0200000480007A\n:0100000000FF\n", 3,
        "its data lie at 2 GiB or beyond"},
       {ImageFormat::IntelHex, ":020010000102EB\n", 1, "the file ends without the end record"},
+      // Lines end in a carriage return, a line feed or both.
+      {ImageFormat::IntelHex, ":020010000102EB\r:01002000AA35\r\n:020010000102EC\n", 3, "bad checksum"},
+      {ImageFormat::IntelHex, ":020010000102EB\r\n\x1A\r\n:00000001FF\r\n", 2,
+       "a ^Z (the end of a text) before the end record"},
       {ImageFormat::IntelHex, ":00000001FF\n:0100000000FF\n", 2, "a record after the end record"},
       {ImageFormat::IntelHex, ":030010000102EB\n", 1, "its length does not match its byte count"},
       {ImageFormat::IntelHex, "020010000102EB\n", 1, "it does not begin with ':'"},
