@@ -65,8 +65,8 @@ ImageFile BinaryFile(const std::string& fileName) {
   return file;
 }
 
-// The file's records in the format, or binary where they fail but do not
-// look meant as records: a file named for a record format always is.
+// The file's records in the format, or binary where they fail and neither
+// --format nor the file's name says that it is records.
 ImageFile ReadRecordFile(const std::string& fileName, std::FILE* stream, ImageFormat format, bool chosen) {
   auto records = std::make_unique<RecordImage>();
   RecordReader reader(format, records->image);
@@ -76,7 +76,7 @@ ImageFile ReadRecordFile(const std::string& fileName, std::FILE* stream, ImageFo
   file.format = format;
   if (valid) {
     file.source = std::move(records);
-  } else if (chosen || reader.FaultInText() || FormatOfName(fileName)) {
+  } else if (chosen || FormatOfName(fileName)) {
     file.fault = fileName + ": line " + std::to_string(reader.FaultLine()) + ": " + reader.Fault() + " (" +
                  FormatTitle(format) + ")";
   } else {

@@ -23,10 +23,10 @@ struct ImageFile {
 
 // Reads the named file as the chosen format or, with none chosen, as the one
 // its content is: records of one format, read completely with their
-// checksums, or else binary. A file whose first line is a record is refused
-// when its records fail and the failing line is text, or the file's
-// extension names that format too. Anything that cannot be read as a plain
-// file goes on as binary, for the transfer to report as before.
+// checksums, or else binary. A file whose name has a record format's
+// extension is records (of the format it begins with, else of the
+// extension's) and is refused when they fail. Anything that cannot be read
+// as a plain file goes on as binary, for the transfer to report as before.
 ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> chosen);
 
 // An upload's image written as records into a file that takes the old one's

@@ -17,10 +17,6 @@ int HexDigit(char ch) {
   return -1;
 }
 
-bool IsText(std::string_view line) {
-  return std::all_of(line.begin(), line.end(), [](char ch) { return (ch >= ' ' && ch < 0x7F) || ch == '\t'; });
-}
-
 // The bytes that pairs of hex digits give; empty when the text is not that.
 bool HexBytes(std::string_view digits, std::vector<std::uint8_t>& bytes) {
   if (digits.empty() || digits.size() % 2 != 0) return false;
@@ -198,7 +194,6 @@ bool RecordReader::Line(std::string_view text) {
 bool RecordReader::Record(std::string_view text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   if (text.empty()) return true;
-  faultInText = IsText(text);
   if (ended) return Fail("a record after the end record");
   std::vector<std::uint8_t> bytes;
   if (format == ImageFormat::IntelHex) {
@@ -294,7 +289,7 @@ bool RecordReader::Finish() {
 std::optional<RecordFault> ReadRecords(ImageFormat format, std::string_view text, MemoryImage& image) {
   RecordReader reader(format, image);
   if (reader.Text(text) && reader.Finish()) return std::nullopt;
-  return RecordFault{reader.FaultLine(), reader.Fault(), reader.FaultInText()};
+  return RecordFault{reader.FaultLine(), reader.Fault()};
 }
 
 std::string RecordWriter::Begin() const {

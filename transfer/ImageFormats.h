@@ -57,9 +57,6 @@ class RecordReader {
   // The first fault: its line (from 1) and what is wrong.
   int FaultLine() const { return faultLine; }
   const std::string& Fault() const { return fault; }
-  // Whether the faulty line held text only, as records do: otherwise the
-  // file is more likely no record file at all.
-  bool FaultInText() const { return faultInText; }
 
  private:
   // The line gathered so far has ended.
@@ -81,7 +78,6 @@ class RecordReader {
   int line = 0;
   int faultLine = 0;
   std::string fault;
-  bool faultInText = true;
   bool ended = false;             // the end record has come
   std::uint64_t base = 0;         // Intel HEX: the extended address
   bool segmented = false;         // Intel HEX: the extended address is a segment's
@@ -92,7 +88,6 @@ class RecordReader {
 struct RecordFault {
   int line;
   std::string what;
-  bool inText;
 };
 std::optional<RecordFault> ReadRecords(ImageFormat format, std::string_view text, MemoryImage& image);
 

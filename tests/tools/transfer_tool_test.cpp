@@ -760,6 +760,24 @@ TEST_F(ImageFormatsTool, RecordFilesAsEditorsAndOldToolsLeaveThem) {
   EXPECT_EQ(comment.stdErr, dir.file("comment.hex") + ": line 1: it does not begin with ':' (Intel HEX)\n");
 }
 
+// A file is records only when it reads as records, or its name or --format
+// says so: text that merely begins like a record goes as it is.
+TEST_F(ImageFormatsTool, WhatIsNoRecordsGoesAsItIs) {
+  dir.write("forth.txt", ": square dup * ;\n: cube dup square * ;\n");
+  dir.write("sensors.txt", "S1 is the first sensor\nS2 the second\n");
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("stored.bin")}));
+  for (const char* name : {"forth.txt", "sensors.txt"}) {
+    SCOPED_TRACE(name);
+    Tool tool;
+    EXPECT_EQ(Run({"--device", vprog.Device(), "--json", "download", dir.file(name)}, tool), 0);
+    EXPECT_NE(tool.stdErr.find("Download compelete !!!\n"), std::string::npos) << tool.stdErr;
+    EXPECT_EQ(nlohmann::json::parse(tool.stdOut)["format"], "bin");
+    EXPECT_NE(vprog.ReadLine(10000), "");
+    EXPECT_EQ(dir.read("stored.bin"), Padded(dir.read(name), 256));
+  }
+}
+
 TEST_F(ImageFormatsTool, UploadsRecordsThatObjcopyAndSrecCatRead) {
   const Bytes image = Padded(Pattern(5000, 9), 256);
   dir.write("served.bin", image);
