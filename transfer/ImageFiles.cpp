@@ -143,7 +143,7 @@ std::unique_ptr<UploadSink> RecordFileSink(const std::string& fileName, ImageFor
 bool ImageComparison::Create() {
   size = expected.Size();
   received = differing = 0;
-  firstAddress = -1;
+  firstAddress = byteAtEnd = -1;
   return size >= 0 && expected.Open();
 }
 
@@ -168,13 +168,20 @@ bool ImageComparison::Append(const void* data, size_t count) {
   return true;
 }
 
+bool ImageComparison::Keep() {
+  // The file's next byte is the first that the programmer's image lacks.
+  std::uint8_t next = 0;
+  if (received < size && expected.ReadNext(&next, 1)) byteAtEnd = next;
+  return true;
+}
+
 std::int64_t ImageComparison::Differences() const { return differing + (size - received); }
 
 std::optional<ImageComparison::Difference> ImageComparison::First() const {
   if (Differences() == 0) return std::nullopt;
   if (differing > 0) return Difference{firstAddress, fileByte, programmerByte};
   // All that came matched, but the programmer's image ended before the file's.
-  return Difference{received, -1, -1};
+  return Difference{received, byteAtEnd, -1};
 }
 
 std::string ImageComparison::Report() const {

@@ -47,14 +47,15 @@ class ImageComparison final : public UploadSink {
 
   bool Create() override;
   bool Append(const void* data, size_t count) override;
-  bool Keep() override { return true; }
+  bool Keep() override;
   void Abandon() override { expected.Close(); }
   bool Saves() const override { return false; }
 
   // Once the upload has completed: the image bytes that differ.
   std::int64_t Differences() const;
   // Where the programmer's image first departs from the file's: the address
-  // and both bytes there, a byte of -1 where that image ends before it.
+  // and both bytes there, the programmer's byte -1 where its image ends
+  // before it (the file's byte is known once the upload has completed).
   struct Difference {
     std::int64_t address;
     int fileByte;
@@ -72,4 +73,5 @@ class ImageComparison final : public UploadSink {
   std::int64_t differing = 0;
   std::int64_t firstAddress = -1;
   int fileByte = 0, programmerByte = 0;
+  int byteAtEnd = -1;  // the file's byte where the programmer's image ended
 };

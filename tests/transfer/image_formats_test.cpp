@@ -208,6 +208,18 @@ TEST(ImageFormats, ComparisonReportsTheFirstDifferenceAndTheirCount) {
   EXPECT_EQ(Compared(file, uploaded), first);
   EXPECT_EQ(Compared(file, file.substr(0, 512)),
             "differs at 0x00000200: the programmer's image ends there; 488 of 1000 bytes differ");
+
+  // Where the programmer's image ends early, its byte is none but the file's is known.
+  BytesSource source(file);
+  ImageComparison shorter(source);
+  ASSERT_TRUE(shorter.Create());
+  ASSERT_TRUE(shorter.Append(file.data(), 512));
+  ASSERT_TRUE(shorter.Keep());
+  const auto difference = shorter.First();
+  ASSERT_TRUE(difference);
+  EXPECT_EQ(difference->address, 512);
+  EXPECT_EQ(difference->fileByte, static_cast<unsigned char>(file[512]));
+  EXPECT_EQ(difference->programmerByte, -1);
 }
 
 }  // namespace
