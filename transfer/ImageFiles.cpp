@@ -59,6 +59,15 @@ std::optional<ImageFormat> LeadingRecords(std::FILE* file) {
   return std::nullopt;
 }
 
+// Whether the file is a program in the format compilers and linkers leave
+// (ELF), which holds its image among much else.
+bool IsElf(std::FILE* file) {
+  char magic[4];
+  const bool elf = std::fread(magic, 1, sizeof magic, file) == sizeof magic && std::memcmp(magic, "\x7F" "ELF", 4) == 0;
+  std::rewind(file);
+  return elf;
+}
+
 ImageFile BinaryFile(const std::string& fileName) {
   ImageFile file;
   file.source = FileBytesSource(fileName);
@@ -94,6 +103,13 @@ ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> 
   if (!std::filesystem::is_regular_file(path, error)) return BinaryFile(fileName);
   std::FILE* stream = std::fopen(path.c_str(), "rb");
   if (!stream) return BinaryFile(fileName);
+  if (!chosen && IsElf(stream)) {
+    std::fclose(stream);
+    ImageFile file;
+    file.fault = fileName + ": an ELF file, not a memory image: make one with objcopy -O ihex " + fileName + " " +
+                 fileName + ".hex, or send the file as it is with --format bin";
+    return file;
+  }
   // A file named for a record format is read as one, whatever it begins with.
   std::optional<ImageFormat> format = chosen ? chosen : LeadingRecords(stream);
   if (!format) format = FormatOfName(fileName);

@@ -17,16 +17,18 @@ struct ImageFile {
   // The bytes of the image, from address 0; null when the file is not valid
   // in its format.
   std::unique_ptr<DownloadSource> source;
-  // Why it is not valid: "FILE: line N: what is wrong".
+  // Why it is not valid: "FILE: line N: what is wrong", or that it is an
+  // ELF file, which is no image.
   std::string fault;
 };
 
 // Reads the named file as the chosen format or, with none chosen, as the one
 // its content is: records of one format, read completely with their
-// checksums, or else binary. A file whose name has a record format's
-// extension is records (of the format it begins with, else of the
-// extension's) and is refused when they fail. Anything that cannot be read
-// as a plain file goes on as binary, for the transfer to report as before.
+// checksums, or else binary; an ELF file is refused. A file whose name has
+// a record format's extension is records (of the format it begins with,
+// else of the extension's) and is refused when they fail. Anything that
+// cannot be read as a plain file goes on as binary, for the transfer to
+// report as before.
 ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> chosen);
 
 // An upload's image written as records into a file that takes the old one's

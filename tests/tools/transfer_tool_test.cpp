@@ -765,8 +765,24 @@ TEST_F(ImageFormatsTool, RecordFilesAsEditorsAndOldToolsLeaveThem) {
 TEST_F(ImageFormatsTool, WhatIsNoRecordsGoesAsItIs) {
   dir.write("forth.txt", ": square dup * ;\n: cube dup square * ;\n");
   dir.write("sensors.txt", "S1 is the first sensor\nS2 the second\n");
+  // A program as a compiler leaves it is no image: refused before the port
+  // opens, with the way to make one; --format bin sends it all the same.
+  dir.write("main.c", "int main(void) { return 0; }\n");
+  ASSERT_EQ(Shell("gcc -o " + dir.file("firmware") + " " + dir.file("main.c")), 0);
+  for (const char* command : {"download", "verify"}) {
+    Tool elf;
+    EXPECT_EQ(Run({"--device", dir.file("no-such-device"), command, dir.file("firmware")}, elf), 9);
+    EXPECT_EQ(elf.stdErr, dir.file("firmware") + ": an ELF file, not a memory image: make one with objcopy -O ihex " +
+                              dir.file("firmware") + " " + dir.file("firmware") +
+                              ".hex, or send the file as it is with --format bin\n");
+  }
   VprogProcess vprog;
   ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("stored.bin")}));
+  Tool raw;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "--format", "bin", "download", dir.file("firmware")}, raw), 0);
+  EXPECT_EQ(raw.stdErr, "Download compelete !!!\n");
+  EXPECT_NE(vprog.ReadLine(10000), "");
+  EXPECT_EQ(dir.read("stored.bin"), Padded(dir.read("firmware"), 256));
   for (const char* name : {"forth.txt", "sensors.txt"}) {
     SCOPED_TRACE(name);
     Tool tool;
