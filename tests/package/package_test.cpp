@@ -340,6 +340,29 @@ TEST_F(Unpacked, AnUpgradeReplacesWhatTheUserLeftAloneAndKeepsWhatTheyChanged) {
   EXPECT_EQ(Shell(transfer).output, version + "\n");
 }
 
+// The programs look their files up without regard to letter case, and so
+// does the launcher: the user's TALVORIN.INI and DEVICES/DEVICES.LST are the
+// ones the package's defaults stand for, at a start and at an upgrade (here
+// the unpacked package's defaults changed in place).
+TEST_F(Unpacked, TheUsersFilesAreFoundWithoutRegardToCase) {
+  const std::string transfer = Launcher("talvorin-transfer --version"), folder = UserFolder();
+  ASSERT_EQ(Shell(transfer).status, 0);
+  fs::remove(folder + "/Talvorin.ini");
+  dir.write("home/.local/share/talvorin/TALVORIN.INI", "[COM devices]\nCOM1=/dev/pts/77\n");
+  fs::rename(folder + "/Devices", folder + "/DEVICES");
+  fs::rename(folder + "/DEVICES/Devices.lst", folder + "/DEVICES/DEVICES.LST");
+  const std::string catalogue = "root/usr/share/talvorin/defaults/Devices/Devices.lst";
+  dir.write(catalogue, dir.read(catalogue) + "[Zilog]\r\nZ80=z80.bin;1;2\r\n");
+
+  const Outcome start = Shell(transfer);
+  EXPECT_EQ(start.status, 0) << start.output;
+  EXPECT_FALSE(fs::exists(folder + "/Talvorin.ini"));
+  EXPECT_FALSE(fs::exists(folder + "/Devices"));
+  EXPECT_EQ(dir.read("home/.local/share/talvorin/TALVORIN.INI"), "[COM devices]\nCOM1=/dev/pts/77\n");
+  // Left alone by the user, the catalogue follows the new default under its own name.
+  EXPECT_EQ(dir.read("home/.local/share/talvorin/DEVICES/DEVICES.LST"), dir.read(catalogue));
+}
+
 // A copy that the disk cuts short or a signal stops leaves nothing that a
 // later start would take for whole: stand-ins for cp on the PATH fill the
 // disk after 100 bytes, or wait until they are killed.
