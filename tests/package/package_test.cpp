@@ -363,6 +363,28 @@ TEST_F(Unpacked, TheUsersFilesAreFoundWithoutRegardToCase) {
   EXPECT_EQ(dir.read("home/.local/share/talvorin/DEVICES/DEVICES.LST"), dir.read(catalogue));
 }
 
+// A copy of the defaults edited by hand since the launcher wrote it says
+// nothing of what the user's file was: the user's file is kept and the new
+// default goes beside it.
+TEST_F(Unpacked, AnEditedCopyOfTheDefaultsReplacesNothing) {
+  const std::string transfer = Launcher("talvorin-transfer --version"), folder = UserFolder();
+  ASSERT_EQ(Shell(transfer).status, 0);
+  dir.write("home/.local/share/talvorin/programs/pic16f84.bin", "mine");
+  dir.write("home/.local/share/talvorin/.defaults/programs/pic16f84.bin", "mine");
+  dir.write("root/usr/share/talvorin/defaults/programs/pic16f84.bin", "pic16f84, second version");
+
+  const Outcome upgrade = Shell(transfer);
+  EXPECT_EQ(upgrade.status, 0) << upgrade.output;
+  EXPECT_NE(upgrade.output.find("talvorin-transfer: kept your " + folder +
+                                "/programs/pic16f84.bin; the new default is beside it as pic16f84.bin.new"),
+            std::string::npos)
+      << upgrade.output;
+  EXPECT_EQ(dir.read("home/.local/share/talvorin/programs/pic16f84.bin"), "mine");
+  EXPECT_EQ(dir.read("home/.local/share/talvorin/programs/pic16f84.bin.new"), "pic16f84, second version");
+  const Outcome copy = Shell("diff -r " + Defaults() + " " + folder + "/.defaults");
+  EXPECT_EQ(copy.status, 0) << copy.output;
+}
+
 // A copy that the disk cuts short or a signal stops leaves nothing that a
 // later start would take for whole: stand-ins for cp on the PATH fill the
 // disk after 100 bytes, or wait until they are killed.
