@@ -45,7 +45,7 @@ void CatchStopSignals() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-ConsoleHost::ConsoleHost(Direction direction, std::int64_t fileSize, bool terminal)
+ConsoleHost::ConsoleHost(HostDirection direction, std::int64_t fileSize, bool terminal)
     : direction(direction), fileSize(fileSize), terminal(terminal) {}
 
 void ConsoleHost::LimitSilence(std::chrono::milliseconds limit, const std::string& deviceName) {
@@ -97,7 +97,7 @@ void ConsoleHost::TellHeld() {
 void ConsoleHost::BlockMoved() {
   ++moved;
   // A download's last block is the file's tail, filled up.
-  const bool tail = direction == Direction::Download && offered == blocks;
+  const bool tail = direction == HostDirection::Download && offered == blocks;
   bytes += tail ? fileSize - static_cast<std::int64_t>(blocks - 1) * blockSize : blockSize;
 }
 
@@ -120,7 +120,7 @@ std::string ConsoleHost::ProgressLine(int width) const {
   const Clock::time_point now = Clock::now();
   if (blockSize == 0) return Fit("waiting for the programmer  " + Duration(SecondsIn(now - started)), width);
 
-  const bool download = direction == Direction::Download;
+  const bool download = direction == HostDirection::Download;
   const double seconds = SecondsIn(now - exchangeStarted);
   const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0;
   // Numbers padded to their widest, so that the bar keeps its width.

@@ -12,7 +12,7 @@
 #include "tools/RelayPort.h"
 #include "transfer/BlockProtocol.h"
 
-enum class Direction { Download, Upload };
+enum class HostDirection { Download, Upload };
 
 // Handlers for SIGINT and SIGTERM that set the stop flag. A second signal
 // ends the process the ordinary way, should a transfer not end by itself.
@@ -22,7 +22,7 @@ class ConsoleHost final : public TransferHost {
  public:
   // fileSize: the bytes a download sends (unused for an upload). terminal:
   // whether standard error shows a progress line.
-  ConsoleHost(Direction direction, std::int64_t fileSize, bool terminal);
+  ConsoleHost(HostDirection direction, std::int64_t fileSize, bool terminal);
 
   // A limit on waiting for the programmer: once it has sent nothing for
   // limit, the transfer stops as at a signal, and the outcome's message
@@ -74,7 +74,7 @@ class ConsoleHost final : public TransferHost {
   void Draw();
   void Tell(const std::string& text);
 
-  const Direction direction;
+  const HostDirection direction;
   const std::int64_t fileSize;
   const bool terminal;
   const Clock::time_point started = Clock::now();

@@ -157,7 +157,7 @@ class Line {
 
   // Bytes from the host. On a paced line they cross it one after another
   // from the moment they were written (or the line was free).
-  size_t Take(std::uint8_t* buffer, size_t size) {
+  size_t FromHost(std::uint8_t* buffer, size_t size) {
     const ssize_t n = read(pty.master, buffer, size);
     if (n <= 0) return 0;
     rxStart = std::max(rxFree, Clock());
@@ -328,7 +328,7 @@ int main(int argc, char** argv) {
       const int ready = poll(&pfd, 1, target.InBlock() ? 200 : -1);
       if (ready == 0) target.LineQuiet();
       if (ready <= 0) continue;
-      const size_t n = line.Take(buffer, sizeof buffer);
+      const size_t n = line.FromHost(buffer, sizeof buffer);
       for (size_t at = 0; at < n && !target.Finished();) {
         out.clear();
         at += target.Receive(buffer + at, n - at, out);

@@ -216,24 +216,16 @@ void StartAgain(TransferHost& host) {
   host.SetStopEnabled(false);
 }
 
-// The file must be there and fit the protocol's 32-bit sizes (the block count
-// and the file size): it is refused before the target is asked.
+// The file is refused before the target is asked; a missing one still
+// gets the one ESC that the dialog always sent.
 Ended CheckDownloadFile(Line& line, const std::string& fileName, bool mustExist, DownloadSource& source,
                         std::int64_t& fileSize) {
-  TransferHost& host = line.host;
-  if (mustExist && !FileExists(fileName)) {
-    line.Send(Ctl::ESC);
-    host.ShowMessage(Texts::DownloadFileMissing(fileName), Texts::ErrorCaption);
-    StartAgain(host);
-    return TransferOutcome::FileMissing;
-  }
-  fileSize = source.Size();
-  if (fileSize >= 0 && fileSize <= MaxTransferFileSize) return std::nullopt;
-  const bool unreadable = fileSize < 0;
-  host.ShowMessage(unreadable ? Texts::DownloadFileUnreadable(fileName) : Texts::DownloadFileTooLarge(fileName),
-                   Texts::ErrorCaption);
-  StartAgain(host);
-  return unreadable ? TransferOutcome::FileUnreadable : TransferOutcome::FileTooLarge;
+  const std::optional<DownloadRefusal> refused = RefusedDownload(fileName, mustExist, source, fileSize);
+  if (!refused) return std::nullopt;
+  if (refused->outcome == TransferOutcome::FileMissing) line.Send(Ctl::ESC);
+  line.host.ShowMessage(refused->message, Texts::ErrorCaption);
+  StartAgain(line.host);
+  return refused->outcome;
 }
 
 Ended DownloadHandshake(Line& line, int& blockSize) {
@@ -522,6 +514,16 @@ TransferOutcome Download(TransferPort& port, TransferHost& host, const std::stri
 }
 
 }  // namespace
+
+std::optional<DownloadRefusal> RefusedDownload(const std::string& fileName, bool mustExist, DownloadSource& source,
+                                               std::int64_t& fileSize) {
+  if (mustExist && !FileExists(fileName))
+    return DownloadRefusal{TransferOutcome::FileMissing, Texts::DownloadFileMissing(fileName)};
+  fileSize = source.Size();
+  if (fileSize >= 0 && fileSize <= MaxTransferFileSize) return std::nullopt;
+  if (fileSize < 0) return DownloadRefusal{TransferOutcome::FileUnreadable, Texts::DownloadFileUnreadable(fileName)};
+  return DownloadRefusal{TransferOutcome::FileTooLarge, Texts::DownloadFileTooLarge(fileName)};
+}
 
 TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName) {
   FileSource source(fileName);

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -196,6 +197,17 @@ class UploadSink {
   // Whether the sink writes a file, which the messages then name.
   virtual bool Saves() const { return true; }
 };
+
+// Why a download refuses the named file before it asks the target: missing
+// (when it must exist), unreadable, or too large for the protocol's 32-bit
+// sizes; the outcome and the dialog's message. None when the file can go,
+// its size then in fileSize.
+struct DownloadRefusal {
+  TransferOutcome outcome;
+  std::string message;
+};
+std::optional<DownloadRefusal> RefusedDownload(const std::string& fileName, bool mustExist, DownloadSource& source,
+                                               std::int64_t& fileSize);
 
 // The download dialog's Start: sends the named file, from enabling Stop and
 // clearing the stop flag to the outcome's message and button states.

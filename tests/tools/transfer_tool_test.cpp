@@ -17,7 +17,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -671,6 +673,34 @@ TEST_F(TransferTool, UsageHelpAndVersion) {
     EXPECT_GE(Run(args, tool), 100);
     EXPECT_NE(tool.stdErr.find("Run with --help for more information."), std::string::npos) << tool.stdErr;
   }
+}
+
+// The exit statuses that --help gives (from the tool's one table of them),
+// the man page and the documentation all list the same numbers.
+TEST(TransferToolStatuses, HelpManPageAndDocumentationAgree) {
+  const auto statuses = [](const std::string& text, const std::regex& entry) {
+    std::vector<std::string> found;
+    for (std::sregex_iterator at(text.begin(), text.end(), entry), end; at != end; ++at) found.push_back((*at)[1]);
+    return found;
+  };
+  const auto read = [](const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  Tool help;
+  help.Start({"--help"});
+  ASSERT_EQ(help.Wait(), 0);
+  const std::string table = help.stdOut.substr(help.stdOut.find("Exit status:"));
+  const std::vector<std::string> fromHelp = statuses(table, std::regex("\\n  ([0-9]+) "));
+  ASSERT_EQ(fromHelp.size(), 13u) << table;
+  const std::string man = read(SOURCE_DIR "/packaging/talvorin-transfer.1");
+  const size_t manStart = man.find(".SH EXIT STATUS");
+  const std::string manTable = man.substr(manStart, man.find(".SH EXAMPLES") - manStart);
+  EXPECT_EQ(statuses(manTable, std::regex("\\.TP\\n\\.BR? \"?([0-9]+)")), fromHelp);
+  EXPECT_EQ(statuses(read(SOURCE_DIR "/docs/talvorin-transfer.md"), std::regex("\\n\\| ([0-9]+)[ a-z]* \\|")),
+            fromHelp);
 }
 
 // Intel HEX and S-records as Debian's objcopy and srec_cat make them: the
