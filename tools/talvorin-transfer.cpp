@@ -78,7 +78,23 @@ struct Job {
   enum Kind { Download, Upload, Verify } kind;
   std::optional<ImageFormat> format;
   bool verifyAfterDownload = false;
+  // Records: the address of the programmer's block 0.
+  std::optional<std::uint32_t> offset = std::nullopt;
 };
+
+// The format line of a record file: the image from the programmer's block
+// 0 on, and where its data lie.
+void TellImage(const std::string& file, const ImageFile& image, std::int64_t size) {
+  char base[16] = "0";
+  if (image.base != 0) std::snprintf(base, sizeof base, "0x%08X", static_cast<unsigned>(image.base));
+  std::fprintf(stderr, "%s: %s, an image of %lld bytes from address %s", file.c_str(), FormatTitle(image.format),
+               static_cast<long long>(size), base);
+  if (size > 0)
+    std::fprintf(stderr, ", its data from 0x%08llX to 0x%08llX",
+                 static_cast<unsigned long long>(image.base + image.firstData),
+                 static_cast<unsigned long long>(image.base + static_cast<std::uint64_t>(size) - 1));
+  std::fputc('\n', stderr);
+}
 
 // What a script asked of the transfer besides its file and port.
 struct ScriptOptions {
@@ -139,18 +155,6 @@ void TransferOnce(HostDirection direction, std::int64_t fileSize, const ScriptOp
   report.skippedBlocks = host.Skipped();
 }
 
-const char* FormatWord(ImageFormat format) {
-  switch (format) {
-    case ImageFormat::IntelHex:
-      return "ihex";
-    case ImageFormat::SRecords:
-      return "srec";
-    case ImageFormat::Binary:
-      break;
-  }
-  return "bin";
-}
-
 // Runs the job's transfers; the outcome takes how they ended, the report
 // what they moved and, for a verify, what it found.
 void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOutcome& outcome, TransferReport& report) {
@@ -158,14 +162,14 @@ void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOut
   if (job.kind == Job::Upload) {
     const ImageFormat format = job.format.value_or(FormatOfName(file).value_or(ImageFormat::Binary));
     report.format = FormatWord(format);
-    const auto records = format == ImageFormat::Binary ? nullptr : RecordFileSink(file, format);
+    const auto records = format == ImageFormat::Binary ? nullptr : RecordFileSink(file, format, job.offset.value_or(0));
     TransferOnce(HostDirection::Upload, 0, script, trace, outcome, report, [&](TransferPort& port, TransferHost& host) {
       return records ? RunUpload(port, host, file, *records) : RunUpload(port, host, file);
     });
     return;
   }
 
-  const ImageFile image = OpenImageFile(file, job.format);
+  const ImageFile image = OpenImageFile(file, job.format, job.offset);
   if (!image.source) {
     std::fprintf(stderr, "%s\n", image.fault.c_str());
     outcome.invalidImage = true;
@@ -174,9 +178,7 @@ void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOut
   report.format = FormatWord(image.format);
   const bool binary = image.format == ImageFormat::Binary;
   const std::int64_t size = image.source->Size();
-  if (!binary && !script.quiet)
-    std::fprintf(stderr, "%s: %s, an image of %lld bytes from address 0\n", file.c_str(), FormatTitle(image.format),
-                 static_cast<long long>(size));
+  if (!binary && !script.quiet) TellImage(file, image, size);
   if (job.kind == Job::Download) {
     TransferOnce(HostDirection::Download, std::max<std::int64_t>(size, 0), script, trace, outcome, report,
                  [&](TransferPort& port, TransferHost& host) {
@@ -272,10 +274,18 @@ int Run(int argc, char** argv) {
                  "default: a download's or verify's FILE tells by its content, an upload's by its extension "
                  "(.hex .ihx; .srec .s19 .s28 .s37)")
       ->type_name("bin|ihex|srec")
-      ->transform(CLI::CheckedTransformer(std::map<std::string, ImageFormat>{{"bin", ImageFormat::Binary},
-                                                                             {"ihex", ImageFormat::IntelHex},
-                                                                             {"srec", ImageFormat::SRecords}})
+      ->transform(CLI::CheckedTransformer(std::map<std::string, ImageFormat>{
+                                              {FormatWord(ImageFormat::Binary), ImageFormat::Binary},
+                                              {FormatWord(ImageFormat::IntelHex), ImageFormat::IntelHex},
+                                              {FormatWord(ImageFormat::SRecords), ImageFormat::SRecords}})
                       .description(""));
+  std::uint32_t offset = 0;
+  CLI::Option* offsetOption =
+      app.add_option("--offset", offset,
+                     "records: the address that is the programmer's block 0 (records below it are an error); "
+                     "an upload writes its records from it. Default 0; images whose data begin 1 MiB or more above "
+                     "it are refused unless --offset or --format is given")
+          ->type_name("ADDRESS");
   CLI::App* download = app.add_subcommand("download", "send FILE to the programmer");
   download->add_option("FILE", file, "the file to send")->type_name("")->required();
   download->add_flag("--verify", job.verifyAfterDownload, "then read the programmer's image back and compare it");
@@ -311,6 +321,7 @@ int Run(int argc, char** argv) {
     return app.exit(error);
   }
   if (ports->parsed()) return ListPorts(json);
+  if (offsetOption->count() > 0) job.offset = offset;
 
   if (!install.empty()) SetModuleFileNameOverride(install + "/Talvorin");
   SetComDeviceResolver(ComDeviceFromSettings);

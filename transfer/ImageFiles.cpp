@@ -12,6 +12,16 @@ static_assert(ImageSizeLimit == MaxTransferFileSize, "an image read from records
 
 namespace {
 
+// From 1 MiB above the image's address 0 on, its first data are taken for
+// an image meant for a base address of its own.
+constexpr std::uint64_t FarAboveBase = 1 << 20;
+
+std::string Hex(std::uint64_t value, int digits) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
+  return text;
+}
+
 // The image that records gave, read in order from address 0.
 class RecordImage final : public DownloadSource {
  public:
@@ -76,14 +86,25 @@ ImageFile BinaryFile(const std::string& fileName) {
 
 // The file's records in the format, or binary where they fail and neither
 // --format nor the file's name says that it is records.
-ImageFile ReadRecordFile(const std::string& fileName, std::FILE* stream, ImageFormat format, bool chosen) {
+ImageFile ReadRecordFile(const std::string& fileName, std::FILE* stream, ImageFormat format, bool chosen,
+                         std::optional<std::uint32_t> offset) {
   auto records = std::make_unique<RecordImage>();
-  RecordReader reader(format, records->image);
+  RecordReader reader(format, records->image, offset.value_or(0));
   bool valid = false;
   if (!ReadRecordFile(stream, reader, valid)) return BinaryFile(fileName);
   ImageFile file;
   file.format = format;
+  file.base = offset.value_or(0);
   if (valid) {
+    file.firstData = records->image.Lowest();
+    // Firmware linked far above 0 would go with megabytes of fill before it.
+    if (!chosen && !offset && file.firstData >= FarAboveBase) {
+      file.fault = fileName + ": its data begin at " + Hex(file.firstData, 8) + ", " +
+                   std::to_string(file.firstData >> 20) +
+                   " MiB above address 0, which a download fills with 0xFF: give the image's address 0 with --offset " +
+                   Hex(file.firstData, 8) + ", or send it all the same with --format " + FormatWord(format);
+      return file;
+    }
     file.source = std::move(records);
   } else if (chosen || FormatOfName(fileName)) {
     file.fault = fileName + ": line " + std::to_string(reader.FaultLine()) + ": " + reader.Fault() + " (" +
@@ -96,7 +117,8 @@ ImageFile ReadRecordFile(const std::string& fileName, std::FILE* stream, ImageFo
 
 }  // namespace
 
-ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> chosen) {
+ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> chosen,
+                        std::optional<std::uint32_t> offset) {
   if (chosen == ImageFormat::Binary) return BinaryFile(fileName);
   const std::string path = ResolvePath(fileName);
   std::error_code error;
@@ -114,7 +136,7 @@ ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> 
   std::optional<ImageFormat> format = chosen ? chosen : LeadingRecords(stream);
   if (!format) format = FormatOfName(fileName);
   ImageFile file = format && std::fseek(stream, 0, SEEK_SET) == 0
-                       ? ReadRecordFile(fileName, stream, *format, chosen.has_value())
+                       ? ReadRecordFile(fileName, stream, *format, chosen.has_value(), offset)
                        : BinaryFile(fileName);
   std::fclose(stream);
   return file;
@@ -124,11 +146,13 @@ namespace {
 
 class RecordSink final : public UploadSink {
  public:
-  RecordSink(const std::string& fileName, ImageFormat format) : fileName(fileName), writer(format) {}
+  RecordSink(const std::string& fileName, ImageFormat format, std::uint32_t base)
+      : fileName(fileName), writer(format, base), base(base) {}
 
   bool Create() override { return !fileName.empty() && output.Open(fileName) && Write(writer.Begin()); }
   bool Append(const void* data, size_t count) override {
-    if (count > ImageSizeLimit - written) return false;
+    // Record addresses end at 4 GiB.
+    if (count > ImageSizeLimit - written || base + written + count > std::uint64_t{1} << 32) return false;
     written += count;
     return Write(writer.Append(static_cast<const std::uint8_t*>(data), count));
   }
@@ -140,20 +164,15 @@ class RecordSink final : public UploadSink {
 
   const std::string fileName;
   RecordWriter writer;
+  const std::uint32_t base;
   ReplacementFile output;
   std::uint64_t written = 0;
 };
 
-std::string Hex(std::int64_t value, int digits) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
-  return text;
-}
-
 }  // namespace
 
-std::unique_ptr<UploadSink> RecordFileSink(const std::string& fileName, ImageFormat format) {
-  return std::make_unique<RecordSink>(fileName, format);
+std::unique_ptr<UploadSink> RecordFileSink(const std::string& fileName, ImageFormat format, std::uint32_t base) {
+  return std::make_unique<RecordSink>(fileName, format, base);
 }
 
 bool ImageComparison::Create() {

@@ -14,6 +14,10 @@
 // A file given to send or to compare with.
 struct ImageFile {
   ImageFormat format = ImageFormat::Binary;
+  // Records: the record address of the image's address 0, and the image
+  // address of its first data.
+  std::uint32_t base = 0;
+  std::uint64_t firstData = 0;
   // The bytes of the image, from address 0; null when the file is not valid
   // in its format.
   std::unique_ptr<DownloadSource> source;
@@ -28,13 +32,17 @@ struct ImageFile {
 // a record format's extension is records (of the format it begins with,
 // else of the extension's) and is refused when they fail. Anything that
 // cannot be read as a plain file goes on as binary, for the transfer to
-// report as before.
-ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> chosen);
+// report as before. The offset is the record address of the image's address
+// 0 (a binary file has no addresses); without it, or a chosen format,
+// records whose data begin 1 MiB or more above 0 are refused with a hint.
+ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> chosen,
+                        std::optional<std::uint32_t> offset = std::nullopt);
 
 // An upload's image written as records into a file that takes the old one's
-// place only when kept. Nothing past ImageSizeLimit bytes is written: the image would not
-// read back.
-std::unique_ptr<UploadSink> RecordFileSink(const std::string& fileName, ImageFormat format);
+// place only when kept, the image's address 0 at record address base.
+// Nothing past ImageSizeLimit bytes or 4 GiB of record addresses is
+// written: the image would not read back.
+std::unique_ptr<UploadSink> RecordFileSink(const std::string& fileName, ImageFormat format, std::uint32_t base = 0);
 
 // Compares the blocks of an upload with the expected image as they come;
 // saves nothing. The programmer's bytes past the image's end are not

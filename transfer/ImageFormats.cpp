@@ -1,6 +1,7 @@
 #include "transfer/ImageFormats.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -73,6 +74,18 @@ const char* FormatTitle(ImageFormat format) {
   return "binary";
 }
 
+const char* FormatWord(ImageFormat format) {
+  switch (format) {
+    case ImageFormat::IntelHex:
+      return "ihex";
+    case ImageFormat::SRecords:
+      return "srec";
+    case ImageFormat::Binary:
+      break;
+  }
+  return "bin";
+}
+
 std::optional<ImageFormat> FormatOfName(const std::string& fileName) {
   const size_t dot = fileName.find_last_of("./");
   if (dot == std::string::npos || fileName[dot] != '.') return std::nullopt;
@@ -108,6 +121,8 @@ MemoryImage::Added MemoryImage::Add(std::uint64_t address, const std::uint8_t* d
   return Added::Fine;
 }
 
+std::uint64_t MemoryImage::Lowest() const { return runs.empty() ? 0 : runs.begin()->first; }
+
 std::uint64_t MemoryImage::Size() const {
   if (runs.empty()) return 0;
   const auto& last = *runs.rbegin();
@@ -135,7 +150,15 @@ bool RecordReader::Fail(std::string what) {
   return false;
 }
 
-bool RecordReader::AddData(std::uint64_t address, const std::uint8_t* data, size_t count) {
+bool RecordReader::AddData(std::uint64_t recordAddress, const std::uint8_t* data, size_t count) {
+  if (count == 0) return true;
+  if (recordAddress < imageBase) {
+    char text[64];
+    std::snprintf(text, sizeof text, "its data lie below the offset 0x%08llX",
+                  static_cast<unsigned long long>(imageBase));
+    return Fail(text);
+  }
+  const std::uint64_t address = recordAddress - imageBase;
   switch (image.Add(address, data, count)) {
     case MemoryImage::Added::Fine:
       return true;

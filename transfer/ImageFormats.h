@@ -15,6 +15,8 @@ enum class ImageFormat { Binary, IntelHex, SRecords };
 
 // "binary", "Intel HEX", "S-records".
 const char* FormatTitle(ImageFormat format);
+// "bin", "ihex", "srec": the words of talvorin-transfer's --format and JSON.
+const char* FormatWord(ImageFormat format);
 // The format a file name's extension stands for (.hex and .ihx, .srec, .s19,
 // .s28 and .s37, any letter case); none for any other name.
 std::optional<ImageFormat> FormatOfName(const std::string& fileName);
@@ -33,6 +35,8 @@ class MemoryImage {
   Added Add(std::uint64_t address, const std::uint8_t* data, size_t count);
   // One past the highest address with a byte; 0 for an image without any.
   std::uint64_t Size() const;
+  // The lowest address with a byte; 0 for an image without any.
+  std::uint64_t Lowest() const;
   // The bytes from address on, 0xFF where no record gave one.
   void Read(std::uint64_t address, std::uint8_t* out, size_t count) const;
 
@@ -43,10 +47,12 @@ class MemoryImage {
 };
 
 // Reads records from a text given in pieces of any length, a line at a
-// time; the first fault ends the reading.
+// time; the first fault ends the reading. The record address base is the
+// image's address 0; data below it are a fault.
 class RecordReader {
  public:
-  RecordReader(ImageFormat format, MemoryImage& image) : format(format), image(image) {}
+  RecordReader(ImageFormat format, MemoryImage& image, std::uint64_t base = 0)
+      : format(format), image(image), imageBase(base) {}
 
   // The next piece of the text; a line may go on into the next piece. False
   // once a line was faulty.
@@ -71,6 +77,7 @@ class RecordReader {
 
   const ImageFormat format;
   MemoryImage& image;
+  const std::uint64_t imageBase;
   std::string gathered;  // the line so far, up to the longest a record can have
   bool overlong = false;  // the line is longer than that
   bool afterReturn = false;  // the last character was a carriage return
@@ -91,11 +98,12 @@ struct RecordFault {
 };
 std::optional<RecordFault> ReadRecords(ImageFormat format, std::string_view text, MemoryImage& image);
 
-// Writes an image as records, given in order from address 0, in pieces of
-// any length: each piece gives its lines at once.
+// Writes an image as records, given in order from its address 0, in pieces
+// of any length: each piece gives its lines at once. The image's address 0
+// is record address base.
 class RecordWriter {
  public:
-  explicit RecordWriter(ImageFormat format) : format(format) {}
+  explicit RecordWriter(ImageFormat format, std::uint64_t base = 0) : format(format), address(base) {}
   // The lines that come before any data.
   std::string Begin() const;
   std::string Append(const std::uint8_t* data, size_t count);
@@ -104,7 +112,7 @@ class RecordWriter {
 
  private:
   const ImageFormat format;
-  std::uint64_t address = 0;
+  std::uint64_t address;    // the record address of the next byte
   std::uint64_t upper = 0;  // Intel HEX: the extended linear address in force
   int widest = 1;           // S-records: the widest data record used (1, 2 or 3)
 };

@@ -738,8 +738,10 @@ TEST_F(ImageFormatsTool, DownloadsFilesMadeByObjcopyAndSrecCat) {
     SCOPED_TRACE(c.file);
     Tool tool;
     EXPECT_EQ(Run({"--device", vprog.Device(), "download", dir.file(c.file)}, tool), 0);
+    char data[64];
+    std::snprintf(data, sizeof data, ", its data from 0x00000000 to 0x%08zX\n", c.image.size() - 1);
     EXPECT_EQ(tool.stdErr, dir.file(c.file) + ": " + c.format + ", an image of " + std::to_string(c.image.size()) +
-                               " bytes from address 0\nDownload compelete !!!\n");
+                               " bytes from address 0" + data + "Download compelete !!!\n");
     EXPECT_NE(vprog.ReadLine(10000), "");
     EXPECT_EQ(dir.read("stored.bin"), Padded(c.image, 256));
   }
@@ -775,7 +777,9 @@ TEST_F(ImageFormatsTool, RecordFilesAsEditorsAndOldToolsLeaveThem) {
     SCOPED_TRACE(name);
     Tool tool;
     EXPECT_EQ(Run({"--device", vprog.Device(), "--json", "download", dir.file(name)}, tool), 0);
-    EXPECT_EQ(tool.stdErr, dir.file(name) + ": Intel HEX, an image of 1000 bytes from address 0\nDownload compelete !!!\n");
+    EXPECT_EQ(tool.stdErr, dir.file(name) +
+                               ": Intel HEX, an image of 1000 bytes from address 0, its data from 0x00000000 to "
+                               "0x000003E7\nDownload compelete !!!\n");
     EXPECT_EQ(nlohmann::json::parse(tool.stdOut)["format"], "ihex");
     EXPECT_NE(vprog.ReadLine(10000), "");
     EXPECT_EQ(dir.read("stored.bin"), Padded(image, 256));
@@ -849,6 +853,58 @@ TEST_F(ImageFormatsTool, UploadsRecordsThatObjcopyAndSrecCatRead) {
     ASSERT_EQ(Shell(c.readBack), 0);
     EXPECT_EQ(dir.read("back.bin"), image);
   }
+}
+
+// Firmware linked above address 0, as objcopy --change-addresses places it:
+// --offset makes its base the programmer's block 0, for a download, a
+// verify and an upload alike; without it an image 1 MiB or more above 0 is
+// refused with the hint, one below is sent with its fill.
+TEST_F(ImageFormatsTool, OffsetMakesTheImagesBaseTheFirstBlock) {
+  const Bytes image = Pattern(3000, 12);
+  dir.write("image.bin", image);
+  const std::string in = dir.path() + "/";
+  ASSERT_EQ(Shell("objcopy -I binary -O ihex --change-addresses 0x10000 " + in + "image.bin " + in + "at64k.hex"), 0);
+  ASSERT_EQ(Shell("objcopy -I binary -O srec --change-addresses 0x08000000 " + in + "image.bin " + in + "flash.srec"),
+            0);
+  const std::string flash = dir.file("flash.srec");
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"download", flash},
+       flash + ": its data begin at 0x08000000, 128 MiB above address 0, which a download fills with 0xFF: give the "
+               "image's address 0 with --offset 0x08000000, or send it all the same with --format srec"},
+      {{"--offset", "0x08000800", "verify", flash},
+       flash + ": line 2: its data lie below the offset 0x08000800 (S-records)"},
+  };
+  for (const auto& [args, message] : refused) {
+    SCOPED_TRACE(message);
+    Tool tool;
+    std::vector<std::string> all{"--device", dir.file("no-such-device")};
+    all.insert(all.end(), args.begin(), args.end());
+    EXPECT_EQ(Run(all, tool), 9);
+    EXPECT_EQ(tool.stdErr, message + "\n");
+  }
+
+  VprogProcess vprog;
+  const std::string memory = dir.file("memory.bin");
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", memory, "--serve", memory, "--serve", memory, "--store", memory}));
+  Tool offset;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "--offset", "0x08000000", "download", "--verify", flash}, offset), 0);
+  EXPECT_EQ(offset.stdErr, flash +
+                               ": S-records, an image of 3000 bytes from address 0x08000000, its data from 0x08000000 "
+                               "to 0x08000BB7\nDownload compelete !!!\nUpload compelete !!!\nverified 3000 bytes\n");
+  EXPECT_NE(vprog.ReadLine(10000), "");
+  EXPECT_EQ(dir.read("memory.bin"), Padded(image, 256));
+  // The upload writes the records back where they came from.
+  Tool upload;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "--offset", "0x08000000", "upload", dir.file("back.srec")}, upload), 0);
+  ASSERT_EQ(Shell("srec_cat " + in + "back.srec -motorola -offset -0x08000000 -o " + in + "back.bin -binary"), 0);
+  EXPECT_EQ(dir.read("back.bin"), Padded(image, 256));
+
+  Tool below;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "download", dir.file("at64k.hex")}, below), 0);
+  EXPECT_EQ(below.stdErr, dir.file("at64k.hex") +
+                              ": Intel HEX, an image of 68536 bytes from address 0, its data from 0x00010000 to "
+                              "0x00010BB7\nDownload compelete !!!\n");
+  EXPECT_EQ(dir.read("memory.bin"), Padded(Bytes(0x10000, '\xFF') + image, 256));
 }
 
 // A file that is not valid in its format is refused before the port is
