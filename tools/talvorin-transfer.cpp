@@ -131,7 +131,7 @@ void TransferOnce(HostDirection direction, std::int64_t fileSize, const ScriptOp
   if (script.quiet) host.Quiet();
   if (script.timeout > 0)
     host.LimitSilence(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(script.timeout)), portName);
+        std::chrono::ceil<std::chrono::milliseconds>(std::chrono::duration<double>(script.timeout)), portName);
   PortOf<TComm> line(comm);
   std::optional<TracePort> traced;
   if (!script.trace.empty()) traced.emplace(line, trace);
@@ -305,11 +305,12 @@ int Run(int argc, char** argv) {
       ->type_name("SECONDS")
       ->check(CLI::Validator(
           [](const std::string& text) {
-            // Not nan or inf, which a plain range lets through or cannot count down.
+            // Not nan or inf, which a plain range lets through or cannot count down, and not below the
+            // millisecond that the limit counts in: less would be no limit at all.
             double seconds = 0;
-            return CLI::detail::lexical_cast(text, seconds) && seconds > 0 && seconds <= 1e6
+            return CLI::detail::lexical_cast(text, seconds) && seconds >= 0.001 && seconds <= 1e6
                        ? std::string()
-                       : std::string("SECONDS must be a number above 0 and at most 1000000");
+                       : std::string("SECONDS must be a number from 0.001 to 1000000");
           },
           ""));
   app.add_flag("--quiet", script.quiet, "tell only failures on standard error");

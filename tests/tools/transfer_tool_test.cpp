@@ -667,6 +667,11 @@ TEST_F(TransferTool, UsageHelpAndVersion) {
            {"upload", "x", "--speed", "9600"},
            {"upload", "x", "--timeout", "0"},
            {"upload", "x", "--timeout", "nan"},
+           // Below a millisecond a limit would be none.
+           {"upload", "x", "--timeout", "0.0005"},
+           {"upload", "x", "--timeout", "5e-324"},
+           {"upload", "x", "--offset", "0x100000000"},
+           {"upload", "x", "--offset", "-1"},
        }) {
     SCOPED_TRACE(args.empty() ? "" : args.back());
     Tool tool;
