@@ -4,6 +4,7 @@
 // leads, as for the program. For scripts: a limit on waiting, quiet or JSON
 // output, a trace of the line, and the list of serial ports.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "comm/Comm.h"
+#include "platform/ComDevices.h"
 #include "platform/Files.h"
 #include "platform/Hooks.h"
 #include "platform/Paths.h"
@@ -208,14 +210,50 @@ void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOut
   if (outcome.differs || !script.quiet) std::fprintf(stderr, "%s\n", comparison.Report().c_str());
 }
 
+// Where a path leads once every link on the way is followed, also when the
+// last one leads to nothing yet: the file that writing there creates.
+std::filesystem::path Destination(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path at = std::filesystem::absolute(path, error);
+  for (int hops = 0; hops < 40 && std::filesystem::is_symlink(at, error); ++hops) {
+    const std::filesystem::path target = std::filesystem::read_symlink(at, error);
+    if (error) break;
+    at = target.is_absolute() ? target : at.parent_path() / target;
+  }
+  return std::filesystem::weakly_canonical(at, error);
+}
+
+// Whether a path is the device the port opens: the same file by any name,
+// or a device node of the same device.
+bool IsThePort(const std::string& path, const std::string& portName) {
+  // The port's mapping is one of the installation's own files, read with
+  // the program's caseless lookup.
+  SetCaselessLookup(true);
+  const std::string device = PortDevice(portName);
+  SetCaselessLookup(false);
+  struct stat at {}, port {};
+  if (stat(path.c_str(), &at) != 0 || stat(device.c_str(), &port) != 0) return false;
+  return (at.st_dev == port.st_dev && at.st_ino == port.st_ino) ||
+         (S_ISCHR(at.st_mode) && S_ISCHR(port.st_mode) && at.st_rdev == port.st_rdev);
+}
+
 // Starts the trace, runs the job and ends the trace.
 void TracedJob(const Job& job, const ScriptOptions& script, JobOutcome& outcome, TransferReport& report) {
   TraceLog trace;
   if (!script.trace.empty()) {
-    // A trace opened over the file itself would empty it before the transfer.
+    // A trace opened over the file itself would empty it before the
+    // transfer; one through a link to an upload's FILE that is not there yet
+    // would be replaced by the upload's file; one on the port would write its
+    // text to the programmer.
     std::error_code sameError;
-    if (std::filesystem::equivalent(script.trace, report.file, sameError)) {
+    if (std::filesystem::equivalent(script.trace, report.file, sameError) ||
+        Destination(script.trace) == Destination(report.file)) {
       std::fprintf(stderr, "Can not write the trace %s : it is the file to transfer.\n", script.trace.c_str());
+      outcome.traceRefused = true;
+      return;
+    }
+    if (IsThePort(script.trace, report.device)) {
+      std::fprintf(stderr, "Can not write the trace %s : it is the port to the programmer.\n", script.trace.c_str());
       outcome.traceRefused = true;
       return;
     }

@@ -1154,6 +1154,39 @@ TEST_F(TransferTool, QuietJsonAndTraceForScripts) {
   EXPECT_EQ(Drain(line.master), "");
 }
 
+// A trace is refused where it would write into the programmer's line (the
+// port by any name of its device, a COM port by its mapping) or into the
+// upload's FILE through a link, before that FILE exists.
+TEST_F(TransferTool, ATraceTakesNeitherThePortNorTheFile) {
+  PtyPair line;
+  dir.write("image.bin", Pattern(300));
+  dir.write("Talvorin.ini", "[COM devices]\nCOM2=" + line.path + "\n");
+  std::filesystem::create_symlink(line.path, dir.file("port-link"));
+  const struct {
+    std::vector<std::string> args;
+    std::string trace;
+  } ports[] = {
+      {{"--device", line.path}, line.path},
+      {{"--device", line.path}, dir.file("port-link")},
+      {{"--install", dir.path(), "--com", "2"}, line.path},
+  };
+  for (const auto& c : ports) {
+    SCOPED_TRACE(c.trace);
+    Tool tool;
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--trace", c.trace, "download", dir.file("image.bin")});
+    EXPECT_EQ(Run(args, tool), 4);
+    EXPECT_EQ(tool.stdErr, "Can not write the trace " + c.trace + " : it is the port to the programmer.\n");
+    EXPECT_EQ(Drain(line.master), "");
+  }
+  std::filesystem::create_symlink(dir.file("out.bin"), dir.file("trace-link"));
+  Tool upload;
+  EXPECT_EQ(Run({"--device", line.path, "--trace", dir.file("trace-link"), "upload", dir.file("out.bin")}, upload), 4);
+  EXPECT_EQ(upload.stdErr, "Can not write the trace " + dir.file("trace-link") + " : it is the file to transfer.\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("out.bin")));
+  EXPECT_EQ(Drain(line.master), "");
+}
+
 // The ports that Option > Serial devices... offers, as a table and as JSON,
 // the same in both.
 TEST_F(TransferTool, PortsListsTheSerialPortsPresent) {
