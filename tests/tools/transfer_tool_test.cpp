@@ -1187,6 +1187,28 @@ TEST_F(TransferTool, ATraceTakesNeitherThePortNorTheFile) {
   EXPECT_EQ(Drain(line.master), "");
 }
 
+// A trace into a pipe whose reader has stopped reading does not hold the
+// transfer: the trace is incomplete, and says so.
+TEST_F(TransferTool, ATraceThatCannotBeWrittenAtOnceHoldsNothing) {
+  const Bytes image = Pattern(64 * 1024, 4);
+  dir.write("image.bin", image);
+  ASSERT_EQ(mkfifo(dir.file("trace").c_str(), 0600), 0);
+  const int reader = open(dir.file("trace").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("stored.bin")}));
+  Tool tool;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "--timeout", "2", "--trace", dir.file("trace"), "download",
+                 dir.file("image.bin")},
+                tool),
+            4);
+  EXPECT_EQ(tool.stdErr, "Download compelete !!!\nThe trace " + dir.file("trace") +
+                             " is not complete: it could not be written.\n");
+  EXPECT_NE(vprog.ReadLine(10000), "");
+  EXPECT_EQ(dir.read("stored.bin"), image);
+  close(reader);
+}
+
 // The ports that Option > Serial devices... offers, as a table and as JSON,
 // the same in both.
 TEST_F(TransferTool, PortsListsTheSerialPortsPresent) {
