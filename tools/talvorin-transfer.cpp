@@ -61,16 +61,17 @@ bool OpenLine(TComm& comm, const std::string& deviceName, DWORD& openError) {
 // first, for a second at most, so that a line held by flow control does not
 // hold the tool. A device's own buffer (a UART's FIFO, a pseudo-terminal's)
 // is not in the count: a moment more for it. The outcome is settled by then:
-// a device that goes away meanwhile only ends the wait.
+// a device that goes away meanwhile only ends the wait, and a second
+// signal too.
 void AwaitLastBytesOut(TComm& comm) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   try {
-    while (comm.OutQueCount() > 0 && std::chrono::steady_clock::now() < until)
+    while (!StopHurried() && comm.OutQueCount() > 0 && std::chrono::steady_clock::now() < until)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   } catch (const std::exception&) {
     return;
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (!StopHurried()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 // What the tool was asked to do, and in which image format (none chosen:

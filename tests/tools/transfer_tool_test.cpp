@@ -382,6 +382,27 @@ TEST_F(TransferTool, SignalsBreakTheWaitForTheProgrammer) {
   }
 }
 
+// Signals that keep coming (a hundred within a second, as from a script's
+// loop or a held Ctrl+C) end the tool at once, still with its JSON object
+// and the status of an interruption.
+TEST_F(TransferTool, ASecondSignalEndsAtOnceWithTheReport) {
+  dir.write("image.bin", Pattern(300));
+  PtyPair line;
+  Tool tool;
+  tool.Start({"--json", "download", dir.file("image.bin"), "--device", line.path});
+  ASSERT_TRUE(WaitUntil([&] { return !line.Receive(1).empty(); }));
+  for (int i = 0; i < 100; ++i) {
+    tool.Signal(SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(tool.Wait(), 5);
+  EXPECT_EQ(tool.stdErr, "USER Break !!!\n ( It is waiting for ACK. )\n");
+  const auto report = nlohmann::json::parse(tool.stdOut);
+  EXPECT_EQ(report["outcome"], "interrupted");
+  EXPECT_EQ(report["status"], 5);
+  EXPECT_EQ(Drain(line.master).back(), '\x1B');
+}
+
 // Interrupted in the middle of a transfer at the speed of the real line: the
 // programmer sees the host's ESC, a download keeps what the programmer
 // stored, an upload keeps the whole blocks received.
