@@ -179,6 +179,8 @@ void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOut
     return;
   }
   report.format = FormatWord(image.format);
+  // Told even with --quiet: a script may be sending the wrong file.
+  if (!image.warning.empty()) std::fprintf(stderr, "%s\n", image.warning.c_str());
   const bool binary = image.format == ImageFormat::Binary;
   const std::int64_t size = image.source->Size();
   if (!binary && !script.quiet) TellImage(file, image, size);

@@ -78,6 +78,24 @@ bool IsElf(std::FILE* file) {
   return elf;
 }
 
+// Whether the file reads as text, by its first 64 KiB: no control bytes but
+// line ends, tabs and form feeds (bytes from 0x80 on may be any encoding's
+// letters).
+bool IsText(std::FILE* file) {
+  std::rewind(file);
+  unsigned char head[65536];
+  const size_t n = std::fread(head, 1, sizeof head, file);
+  return n > 0 && std::all_of(head, head + n, [](unsigned char ch) {
+           return (ch >= 0x20 && ch != 0x7F) || ch == '\n' || ch == '\r' || ch == '\t' || ch == '\f';
+         });
+}
+
+// A text that goes as binary is more likely a mistake than an image.
+std::string TextWarning(const std::string& fileName, const std::string& notRecords) {
+  return fileName + ": warning: text, but " + notRecords +
+         ": it is sent as it is (--format bin sends it without this warning)";
+}
+
 ImageFile BinaryFile(const std::string& fileName) {
   ImageFile file;
   file.source = FileBytesSource(fileName);
@@ -110,7 +128,10 @@ ImageFile ReadRecordFile(const std::string& fileName, std::FILE* stream, ImageFo
     file.fault = fileName + ": line " + std::to_string(reader.FaultLine()) + ": " + reader.Fault() + " (" +
                  FormatTitle(format) + ")";
   } else {
-    return BinaryFile(fileName);
+    file = BinaryFile(fileName);
+    if (IsText(stream))
+      file.warning = TextWarning(fileName, std::string("not ") + FormatTitle(format) + " (line " +
+                                               std::to_string(reader.FaultLine()) + ": " + reader.Fault() + ")");
   }
   return file;
 }
@@ -135,9 +156,13 @@ ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> 
   // A file named for a record format is read as one, whatever it begins with.
   std::optional<ImageFormat> format = chosen ? chosen : LeadingRecords(stream);
   if (!format) format = FormatOfName(fileName);
-  ImageFile file = format && std::fseek(stream, 0, SEEK_SET) == 0
-                       ? ReadRecordFile(fileName, stream, *format, chosen.has_value(), offset)
-                       : BinaryFile(fileName);
+  ImageFile file;
+  if (format && std::fseek(stream, 0, SEEK_SET) == 0) {
+    file = ReadRecordFile(fileName, stream, *format, chosen.has_value(), offset);
+  } else {
+    file = BinaryFile(fileName);
+    if (IsText(stream)) file.warning = TextWarning(fileName, "no Intel HEX or S-records");
+  }
   std::fclose(stream);
   return file;
 }

@@ -24,6 +24,8 @@ struct ImageFile {
   // Why it is not valid: "FILE: line N: what is wrong", or that it is an
   // ELF file, which is no image.
   std::string fault;
+  // A file that goes as binary without --format bin although it is text.
+  std::string warning;
 };
 
 // Reads the named file as the chosen format or, with none chosen, as the one
