@@ -32,9 +32,15 @@ class ConsoleHost final : public TransferHost {
   // limit, the transfer stops as at a signal, and the outcome's message
   // names device. Without a call there is no limit, as in the dialogs.
   void LimitSilence(std::chrono::milliseconds limit, const std::string& device);
+  // Without a limit, a programmer that has sent nothing for a while is
+  // told of once, with how to stop the wait or bound it; device names it.
+  void TellSilence(const std::string& device) { silentDevice = device; }
   // Only failures are told: no progress line, and the outcome's words held
   // until TellHeld.
   void Quiet() { quiet = true; }
+  // The upload only reads the programmer's image for a comparison: its
+  // completion is the comparison's to tell.
+  void ReadBack() { readBack = true; }
   void TellHeld();
 
   // Counted by the port: one block sent or received, and bytes of any kind
@@ -69,7 +75,7 @@ class ConsoleHost final : public TransferHost {
   // The block size becomes known here, and the exchange starts.
   std::unique_ptr<std::uint8_t[]> AllocateBlock(int size) override;
   // An upload that did not complete says where the received bytes are.
-  void UploadLeft(std::int64_t bytesSaved, const std::string& fileName) override;
+  void UploadLeft(std::int64_t bytesSaved, const std::string& fileName, const std::string& savedIn) override;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -86,7 +92,10 @@ class ConsoleHost final : public TransferHost {
   Clock::duration silenceLimit = Clock::duration::zero();  // zero: none
   std::string device;
   bool timedOut = false;
+  std::string silentDevice;  // empty: nothing told
+  bool silenceTold = false;
   bool quiet = false;
+  bool readBack = false;
   std::string held;
   Clock::time_point exchangeStarted;
   Clock::time_point drawn;

@@ -17,9 +17,11 @@
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "comm/Comm.h"
@@ -106,12 +108,63 @@ struct ScriptOptions {
   std::string trace;
 };
 
+// An existing FILE stays as it was until an upload completes: the whole
+// blocks of one that does not go beside it, into FILE.partial. The blocks
+// are written to both as they come, so that either can be kept at the end.
+// A folder that takes no new file has no room for the part: FILE still
+// stays as it was, and what came is not kept.
+class PartKeepingSink final : public UploadSink {
+ public:
+  PartKeepingSink(std::unique_ptr<UploadSink> whole, std::unique_ptr<UploadSink> part, std::string partName)
+      : whole(std::move(whole)), part(std::move(part)), partName(std::move(partName)) {}
+
+  bool Create() override {
+    if (!whole->Create()) return false;
+    partOpen = part->Create();
+    return true;
+  }
+  bool Append(const void* data, size_t count) override {
+    return whole->Append(data, count) && (!partOpen || part->Append(data, count));
+  }
+  bool Keep() override {
+    part->Abandon();
+    return whole->Keep();
+  }
+  bool KeepPart() override {
+    whole->Abandon();
+    return !partOpen || part->Keep();
+  }
+  // Empty: nowhere.
+  std::string PartName(const std::string&) const override { return partOpen ? partName : std::string(); }
+  void Abandon() override {
+    whole->Abandon();
+    part->Abandon();
+  }
+
+ private:
+  const std::unique_ptr<UploadSink> whole, part;
+  const std::string partName;
+  bool partOpen = false;
+};
+
+// Where an upload into file writes: a file that did not exist gets the
+// whole blocks of an upload that does not complete, an existing one keeps
+// its bytes.
+std::unique_ptr<UploadSink> UploadSinkFor(const std::string& file, ImageFormat format, std::uint32_t base) {
+  const auto sinkFor = [format, base](const std::string& name) {
+    return format == ImageFormat::Binary ? FileBytesSink(name) : RecordFileSink(name, format, base);
+  };
+  if (!FileExists(file)) return sinkFor(file);
+  const std::string partName = file + ".partial";
+  return std::make_unique<PartKeepingSink>(sinkFor(file), sinkFor(partName), partName);
+}
+
 // Opens the port for one transfer, runs it with a console host of its own
 // (through the trace when there is one), and notes how it ended in the job's
 // outcome and what it moved in the report.
 template <class Run>
 void TransferOnce(HostDirection direction, std::int64_t fileSize, const ScriptOptions& script, TraceLog& trace,
-                  JobOutcome& job, TransferReport& report, Run run) {
+                  JobOutcome& job, TransferReport& report, Run run, bool readBack = false) {
   const std::string& portName = report.device;
   TComm comm;
   if (direction == HostDirection::Upload)
@@ -132,6 +185,8 @@ void TransferOnce(HostDirection direction, std::int64_t fileSize, const ScriptOp
   }
   ConsoleHost host(direction, fileSize, isatty(STDERR_FILENO) != 0);
   if (script.quiet) host.Quiet();
+  if (readBack) host.ReadBack();
+  host.TellSilence(portName);
   if (script.timeout > 0)
     host.LimitSilence(
         std::chrono::ceil<std::chrono::milliseconds>(std::chrono::duration<double>(script.timeout)), portName);
@@ -165,10 +220,9 @@ void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOut
   if (job.kind == Job::Upload) {
     const ImageFormat format = job.format.value_or(FormatOfName(file).value_or(ImageFormat::Binary));
     report.format = FormatWord(format);
-    const auto records = format == ImageFormat::Binary ? nullptr : RecordFileSink(file, format, job.offset.value_or(0));
-    TransferOnce(HostDirection::Upload, 0, script, trace, outcome, report, [&](TransferPort& port, TransferHost& host) {
-      return records ? RunUpload(port, host, file, *records) : RunUpload(port, host, file);
-    });
+    const std::unique_ptr<UploadSink> sink = UploadSinkFor(file, format, job.offset.value_or(0));
+    TransferOnce(HostDirection::Upload, 0, script, trace, outcome, report,
+                 [&](TransferPort& port, TransferHost& host) { return RunUpload(port, host, file, *sink); });
     return;
   }
 
@@ -204,7 +258,7 @@ void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOut
   // A verify's own numbers are the upload's; a download's stay its own.
   TransferReport readBack = report;
   TransferOnce(HostDirection::Upload, 0, script, trace, outcome, job.kind == Job::Verify ? report : readBack,
-               [&](TransferPort& port, TransferHost& host) { return RunUpload(port, host, file, comparison); });
+               [&](TransferPort& port, TransferHost& host) { return RunUpload(port, host, file, comparison); }, true);
   if (outcome.transfer != TransferOutcome::Complete) return;
   report.verified = true;
   report.differingBytes = comparison.Differences();
@@ -327,15 +381,23 @@ int Run(int argc, char** argv) {
                      "an upload writes its records from it. Default 0; images whose data begin 1 MiB or more above "
                      "it are refused unless --offset or --format is given")
           ->type_name("ADDRESS");
+  // "-" is no file here: standard input and output carry no images.
+  const CLI::Validator fileName(
+      [](const std::string& name) {
+        return name == "-" ? std::string("- names no file: images do not go through standard input or output (./- "
+                                         "names a file called -)")
+                           : std::string();
+      },
+      "");
   CLI::App* download = app.add_subcommand("download", "send FILE to the programmer");
-  download->add_option("FILE", file, "the file to send")->type_name("")->required();
+  download->add_option("FILE", file, "the file to send")->type_name("")->required()->check(fileName);
   download->add_flag("--verify", job.verifyAfterDownload, "then read the programmer's image back and compare it");
   CLI::App* upload =
       app.add_subcommand("upload", "read the programmer's image into FILE (an existing file is replaced)");
-  upload->add_option("FILE", file, "the file to write")->type_name("")->required();
+  upload->add_option("FILE", file, "the file to write")->type_name("")->required()->check(fileName);
   CLI::App* verify = app.add_subcommand(
       "verify", "read the programmer's image (into memory) and compare it with FILE, as a download would send it");
-  verify->add_option("FILE", file, "the file to compare with")->type_name("")->required();
+  verify->add_option("FILE", file, "the file to compare with")->type_name("")->required()->check(fileName);
   CLI::App* ports = app.add_subcommand(
       "ports", "list the serial ports present: device, by-id name, product, maker, serial number, driver");
   ScriptOptions script;

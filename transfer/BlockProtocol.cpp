@@ -68,7 +68,7 @@ class FileSink final : public UploadSink {
  public:
   explicit FileSink(const std::string& name) : name(name) {}
 
-  bool Create() override { return !name.empty() && output.Open(name); }
+  bool Create() override { return !name.empty() && output.Open(name, ReplacementFile::Staging::ElsewhereIfRefused); }
   bool Append(const void* data, size_t count) override { return output.Append(data, count); }
   bool Keep() override { return output.Commit(); }
   void Abandon() override { output.Abandon(); }
@@ -332,16 +332,17 @@ class BlockSender : BlockExchange {
 
 // Upload
 
-// The file's directory must exist, and the file be a plain one or none yet
-// (a pipe would hold the transfer, a device be replaced by a file); nothing
-// is sent otherwise.
+// The file's directory must exist, and the file be no device or pipe (a
+// pipe would hold the transfer, a device be replaced by a file); nothing is
+// sent otherwise. A folder in the file's place is found only when the file
+// cannot be created, after the target was asked.
 Ended CheckUploadDirectory(TransferHost& host, const std::string& fileName) {
   const std::string directory = UploadDirectoryPart(fileName);
   if (!directory.empty() && !DirectoryExists(directory)) {
     host.ShowMessage(Texts::UploadDirectoryMissing(directory), Texts::ErrorCaptionBangs);
     return TransferOutcome::DirectoryMissing;
   }
-  if (!IsSpecialFile(fileName)) return std::nullopt;
+  if (!IsDeviceOrPipe(fileName)) return std::nullopt;
   host.ShowMessage(Texts::UploadNotAFile(fileName), Texts::ErrorCaptionBangs);
   return TransferOutcome::FileNotCreated;
 }
@@ -395,9 +396,11 @@ class BlockReceiver : BlockExchange {
     } catch (const PortGone&) {
       buffer.reset();
       const std::string gone = line.port.Name();
+      // A part kept elsewhere is told of after the message.
       return Disconnected(line,
-                          KeepAfterBreak() && kept > 0 && sink.Saves() ? Texts::UploadDisconnected(gone, kept, fileName)
-                                                                       : Texts::PortDisconnected(gone),
+                          KeepAfterBreak() && kept > 0 && sink.Saves() && sink.PartName(fileName) == fileName
+                              ? Texts::UploadDisconnected(gone, kept, fileName)
+                              : Texts::PortDisconnected(gone),
                           Texts::ErrorCaptionBangs);
     }
     host.ProgressReset();
@@ -488,7 +491,12 @@ class BlockReceiver : BlockExchange {
     return true;
   }
   // A break before any block leaves the old file as it was.
-  bool KeepAfterBreak() { return saved == 0 || Keep(); }
+  bool KeepAfterBreak() {
+    if (saved == 0) return true;
+    if (!sink.KeepPart()) return false;
+    kept = saved;
+    return true;
+  }
 
   UploadSink& sink;
   std::int64_t saved = 0;  // bytes written for the file
@@ -561,15 +569,19 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
       return Disconnected(line, Texts::PortDisconnected(port.Name()), Texts::ErrorCaptionBangs);
     }
   }();
-  // The message of a lost device tells what was kept.
-  if (sink.Saves() && outcome != TransferOutcome::Complete && !(outcome == TransferOutcome::Disconnected && kept > 0))
-    host.UploadLeft(kept, fileName);
+  // The message of a lost device tells what was kept in the file's place.
+  const std::string savedIn = sink.PartName(fileName);
+  if (sink.Saves() && outcome != TransferOutcome::Complete &&
+      !(outcome == TransferOutcome::Disconnected && kept > 0 && savedIn == fileName))
+    host.UploadLeft(kept, fileName, savedIn);
   return outcome;
 }
 
 std::unique_ptr<DownloadSource> FileBytesSource(const std::string& fileName) {
   return std::make_unique<FileSource>(fileName);
 }
+
+std::unique_ptr<UploadSink> FileBytesSink(const std::string& fileName) { return std::make_unique<FileSink>(fileName); }
 
 std::string UploadDirectoryPart(const std::string& fileName) {
   // Drive letters ("C:image.bin") only where paths have them.

@@ -146,9 +146,11 @@ class TransferHost {
 
   // Where an upload that ended without completing, once asked of the target,
   // left what it received, where its message does not say so already:
-  // bytesSaved bytes of whole blocks now in the file, or none and the file
-  // as it was. The dialogs' messages say nothing more.
-  virtual void UploadLeft(std::int64_t /*bytesSaved*/, const std::string& /*fileName*/) {}
+  // bytesSaved bytes of whole blocks now in savedIn (the file, or where the
+  // sink keeps a part), or none and the file as it was. The dialogs'
+  // messages say nothing more.
+  virtual void UploadLeft(std::int64_t /*bytesSaved*/, const std::string& /*fileName*/,
+                          const std::string& /*savedIn*/) {}
 };
 
 // How long a rest may last: timeoutMs on a port that notices arrivals (whose
@@ -167,7 +169,7 @@ enum class TransferOutcome {
   FileTooLarge,       // 2 GiB or more: refused before anything is sent
   FileUnreadable,     // download: the file could not be opened or read after the handshake
   DirectoryMissing,   // upload: the file's directory does not exist; nothing sent
-  FileNotCreated,     // upload: the output file could not be created, or is no plain file (then nothing sent)
+  FileNotCreated,     // upload: the output file could not be created, or is a device or a pipe (then nothing sent)
   WriteFailed,        // upload: a received block could not be written
   Disconnected,       // the device went away (PortGone); ESC was attempted
 };
@@ -192,6 +194,11 @@ class UploadSink {
   virtual bool Create() = 0;
   virtual bool Append(const void* data, size_t count) = 0;
   virtual bool Keep() = 0;
+  // The whole blocks of an upload that did not complete: kept in the file's
+  // place, as a complete upload's, unless the sink keeps them elsewhere,
+  // which PartName(the file's name) then names.
+  virtual bool KeepPart() { return Keep(); }
+  virtual std::string PartName(const std::string& fileName) const { return fileName; }
   // What was not kept is given up.
   virtual void Abandon() = 0;
   // Whether the sink writes a file, which the messages then name.
@@ -230,6 +237,9 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
 
 // The bytes of the named file as they are.
 std::unique_ptr<DownloadSource> FileBytesSource(const std::string& fileName);
+// The upload dialog's sink: the blocks as they come, in a file that takes the
+// named one's place when kept.
+std::unique_ptr<UploadSink> FileBytesSink(const std::string& fileName);
 
 // The directory that the upload checks before it starts: the text up to the
 // last separator, without that separator unless it stands for a root.

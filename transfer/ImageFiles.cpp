@@ -174,7 +174,10 @@ class RecordSink final : public UploadSink {
   RecordSink(const std::string& fileName, ImageFormat format, std::uint32_t base)
       : fileName(fileName), writer(format, base), base(base) {}
 
-  bool Create() override { return !fileName.empty() && output.Open(fileName) && Write(writer.Begin()); }
+  bool Create() override {
+    return !fileName.empty() && output.Open(fileName, ReplacementFile::Staging::ElsewhereIfRefused) &&
+           Write(writer.Begin());
+  }
   bool Append(const void* data, size_t count) override {
     // Record addresses end at 4 GiB.
     if (count > ImageSizeLimit - written || base + written + count > std::uint64_t{1} << 32) return false;
