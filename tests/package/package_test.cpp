@@ -189,6 +189,7 @@ TEST_F(Unpacked, BashCompletesTheCommandsTheirOptionsAndValues) {
       {"talvorin-transfer --format ''", "bin|ihex|srec|"},
       {"talvorin-transfer download --v", "--version|--verify|"},
       {"talvorin-transfer --in", "--install|"},
+      {"talvorin-transfer --o", "--offset|"},
       {"talvorin-transfer --t", "--timeout|--trace|"},
       {"talvorin-transfer p", "ports|"},
       {"talvorin-transfer ports ''", "|"},

@@ -651,7 +651,7 @@ TEST_F(TransferTool, AnUploadIntoAFolderThatTakesNoNewFile) {
   Tool verify;
   EXPECT_EQ(Run({"verify", dir.file("locked/image.hex"), "--device", vprog.Device()}, verify), 0);
   EXPECT_TRUE(verify.stdErr.ends_with(
-      "Intel HEX, an image of 512 bytes from address 0\nverified 512 bytes\n"))
+      "Intel HEX, an image of 512 bytes from address 0, its data from 0x00000000 to 0x000001FF\nverified 512 bytes\n"))
       << verify.stdErr;
 }
 
@@ -1069,7 +1069,7 @@ TEST_F(ImageFormatsTool, OffsetMakesTheImagesBaseTheFirstBlock) {
   EXPECT_EQ(Run({"--device", vprog.Device(), "--offset", "0x08000000", "download", "--verify", flash}, offset), 0);
   EXPECT_EQ(offset.stdErr, flash +
                                ": S-records, an image of 3000 bytes from address 0x08000000, its data from 0x08000000 "
-                               "to 0x08000BB7\nDownload compelete !!!\nUpload compelete !!!\nverified 3000 bytes\n");
+                               "to 0x08000BB7\nDownload compelete !!!\nverified 3000 bytes\n");
   EXPECT_NE(vprog.ReadLine(10000), "");
   EXPECT_EQ(dir.read("memory.bin"), Padded(image, 256));
   // The upload writes the records back where they came from.
