@@ -203,7 +203,7 @@ bool RecordReader::Line(std::string_view text) {
   // An editor's byte-order mark for UTF-8 before the first line.
   if (line == 1 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   // A ^Z, the end of a text in DOS, after the end record ends the reading:
-  // what follows it is not read, as objcopy and srec_cat have it.
+  // what follows it is not read, as objcopy has it.
   const size_t endOfText = text.find('\x1A');
   if (endOfText != std::string_view::npos) {
     if (!Record(text.substr(0, endOfText))) return false;
