@@ -13,3 +13,8 @@ bool ComDevicesMappable();
 // The device "COMn" opens when nothing maps it (n >= 1): /dev/ttyS(n-1) on
 // POSIX systems.
 std::string UnmappedComDevice(int number);
+
+// The device a port name opens: on POSIX systems where "COMn" leads (the
+// mapping, else the default device); on Windows a COM name itself. Any
+// other name is a path and is that device.
+std::string PortDevice(const std::string& portName);

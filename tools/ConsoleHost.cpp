@@ -13,9 +13,17 @@
 
 namespace {
 
-volatile std::sig_atomic_t stopSignalled = 0;
+volatile std::sig_atomic_t stopSignals = 0;
 
-void NoteStopSignal(int) { stopSignalled = 1; }
+// Should the tool still run this long after a second signal, the alarm ends
+// it the ordinary way.
+constexpr unsigned HurriedEndSeconds = 3;
+
+void NoteStopSignal(int) {
+  if (stopSignals >= 2) return;
+  stopSignals = stopSignals + 1;
+  if (stopSignals == 2) alarm(HurriedEndSeconds);
+}
 
 double SecondsIn(std::chrono::steady_clock::duration span) { return std::chrono::duration<double>(span).count(); }
 
@@ -41,10 +49,11 @@ void CatchStopSignals() {
   struct sigaction action {};
   action.sa_handler = NoteStopSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }
+
+bool StopHurried() { return stopSignals >= 2; }
 
 ConsoleHost::ConsoleHost(HostDirection direction, std::int64_t fileSize, bool terminal)
     : direction(direction), fileSize(fileSize), terminal(terminal) {}
@@ -55,7 +64,7 @@ void ConsoleHost::LimitSilence(std::chrono::milliseconds limit, const std::strin
 }
 
 bool ConsoleHost::StopRequested() {
-  if (stopSignalled != 0) return true;
+  if (stopSignals != 0) return true;
   if (!silentDevice.empty() && !silenceTold && !quiet && silenceLimit == Clock::duration::zero() &&
       Clock::now() - lastHeard >= std::chrono::seconds(10)) {
     silenceTold = true;

@@ -15,8 +15,12 @@
 enum class HostDirection { Download, Upload };
 
 // Handlers for SIGINT and SIGTERM that set the stop flag. A second signal
-// ends the process the ordinary way, should a transfer not end by itself.
+// asks for the quickest end: the tool waits no more for the line to empty,
+// and still reports its outcome; should it not have ended 3 s later,
+// SIGALRM ends the process the ordinary way.
 void CatchStopSignals();
+// Whether a second signal has come.
+bool StopHurried();
 
 class ConsoleHost final : public TransferHost {
  public:

@@ -8,9 +8,12 @@
 
 bool TraceLog::Open(const std::string& path, const std::string& heading) {
   // A pipe nobody reads would hold the tool before its transfer: refused.
+  // The descriptor stays non-blocking: a reader that stops reading, or a
+  // terminal held by flow control, must not hold the transfer either. A
+  // line that cannot go at once leaves the trace incomplete, which Close
+  // tells.
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   file = fdopen(fd, "w");
   if (!file) {
     const int why = errno;
@@ -34,7 +37,8 @@ void TraceLog::Begin(const char* what) {
 }
 
 void TraceLog::Record(const char* what, const void* bytes, int count) {
-  if (!file) return;
+  // After a line that did not go, the trace is incomplete: no more is tried.
+  if (!file || std::ferror(file)) return;
   static const char digits[] = "0123456789abcdef";
   std::string hex;
   hex.reserve(static_cast<size_t>(count) * 3);
@@ -49,7 +53,7 @@ void TraceLog::Record(const char* what, const void* bytes, int count) {
 }
 
 void TraceLog::Note(const char* what, const std::string& text) {
-  if (!file) return;
+  if (!file || std::ferror(file)) return;
   Begin(what);
   std::fprintf(file, "  %s\n", text.c_str());
 }

@@ -26,7 +26,8 @@ class TraceLog {
   void Record(const char* what, const void* bytes, int count);
   // One line of words, such as a device that went away.
   void Note(const char* what, const std::string& text);
-  // False when a line did not reach the record.
+  // False when a line did not reach the record, also one that could not be
+  // written without waiting.
   bool Close();
 
  private:

@@ -20,7 +20,8 @@ const ExitStatus ExitStatuses[12] = {
      "neither ACK nor ESC"},
     {InvalidImage, "invalid-image",
      "the image file is not valid in its format (Intel HEX, S-records): a bad record, checksum, overlap or an "
-     "address past 2 GiB, named with its line"},
+     "address past 2 GiB, named with its line; or its data begin 1 MiB or more above address 0 without --offset "
+     "or --format; or it is an ELF file"},
     {ImageDiffers, "differs", "verify: the programmer's image differs from the file"},
     {NoAnswer, "timeout", "no answer from the programmer within --timeout SECONDS (ESC was sent)"},
 };

@@ -4,6 +4,7 @@
 // leads, as for the program. For scripts: a limit on waiting, quiet or JSON
 // output, a trace of the line, and the list of serial ports.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "comm/Comm.h"
+#include "platform/ComDevices.h"
 #include "platform/Files.h"
 #include "platform/Hooks.h"
 #include "platform/Paths.h"
@@ -62,16 +64,17 @@ bool OpenLine(TComm& comm, const std::string& deviceName, DWORD& openError) {
 // first, for a second at most, so that a line held by flow control does not
 // hold the tool. A device's own buffer (a UART's FIFO, a pseudo-terminal's)
 // is not in the count: a moment more for it. The outcome is settled by then:
-// a device that goes away meanwhile only ends the wait.
+// a device that goes away meanwhile only ends the wait, and a second
+// signal too.
 void AwaitLastBytesOut(TComm& comm) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   try {
-    while (comm.OutQueCount() > 0 && std::chrono::steady_clock::now() < until)
+    while (!StopHurried() && comm.OutQueCount() > 0 && std::chrono::steady_clock::now() < until)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   } catch (const std::exception&) {
     return;
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (!StopHurried()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 // What the tool was asked to do, and in which image format (none chosen:
@@ -81,7 +84,23 @@ struct Job {
   enum Kind { Download, Upload, Verify } kind;
   std::optional<ImageFormat> format;
   bool verifyAfterDownload = false;
+  // Records: the address of the programmer's block 0.
+  std::optional<std::uint32_t> offset = std::nullopt;
 };
+
+// The format line of a record file: the image from the programmer's block
+// 0 on, and where its data lie.
+void TellImage(const std::string& file, const ImageFile& image, std::int64_t size) {
+  char base[16] = "0";
+  if (image.base != 0) std::snprintf(base, sizeof base, "0x%08X", static_cast<unsigned>(image.base));
+  std::fprintf(stderr, "%s: %s, an image of %lld bytes from address %s", file.c_str(), FormatTitle(image.format),
+               static_cast<long long>(size), base);
+  if (size > 0)
+    std::fprintf(stderr, ", its data from 0x%08llX to 0x%08llX",
+                 static_cast<unsigned long long>(image.base + image.firstData),
+                 static_cast<unsigned long long>(image.base + static_cast<std::uint64_t>(size) - 1));
+  std::fputc('\n', stderr);
+}
 
 // What a script asked of the transfer besides its file and port.
 struct ScriptOptions {
@@ -132,9 +151,9 @@ class PartKeepingSink final : public UploadSink {
 // Where an upload into file writes: a file that did not exist gets the
 // whole blocks of an upload that does not complete, an existing one keeps
 // its bytes.
-std::unique_ptr<UploadSink> UploadSinkFor(const std::string& file, ImageFormat format) {
-  const auto sinkFor = [format](const std::string& name) {
-    return format == ImageFormat::Binary ? FileReplacementSink(name) : RecordFileSink(name, format);
+std::unique_ptr<UploadSink> UploadSinkFor(const std::string& file, ImageFormat format, std::uint32_t base) {
+  const auto sinkFor = [format, base](const std::string& name) {
+    return format == ImageFormat::Binary ? FileReplacementSink(name) : RecordFileSink(name, format, base);
   };
   if (!FileExists(file)) return sinkFor(file);
   const std::string partName = file + ".partial";
@@ -171,7 +190,7 @@ void TransferOnce(HostDirection direction, std::int64_t fileSize, const ScriptOp
   host.TellSilence(portName);
   if (script.timeout > 0)
     host.LimitSilence(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(script.timeout)), portName);
+        std::chrono::ceil<std::chrono::milliseconds>(std::chrono::duration<double>(script.timeout)), portName);
   PortOf<TComm> line(comm);
   std::optional<TracePort> traced;
   if (!script.trace.empty()) traced.emplace(line, trace);
@@ -195,18 +214,6 @@ void TransferOnce(HostDirection direction, std::int64_t fileSize, const ScriptOp
   report.skippedBlocks = host.Skipped();
 }
 
-const char* FormatWord(ImageFormat format) {
-  switch (format) {
-    case ImageFormat::IntelHex:
-      return "ihex";
-    case ImageFormat::SRecords:
-      return "srec";
-    case ImageFormat::Binary:
-      break;
-  }
-  return "bin";
-}
-
 // Runs the job's transfers; the outcome takes how they ended, the report
 // what they moved and, for a verify, what it found.
 void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOutcome& outcome, TransferReport& report) {
@@ -214,24 +221,24 @@ void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOut
   if (job.kind == Job::Upload) {
     const ImageFormat format = job.format.value_or(FormatOfName(file).value_or(ImageFormat::Binary));
     report.format = FormatWord(format);
-    const std::unique_ptr<UploadSink> sink = UploadSinkFor(file, format);
+    const std::unique_ptr<UploadSink> sink = UploadSinkFor(file, format, job.offset.value_or(0));
     TransferOnce(HostDirection::Upload, 0, script, trace, outcome, report,
                  [&](TransferPort& port, TransferHost& host) { return RunUpload(port, host, file, *sink); });
     return;
   }
 
-  const ImageFile image = OpenImageFile(file, job.format);
+  const ImageFile image = OpenImageFile(file, job.format, job.offset);
   if (!image.source) {
     std::fprintf(stderr, "%s\n", image.fault.c_str());
     outcome.invalidImage = true;
     return;
   }
   report.format = FormatWord(image.format);
+  // Told even with --quiet: a script may be sending the wrong file.
+  if (!image.warning.empty()) std::fprintf(stderr, "%s\n", image.warning.c_str());
   const bool binary = image.format == ImageFormat::Binary;
   const std::int64_t size = image.source->Size();
-  if (!binary && !script.quiet)
-    std::fprintf(stderr, "%s: %s, an image of %lld bytes from address 0\n", file.c_str(), FormatTitle(image.format),
-                 static_cast<long long>(size));
+  if (!binary && !script.quiet) TellImage(file, image, size);
   if (job.kind == Job::Download) {
     TransferOnce(HostDirection::Download, std::max<std::int64_t>(size, 0), script, trace, outcome, report,
                  [&](TransferPort& port, TransferHost& host) {
@@ -261,14 +268,50 @@ void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOut
   if (outcome.differs || !script.quiet) std::fprintf(stderr, "%s\n", comparison.Report().c_str());
 }
 
+// Where a path leads once every link on the way is followed, also when the
+// last one leads to nothing yet: the file that writing there creates.
+std::filesystem::path Destination(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path at = std::filesystem::absolute(path, error);
+  for (int hops = 0; hops < 40 && std::filesystem::is_symlink(at, error); ++hops) {
+    const std::filesystem::path target = std::filesystem::read_symlink(at, error);
+    if (error) break;
+    at = target.is_absolute() ? target : at.parent_path() / target;
+  }
+  return std::filesystem::weakly_canonical(at, error);
+}
+
+// Whether a path is the device the port opens: the same file by any name,
+// or a device node of the same device.
+bool IsThePort(const std::string& path, const std::string& portName) {
+  // The port's mapping is one of the installation's own files, read with
+  // the program's caseless lookup.
+  SetCaselessLookup(true);
+  const std::string device = PortDevice(portName);
+  SetCaselessLookup(false);
+  struct stat at {}, port {};
+  if (stat(path.c_str(), &at) != 0 || stat(device.c_str(), &port) != 0) return false;
+  return (at.st_dev == port.st_dev && at.st_ino == port.st_ino) ||
+         (S_ISCHR(at.st_mode) && S_ISCHR(port.st_mode) && at.st_rdev == port.st_rdev);
+}
+
 // Starts the trace, runs the job and ends the trace.
 void TracedJob(const Job& job, const ScriptOptions& script, JobOutcome& outcome, TransferReport& report) {
   TraceLog trace;
   if (!script.trace.empty()) {
-    // A trace opened over the file itself would empty it before the transfer.
+    // A trace opened over the file itself would empty it before the
+    // transfer; one through a link to an upload's FILE that is not there yet
+    // would be replaced by the upload's file; one on the port would write its
+    // text to the programmer.
     std::error_code sameError;
-    if (std::filesystem::equivalent(script.trace, report.file, sameError)) {
+    if (std::filesystem::equivalent(script.trace, report.file, sameError) ||
+        Destination(script.trace) == Destination(report.file)) {
       std::fprintf(stderr, "Can not write the trace %s : it is the file to transfer.\n", script.trace.c_str());
+      outcome.traceRefused = true;
+      return;
+    }
+    if (IsThePort(script.trace, report.device)) {
+      std::fprintf(stderr, "Can not write the trace %s : it is the port to the programmer.\n", script.trace.c_str());
       outcome.traceRefused = true;
       return;
     }
@@ -327,10 +370,18 @@ int Run(int argc, char** argv) {
                  "default: a download's or verify's FILE tells by its content (Talvorin's Download dialog sends "
                  "every file as bin), an upload's by its extension (.hex .ihx; .srec .s19 .s28 .s37)")
       ->type_name("bin|ihex|srec")
-      ->transform(CLI::CheckedTransformer(std::map<std::string, ImageFormat>{{"bin", ImageFormat::Binary},
-                                                                             {"ihex", ImageFormat::IntelHex},
-                                                                             {"srec", ImageFormat::SRecords}})
+      ->transform(CLI::CheckedTransformer(std::map<std::string, ImageFormat>{
+                                              {FormatWord(ImageFormat::Binary), ImageFormat::Binary},
+                                              {FormatWord(ImageFormat::IntelHex), ImageFormat::IntelHex},
+                                              {FormatWord(ImageFormat::SRecords), ImageFormat::SRecords}})
                       .description(""));
+  std::uint32_t offset = 0;
+  CLI::Option* offsetOption =
+      app.add_option("--offset", offset,
+                     "records: the address that is the programmer's block 0 (records below it are an error); "
+                     "an upload writes its records from it. Default 0; images whose data begin 1 MiB or more above "
+                     "it are refused unless --offset or --format is given")
+          ->type_name("ADDRESS");
   // "-" is no file here: standard input and output carry no images.
   const CLI::Validator fileName(
       [](const std::string& name) {
@@ -358,11 +409,12 @@ int Run(int argc, char** argv) {
       ->type_name("SECONDS")
       ->check(CLI::Validator(
           [](const std::string& text) {
-            // Not nan or inf, which a plain range lets through or cannot count down.
+            // Not nan or inf, which a plain range lets through or cannot count down, and not below the
+            // millisecond that the limit counts in: less would be no limit at all.
             double seconds = 0;
-            return CLI::detail::lexical_cast(text, seconds) && seconds > 0 && seconds <= 1e6
+            return CLI::detail::lexical_cast(text, seconds) && seconds >= 0.001 && seconds <= 1e6
                        ? std::string()
-                       : std::string("SECONDS must be a number above 0 and at most 1000000");
+                       : std::string("SECONDS must be a number from 0.001 to 1000000");
           },
           ""));
   app.add_flag("--quiet", script.quiet, "tell only failures on standard error");
@@ -374,6 +426,7 @@ int Run(int argc, char** argv) {
     return app.exit(error);
   }
   if (ports->parsed()) return ListPorts(json);
+  if (offsetOption->count() > 0) job.offset = offset;
 
   if (!install.empty()) SetModuleFileNameOverride(install + "/Talvorin");
   SetComDeviceResolver(ComDeviceFromSettings);

@@ -2,18 +2,26 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "transfer/TransferFiles.h"
 
+static_assert(ImageSizeLimit == MaxTransferFileSize, "an image read from records is sent as a file is");
+
 namespace {
 
-// The longest line a record can have (255 data bytes and the rest, in hex
-// digits) with room to spare: a longer one is no record, and is not
-// gathered without end.
-constexpr size_t LongestLine = 1024;
+// From 1 MiB above the image's address 0 on, its first data are taken for
+// an image meant for a base address of its own.
+constexpr std::uint64_t FarAboveBase = 1 << 20;
+
+std::string Hex(std::uint64_t value, int digits) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
+  return text;
+}
 
 // The image that records gave, read in order from address 0.
 class RecordImage final : public DownloadSource {
@@ -36,37 +44,22 @@ class RecordImage final : public DownloadSource {
   std::uint64_t at = 0;
 };
 
-// Reads the file line by line as the given format; false when it cannot be
-// read at all.
+// Reads the file as the given format; false when it cannot be read at all.
 bool ReadRecordFile(std::FILE* file, RecordReader& reader, bool& valid) {
-  std::string line;
-  bool overlong = false;
   valid = true;
   char chunk[65536];
-  for (size_t n; valid && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
-    for (size_t i = 0; valid && i < n; ++i) {
-      if (chunk[i] != '\n') {
-        if (line.size() < LongestLine)
-          line += chunk[i];
-        else
-          overlong = true;
-        continue;
-      }
-      // An overlong line is cut: what is left is no record.
-      valid = reader.Line(line);
-      line.clear();
-      overlong = false;
-    }
-  }
+  for (size_t n; valid && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) valid = reader.Text({chunk, n});
   if (std::ferror(file)) return false;
-  if (valid && (!line.empty() || overlong)) valid = reader.Line(line);
   if (valid) valid = reader.Finish();
   return true;
 }
 
 // The format whose records the file begins with, if any: its first byte
-// that is no line end or blank.
+// that is no line end or blank, after an editor's byte-order mark.
 std::optional<ImageFormat> LeadingRecords(std::FILE* file) {
+  char mark[3];
+  if (std::fread(mark, 1, sizeof mark, file) != sizeof mark || std::memcmp(mark, "\xEF\xBB\xBF", sizeof mark) != 0)
+    std::rewind(file);
   for (int ch; (ch = std::fgetc(file)) != EOF;) {
     if (ch == '\n' || ch == '\r' || ch == ' ' || ch == '\t') continue;
     if (ch == ':') return ImageFormat::IntelHex;
@@ -77,45 +70,100 @@ std::optional<ImageFormat> LeadingRecords(std::FILE* file) {
   return std::nullopt;
 }
 
+// Whether the file is a program in the format compilers and linkers leave
+// (ELF), which holds its image among much else.
+bool IsElf(std::FILE* file) {
+  char magic[4];
+  const bool elf = std::fread(magic, 1, sizeof magic, file) == sizeof magic && std::memcmp(magic, "\x7F" "ELF", 4) == 0;
+  std::rewind(file);
+  return elf;
+}
+
+// Whether the file reads as text, by its first 64 KiB: no control bytes but
+// line ends, tabs and form feeds (bytes from 0x80 on may be any encoding's
+// letters).
+bool IsText(std::FILE* file) {
+  std::rewind(file);
+  unsigned char head[65536];
+  const size_t n = std::fread(head, 1, sizeof head, file);
+  return n > 0 && std::all_of(head, head + n, [](unsigned char ch) {
+           return (ch >= 0x20 && ch != 0x7F) || ch == '\n' || ch == '\r' || ch == '\t' || ch == '\f';
+         });
+}
+
+// A text that goes as binary is more likely a mistake than an image.
+std::string TextWarning(const std::string& fileName, const std::string& notRecords) {
+  return fileName + ": warning: text, but " + notRecords +
+         ": it is sent as it is (--format bin sends it without this warning)";
+}
+
 ImageFile BinaryFile(const std::string& fileName) {
   ImageFile file;
   file.source = FileBytesSource(fileName);
   return file;
 }
 
-// The file's records in the format, or binary where they fail but do not
-// look meant as records.
-ImageFile ReadRecordFile(const std::string& fileName, std::FILE* stream, ImageFormat format, bool chosen) {
+// The file's records in the format, or binary where they fail and neither
+// --format nor the file's name says that it is records.
+ImageFile ReadRecordFile(const std::string& fileName, std::FILE* stream, ImageFormat format, bool chosen,
+                         std::optional<std::uint32_t> offset) {
   auto records = std::make_unique<RecordImage>();
-  RecordReader reader(format, records->image);
+  RecordReader reader(format, records->image, offset.value_or(0));
   bool valid = false;
   if (!ReadRecordFile(stream, reader, valid)) return BinaryFile(fileName);
   ImageFile file;
   file.format = format;
+  file.base = offset.value_or(0);
   if (valid) {
+    file.firstData = records->image.Lowest();
+    // Firmware linked far above 0 would go with megabytes of fill before it.
+    if (!chosen && !offset && file.firstData >= FarAboveBase) {
+      file.fault = fileName + ": its data begin at " + Hex(file.firstData, 8) + ", " +
+                   std::to_string(file.firstData >> 20) +
+                   " MiB above address 0, which a download fills with 0xFF: give the image's address 0 with --offset " +
+                   Hex(file.firstData, 8) + ", or send it all the same with --format " + FormatWord(format);
+      return file;
+    }
     file.source = std::move(records);
-  } else if (chosen || reader.FaultInText() || FormatOfName(fileName) == format) {
+  } else if (chosen || FormatOfName(fileName)) {
     file.fault = fileName + ": line " + std::to_string(reader.FaultLine()) + ": " + reader.Fault() + " (" +
                  FormatTitle(format) + ")";
   } else {
-    return BinaryFile(fileName);
+    file = BinaryFile(fileName);
+    if (IsText(stream))
+      file.warning = TextWarning(fileName, std::string("not ") + FormatTitle(format) + " (line " +
+                                               std::to_string(reader.FaultLine()) + ": " + reader.Fault() + ")");
   }
   return file;
 }
 
 }  // namespace
 
-ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> chosen) {
+ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> chosen,
+                        std::optional<std::uint32_t> offset) {
   if (chosen == ImageFormat::Binary) return BinaryFile(fileName);
   const std::string path = ResolvePath(fileName);
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) return BinaryFile(fileName);
   std::FILE* stream = std::fopen(path.c_str(), "rb");
   if (!stream) return BinaryFile(fileName);
-  const std::optional<ImageFormat> format = chosen ? chosen : LeadingRecords(stream);
-  ImageFile file = format && std::fseek(stream, 0, SEEK_SET) == 0
-                       ? ReadRecordFile(fileName, stream, *format, chosen.has_value())
-                       : BinaryFile(fileName);
+  if (!chosen && IsElf(stream)) {
+    std::fclose(stream);
+    ImageFile file;
+    file.fault = fileName + ": an ELF file, not a memory image: make one with objcopy -O ihex " + fileName + " " +
+                 fileName + ".hex, or send the file as it is with --format bin";
+    return file;
+  }
+  // A file named for a record format is read as one, whatever it begins with.
+  std::optional<ImageFormat> format = chosen ? chosen : LeadingRecords(stream);
+  if (!format) format = FormatOfName(fileName);
+  ImageFile file;
+  if (format && std::fseek(stream, 0, SEEK_SET) == 0) {
+    file = ReadRecordFile(fileName, stream, *format, chosen.has_value(), offset);
+  } else {
+    file = BinaryFile(fileName);
+    if (IsText(stream)) file.warning = TextWarning(fileName, "no Intel HEX or S-records");
+  }
   std::fclose(stream);
   return file;
 }
@@ -124,14 +172,16 @@ namespace {
 
 class RecordSink final : public UploadSink {
  public:
-  RecordSink(const std::string& fileName, ImageFormat format) : fileName(fileName), writer(format) {}
+  RecordSink(const std::string& fileName, ImageFormat format, std::uint32_t base)
+      : fileName(fileName), writer(format, base), base(base) {}
 
   bool Create() override {
     return !fileName.empty() && output.Open(fileName, ReplacementFile::Staging::ElsewhereIfRefused) &&
            Write(writer.Begin());
   }
   bool Append(const void* data, size_t count) override {
-    if (count > ImageAddressLimit - written) return false;
+    // Record addresses end at 4 GiB.
+    if (count > ImageSizeLimit - written || base + written + count > std::uint64_t{1} << 32) return false;
     written += count;
     return Write(writer.Append(static_cast<const std::uint8_t*>(data), count));
   }
@@ -143,26 +193,21 @@ class RecordSink final : public UploadSink {
 
   const std::string fileName;
   RecordWriter writer;
+  const std::uint32_t base;
   ReplacementFile output;
   std::uint64_t written = 0;
 };
 
-std::string Hex(std::int64_t value, int digits) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
-  return text;
-}
-
 }  // namespace
 
-std::unique_ptr<UploadSink> RecordFileSink(const std::string& fileName, ImageFormat format) {
-  return std::make_unique<RecordSink>(fileName, format);
+std::unique_ptr<UploadSink> RecordFileSink(const std::string& fileName, ImageFormat format, std::uint32_t base) {
+  return std::make_unique<RecordSink>(fileName, format, base);
 }
 
 bool ImageComparison::Create() {
   size = expected.Size();
   received = differing = 0;
-  firstAddress = -1;
+  firstAddress = byteAtEnd = -1;
   return size >= 0 && expected.Open();
 }
 
@@ -187,13 +232,20 @@ bool ImageComparison::Append(const void* data, size_t count) {
   return true;
 }
 
+bool ImageComparison::Keep() {
+  // The file's next byte is the first that the programmer's image lacks.
+  std::uint8_t next = 0;
+  if (received < size && expected.ReadNext(&next, 1)) byteAtEnd = next;
+  return true;
+}
+
 std::int64_t ImageComparison::Differences() const { return differing + (size - received); }
 
 std::optional<ImageComparison::Difference> ImageComparison::First() const {
   if (Differences() == 0) return std::nullopt;
   if (differing > 0) return Difference{firstAddress, fileByte, programmerByte};
   // All that came matched, but the programmer's image ended before the file's.
-  return Difference{received, -1, -1};
+  return Difference{received, byteAtEnd, -1};
 }
 
 std::string ImageComparison::Report() const {

@@ -1,19 +1,21 @@
 #include "transfer/ImageFormats.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
+
+// The longest line a record can have (255 data bytes and the rest, in hex
+// digits) with room to spare: a longer one is no record, and is not
+// gathered without end.
+constexpr size_t LongestLine = 1024;
 
 int HexDigit(char ch) {
   if (ch >= '0' && ch <= '9') return ch - '0';
   if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
   if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
   return -1;
-}
-
-bool IsText(std::string_view line) {
-  return std::all_of(line.begin(), line.end(), [](char ch) { return (ch >= ' ' && ch < 0x7F) || ch == '\t'; });
 }
 
 // The bytes that pairs of hex digits give; empty when the text is not that.
@@ -72,6 +74,18 @@ const char* FormatTitle(ImageFormat format) {
   return "binary";
 }
 
+const char* FormatWord(ImageFormat format) {
+  switch (format) {
+    case ImageFormat::IntelHex:
+      return "ihex";
+    case ImageFormat::SRecords:
+      return "srec";
+    case ImageFormat::Binary:
+      break;
+  }
+  return "bin";
+}
+
 std::optional<ImageFormat> FormatOfName(const std::string& fileName) {
   const size_t dot = fileName.find_last_of("./");
   if (dot == std::string::npos || fileName[dot] != '.') return std::nullopt;
@@ -86,7 +100,7 @@ std::optional<ImageFormat> FormatOfName(const std::string& fileName) {
 
 MemoryImage::Added MemoryImage::Add(std::uint64_t address, const std::uint8_t* data, size_t count) {
   if (count == 0) return Added::Fine;
-  if (address >= ImageAddressLimit || count > ImageAddressLimit - address) return Added::PastLimit;
+  if (address >= ImageSizeLimit || count > ImageSizeLimit - address) return Added::PastLimit;
   const std::uint64_t end = address + count;
   auto next = runs.upper_bound(address);
   if (next != runs.end() && next->first < end) return Added::Overlaps;
@@ -97,21 +111,17 @@ MemoryImage::Added MemoryImage::Add(std::uint64_t address, const std::uint8_t* d
     if (previousEnd == address) {
       // Records in order extend one run, so that reading stays cheap.
       previous->second.insert(previous->second.end(), data, data + count);
-      if (next != runs.end() && next->first == end) {
-        previous->second.insert(previous->second.end(), next->second.begin(), next->second.end());
-        runs.erase(next);
-      }
       return Added::Fine;
     }
   }
-  std::vector<std::uint8_t> run(data, data + count);
-  if (next != runs.end() && next->first == end) {
-    run.insert(run.end(), next->second.begin(), next->second.end());
-    runs.erase(next);
-  }
-  runs.emplace(address, std::move(run));
+  // A run that follows is not joined to this one: that would copy its bytes
+  // for every record put in front of it, records in descending order would
+  // take quadratic time. Reading takes runs that touch as they come.
+  runs.emplace_hint(next, address, std::vector<std::uint8_t>(data, data + count));
   return Added::Fine;
 }
+
+std::uint64_t MemoryImage::Lowest() const { return runs.empty() ? 0 : runs.begin()->first; }
 
 std::uint64_t MemoryImage::Size() const {
   if (runs.empty()) return 0;
@@ -140,7 +150,15 @@ bool RecordReader::Fail(std::string what) {
   return false;
 }
 
-bool RecordReader::AddData(std::uint64_t address, const std::uint8_t* data, size_t count) {
+bool RecordReader::AddData(std::uint64_t recordAddress, const std::uint8_t* data, size_t count) {
+  if (count == 0) return true;
+  if (recordAddress < imageBase) {
+    char text[64];
+    std::snprintf(text, sizeof text, "its data lie below the offset 0x%08llX",
+                  static_cast<unsigned long long>(imageBase));
+    return Fail(text);
+  }
+  const std::uint64_t address = recordAddress - imageBase;
   switch (image.Add(address, data, count)) {
     case MemoryImage::Added::Fine:
       return true;
@@ -149,15 +167,56 @@ bool RecordReader::AddData(std::uint64_t address, const std::uint8_t* data, size
     case MemoryImage::Added::PastLimit:
       break;
   }
-  return Fail("its data lie at 2 GiB or beyond");
+  return Fail(address > ImageSizeLimit ? "its data lie at 2 GiB or beyond"
+                                       : "its data reach 2 GiB, more than a transfer can carry");
+}
+
+bool RecordReader::Text(std::string_view piece) {
+  for (const char ch : piece) {
+    if (faultLine != 0) return false;
+    if (over) break;
+    // A carriage return ends a line as a line feed does, and the two
+    // together end one line.
+    const bool feedAfterReturn = ch == '\n' && afterReturn;
+    afterReturn = ch == '\r';
+    if (feedAfterReturn) continue;
+    if (ch == '\n' || ch == '\r')
+      LineEnd();
+    else if (gathered.size() < LongestLine)
+      gathered += ch;
+    else
+      overlong = true;
+  }
+  return faultLine == 0;
+}
+
+bool RecordReader::LineEnd() {
+  std::string_view text = gathered;
+  ++line;
+  const bool fine = !overlong ? Line(text) : Fail("it is longer than any record");
+  gathered.clear();
+  overlong = false;
+  return fine;
 }
 
 bool RecordReader::Line(std::string_view text) {
-  if (faultLine != 0) return false;
-  ++line;
-  while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  // An editor's byte-order mark for UTF-8 before the first line.
+  if (line == 1 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  // A ^Z, the end of a text in DOS, after the end record ends the reading:
+  // what follows it is not read, as objcopy has it.
+  const size_t endOfText = text.find('\x1A');
+  if (endOfText != std::string_view::npos) {
+    if (!Record(text.substr(0, endOfText))) return false;
+    if (!ended) return Fail("a ^Z (the end of a text) before the end record");
+    over = true;
+    return true;
+  }
+  return Record(text);
+}
+
+bool RecordReader::Record(std::string_view text) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   if (text.empty()) return true;
-  faultInText = IsText(text);
   if (ended) return Fail("a record after the end record");
   std::vector<std::uint8_t> bytes;
   if (format == ImageFormat::IntelHex) {
@@ -182,6 +241,12 @@ bool RecordReader::IntelHexRecord(const std::vector<std::uint8_t>& bytes) {
   const std::uint8_t* data = &bytes[4];
   switch (bytes[3]) {
     case 0x00:
+      // Under a segment address the offset wraps within the segment, as the
+      // format has it; a linear address (or none) goes on past 64 KiB.
+      if (segmented && offset + count > 0x10000) {
+        const size_t below = static_cast<size_t>(0x10000 - offset);
+        return AddData(base + offset, data, below) && AddData(base, data + below, count - below);
+      }
       return AddData(base + offset, data, count);
     case 0x01:
       if (count != 0) return Fail("an end record with data");
@@ -190,7 +255,8 @@ bool RecordReader::IntelHexRecord(const std::vector<std::uint8_t>& bytes) {
     case 0x02:
     case 0x04:
       if (count != 2) return Fail("an extended address record without two bytes of address");
-      base = BigEndian(data, 2) << (bytes[3] == 0x02 ? 4 : 16);
+      segmented = bytes[3] == 0x02;
+      base = BigEndian(data, 2) << (segmented ? 4 : 16);
       return true;
     case 0x03:
     case 0x05:
@@ -235,6 +301,7 @@ bool RecordReader::SRecord(char type, const std::vector<std::uint8_t>& bytes) {
 }
 
 bool RecordReader::Finish() {
+  if (faultLine == 0 && (!gathered.empty() || overlong)) LineEnd();
   if (faultLine != 0) return false;
   if (format == ImageFormat::IntelHex && !ended) return Fail("the file ends without the end record");
   // A termination record is optional in S-records, but a file needs one record at least.
@@ -244,14 +311,8 @@ bool RecordReader::Finish() {
 
 std::optional<RecordFault> ReadRecords(ImageFormat format, std::string_view text, MemoryImage& image) {
   RecordReader reader(format, image);
-  bool fine = true;
-  while (fine && !text.empty()) {
-    const size_t end = text.find('\n');
-    fine = reader.Line(text.substr(0, end));
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-  }
-  if (fine && reader.Finish()) return std::nullopt;
-  return RecordFault{reader.FaultLine(), reader.Fault(), reader.FaultInText()};
+  if (reader.Text(text) && reader.Finish()) return std::nullopt;
+  return RecordFault{reader.FaultLine(), reader.Fault()};
 }
 
 std::string RecordWriter::Begin() const {

@@ -46,4 +46,6 @@ std::string ComDevicePath(const std::string& portName) {
 
 bool ComDevicesMappable() { return true; }
 
+std::string PortDevice(const std::string& portName) { return ComDevicePath(portName); }
+
 std::string UnmappedComDevice(int number) { return "/dev/ttyS" + std::to_string(number - 1); }

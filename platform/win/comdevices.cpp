@@ -14,4 +14,6 @@ void SetComDeviceResolver(ComDeviceResolver resolver) { comDeviceResolver = reso
 
 bool ComDevicesMappable() { return false; }
 
+std::string PortDevice(const std::string& portName) { return portName; }
+
 std::string UnmappedComDevice(int number) { return "COM" + std::to_string(number); }

@@ -189,6 +189,7 @@ TEST_F(Unpacked, BashCompletesTheCommandsTheirOptionsAndValues) {
       {"talvorin-transfer --format ''", "bin|ihex|srec|"},
       {"talvorin-transfer download --v", "--version|--verify|"},
       {"talvorin-transfer --in", "--install|"},
+      {"talvorin-transfer --o", "--offset|"},
       {"talvorin-transfer --t", "--timeout|--trace|"},
       {"talvorin-transfer p", "ports|"},
       {"talvorin-transfer ports ''", "|"},
@@ -340,6 +341,51 @@ TEST_F(Unpacked, AnUpgradeReplacesWhatTheUserLeftAloneAndKeepsWhatTheyChanged) {
   EXPECT_EQ(dir.read(programs + "pic16f84.bin.new"), dir.read(next + "programs/pic16f84.bin"));
   EXPECT_FALSE(fs::exists(folder + "/Devices/Devices.lst.new"));
   EXPECT_EQ(Shell(transfer).output, version + "\n");
+}
+
+// The programs look their files up without regard to letter case, and so
+// does the launcher: the user's TALVORIN.INI and DEVICES/DEVICES.LST are the
+// ones the package's defaults stand for, at a start and at an upgrade (here
+// the unpacked package's defaults changed in place).
+TEST_F(Unpacked, TheUsersFilesAreFoundWithoutRegardToCase) {
+  const std::string transfer = Launcher("talvorin-transfer --version"), folder = UserFolder();
+  ASSERT_EQ(Shell(transfer).status, 0);
+  fs::remove(folder + "/Talvorin.ini");
+  dir.write("home/.local/share/talvorin/TALVORIN.INI", "[COM devices]\nCOM1=/dev/pts/77\n");
+  fs::rename(folder + "/Devices", folder + "/DEVICES");
+  fs::rename(folder + "/DEVICES/Devices.lst", folder + "/DEVICES/DEVICES.LST");
+  const std::string catalogue = "root/usr/share/talvorin/defaults/Devices/Devices.lst";
+  dir.write(catalogue, dir.read(catalogue) + "[Zilog]\r\nZ80=z80.bin;1;2\r\n");
+
+  const Outcome start = Shell(transfer);
+  EXPECT_EQ(start.status, 0) << start.output;
+  EXPECT_FALSE(fs::exists(folder + "/Talvorin.ini"));
+  EXPECT_FALSE(fs::exists(folder + "/Devices"));
+  EXPECT_EQ(dir.read("home/.local/share/talvorin/TALVORIN.INI"), "[COM devices]\nCOM1=/dev/pts/77\n");
+  // Left alone by the user, the catalogue follows the new default under its own name.
+  EXPECT_EQ(dir.read("home/.local/share/talvorin/DEVICES/DEVICES.LST"), dir.read(catalogue));
+}
+
+// A copy of the defaults edited by hand since the launcher wrote it says
+// nothing of what the user's file was: the user's file is kept and the new
+// default goes beside it.
+TEST_F(Unpacked, AnEditedCopyOfTheDefaultsReplacesNothing) {
+  const std::string transfer = Launcher("talvorin-transfer --version"), folder = UserFolder();
+  ASSERT_EQ(Shell(transfer).status, 0);
+  dir.write("home/.local/share/talvorin/programs/pic16f84.bin", "mine");
+  dir.write("home/.local/share/talvorin/.defaults/programs/pic16f84.bin", "mine");
+  dir.write("root/usr/share/talvorin/defaults/programs/pic16f84.bin", "pic16f84, second version");
+
+  const Outcome upgrade = Shell(transfer);
+  EXPECT_EQ(upgrade.status, 0) << upgrade.output;
+  EXPECT_NE(upgrade.output.find("talvorin-transfer: kept your " + folder +
+                                "/programs/pic16f84.bin; the new default is beside it as pic16f84.bin.new"),
+            std::string::npos)
+      << upgrade.output;
+  EXPECT_EQ(dir.read("home/.local/share/talvorin/programs/pic16f84.bin"), "mine");
+  EXPECT_EQ(dir.read("home/.local/share/talvorin/programs/pic16f84.bin.new"), "pic16f84, second version");
+  const Outcome copy = Shell("diff -r " + Defaults() + " " + folder + "/.defaults");
+  EXPECT_EQ(copy.status, 0) << copy.output;
 }
 
 // A copy that the disk cuts short or a signal stops leaves nothing that a

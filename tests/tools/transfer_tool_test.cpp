@@ -382,6 +382,27 @@ TEST_F(TransferTool, SignalsBreakTheWaitForTheProgrammer) {
   }
 }
 
+// Signals that keep coming (a hundred within a second, as from a script's
+// loop or a held Ctrl+C) end the tool at once, still with its JSON object
+// and the status of an interruption.
+TEST_F(TransferTool, ASecondSignalEndsAtOnceWithTheReport) {
+  dir.write("image.bin", Pattern(300));
+  PtyPair line;
+  Tool tool;
+  tool.Start({"--json", "download", dir.file("image.bin"), "--device", line.path});
+  ASSERT_TRUE(WaitUntil([&] { return !line.Receive(1).empty(); }));
+  for (int i = 0; i < 100; ++i) {
+    tool.Signal(SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(tool.Wait(), 5);
+  EXPECT_EQ(tool.stdErr, "USER Break !!!\n ( It is waiting for ACK. )\n");
+  const auto report = nlohmann::json::parse(tool.stdOut);
+  EXPECT_EQ(report["outcome"], "interrupted");
+  EXPECT_EQ(report["status"], 5);
+  EXPECT_EQ(Drain(line.master).back(), '\x1B');
+}
+
 // Interrupted in the middle of a transfer at the speed of the real line: the
 // programmer sees the host's ESC, a download keeps what the programmer
 // stored, an upload keeps the whole blocks received.
@@ -630,7 +651,7 @@ TEST_F(TransferTool, AnUploadIntoAFolderThatTakesNoNewFile) {
   Tool verify;
   EXPECT_EQ(Run({"verify", dir.file("locked/image.hex"), "--device", vprog.Device()}, verify), 0);
   EXPECT_TRUE(verify.stdErr.ends_with(
-      "Intel HEX, an image of 512 bytes from address 0\nverified 512 bytes\n"))
+      "Intel HEX, an image of 512 bytes from address 0, its data from 0x00000000 to 0x000001FF\nverified 512 bytes\n"))
       << verify.stdErr;
 }
 
@@ -803,6 +824,11 @@ TEST_F(TransferTool, UsageHelpAndVersion) {
            {"upload", "x", "--speed", "9600"},
            {"upload", "x", "--timeout", "0"},
            {"upload", "x", "--timeout", "nan"},
+           // Below a millisecond a limit would be none.
+           {"upload", "x", "--timeout", "0.0005"},
+           {"upload", "x", "--timeout", "5e-324"},
+           {"upload", "x", "--offset", "0x100000000"},
+           {"upload", "x", "--offset", "-1"},
            {"upload", "-"},
            {"download", "-"},
            {"verify", "-"},
@@ -877,8 +903,10 @@ TEST_F(ImageFormatsTool, DownloadsFilesMadeByObjcopyAndSrecCat) {
     SCOPED_TRACE(c.file);
     Tool tool;
     EXPECT_EQ(Run({"--device", vprog.Device(), "download", dir.file(c.file)}, tool), 0);
+    char data[64];
+    std::snprintf(data, sizeof data, ", its data from 0x00000000 to 0x%08zX\n", c.image.size() - 1);
     EXPECT_EQ(tool.stdErr, dir.file(c.file) + ": " + c.format + ", an image of " + std::to_string(c.image.size()) +
-                               " bytes from address 0\nDownload compelete !!!\n");
+                               " bytes from address 0" + data + "Download compelete !!!\n");
     EXPECT_NE(vprog.ReadLine(10000), "");
     EXPECT_EQ(dir.read("stored.bin"), Padded(c.image, 256));
   }
@@ -888,6 +916,97 @@ TEST_F(ImageFormatsTool, DownloadsFilesMadeByObjcopyAndSrecCat) {
   EXPECT_EQ(binary.stdErr, "Download compelete !!!\n");
   EXPECT_NE(vprog.ReadLine(10000), "");
   EXPECT_EQ(dir.read("stored.bin"), Padded(dir.read("low.hex"), 256));
+}
+
+// Record files as editors and older tools leave them: a byte-order mark,
+// carriage returns alone for line ends, a ^Z after the end record (common in
+// .eep files) are read as objcopy reads them. A name with a record format's
+// extension is never taken for binary; a binary file padded with NULs stays
+// binary.
+TEST_F(ImageFormatsTool, RecordFilesAsEditorsAndOldToolsLeaveThem) {
+  const Bytes image = Pattern(1000, 11);
+  dir.write("image.bin", image);
+  ASSERT_EQ(Shell("objcopy -I binary -O ihex " + dir.file("image.bin") + " " + dir.file("image.hex")), 0);
+  const std::string hex = dir.read("image.hex");
+  ASSERT_NE(hex.find("\r\n"), std::string::npos);
+  std::string carriageReturns = hex;
+  for (size_t at; (at = carriageReturns.find("\r\n")) != std::string::npos;) carriageReturns.erase(at + 1, 1);
+  dir.write("bom.hex", "\xEF\xBB\xBF" + hex);
+  dir.write("cr.hex", carriageReturns);
+  dir.write("data.eep", hex + "\x1A");
+  dir.write("comment.hex", "; fw 1.2\r\n" + hex);
+  dir.write("padded.bin", hex + Bytes(600, '\0'));
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("stored.bin")}));
+  for (const char* name : {"bom.hex", "cr.hex", "data.eep"}) {
+    SCOPED_TRACE(name);
+    Tool tool;
+    EXPECT_EQ(Run({"--device", vprog.Device(), "--json", "download", dir.file(name)}, tool), 0);
+    EXPECT_EQ(tool.stdErr, dir.file(name) +
+                               ": Intel HEX, an image of 1000 bytes from address 0, its data from 0x00000000 to "
+                               "0x000003E7\nDownload compelete !!!\n");
+    EXPECT_EQ(nlohmann::json::parse(tool.stdOut)["format"], "ihex");
+    EXPECT_NE(vprog.ReadLine(10000), "");
+    EXPECT_EQ(dir.read("stored.bin"), Padded(image, 256));
+  }
+  Tool padded;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "download", dir.file("padded.bin")}, padded), 0);
+  EXPECT_EQ(padded.stdErr, "Download compelete !!!\n");
+  EXPECT_NE(vprog.ReadLine(10000), "");
+  EXPECT_EQ(dir.read("stored.bin"), Padded(dir.read("padded.bin"), 256));
+  Tool comment;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "download", dir.file("comment.hex")}, comment), 9);
+  EXPECT_EQ(comment.stdErr, dir.file("comment.hex") + ": line 1: it does not begin with ':' (Intel HEX)\n");
+}
+
+// A file is records only when it reads as records, or its name or --format
+// says so: text that merely begins like a record goes as it is.
+TEST_F(ImageFormatsTool, WhatIsNoRecordsGoesAsItIs) {
+  dir.write("forth.txt", ": square dup * ;\n: cube dup square * ;\n");
+  dir.write("sensors.txt", "S1 is the first sensor\nS2 the second\n");
+  // A program as a compiler leaves it is no image: refused before the port
+  // opens, with the way to make one; --format bin sends it all the same.
+  dir.write("main.c", "int main(void) { return 0; }\n");
+  ASSERT_EQ(Shell("gcc -o " + dir.file("firmware") + " " + dir.file("main.c")), 0);
+  for (const char* command : {"download", "verify"}) {
+    Tool elf;
+    EXPECT_EQ(Run({"--device", dir.file("no-such-device"), command, dir.file("firmware")}, elf), 9);
+    EXPECT_EQ(elf.stdErr, dir.file("firmware") + ": an ELF file, not a memory image: make one with objcopy -O ihex " +
+                              dir.file("firmware") + " " + dir.file("firmware") +
+                              ".hex, or send the file as it is with --format bin\n");
+  }
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("stored.bin")}));
+  Tool raw;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "--format", "bin", "download", dir.file("firmware")}, raw), 0);
+  EXPECT_EQ(raw.stdErr, "Download compelete !!!\n");
+  EXPECT_NE(vprog.ReadLine(10000), "");
+  EXPECT_EQ(dir.read("stored.bin"), Padded(dir.read("firmware"), 256));
+  // Text goes with a warning; --format bin sends it without one.
+  dir.write("notes.txt", "firmware 1.2 for the second board\n");
+  const std::string warned = ": it is sent as it is (--format bin sends it without this warning)\n";
+  const struct {
+    std::string name;
+    std::vector<std::string> format;
+    std::string warning;
+  } texts[] = {
+      {"forth.txt", {}, ": warning: text, but not Intel HEX (line 1: it is not pairs of hex digits)" + warned},
+      {"sensors.txt", {}, ": warning: text, but not S-records (line 1: it is not pairs of hex digits)" + warned},
+      {"notes.txt", {}, ": warning: text, but no Intel HEX or S-records" + warned},
+      {"notes.txt", {"--format", "bin"}, ""},
+  };
+  for (const auto& c : texts) {
+    SCOPED_TRACE(c.name);
+    Tool tool;
+    std::vector<std::string> args{"--device", vprog.Device(), "--json", "--quiet"};
+    args.insert(args.end(), c.format.begin(), c.format.end());
+    args.insert(args.end(), {"download", dir.file(c.name)});
+    EXPECT_EQ(Run(args, tool), 0);
+    EXPECT_EQ(tool.stdErr, c.warning.empty() ? "" : dir.file(c.name) + c.warning);
+    EXPECT_EQ(nlohmann::json::parse(tool.stdOut)["format"], "bin");
+    EXPECT_NE(vprog.ReadLine(10000), "");
+    EXPECT_EQ(dir.read("stored.bin"), Padded(dir.read(c.name), 256));
+  }
 }
 
 TEST_F(ImageFormatsTool, UploadsRecordsThatObjcopyAndSrecCatRead) {
@@ -917,6 +1036,58 @@ TEST_F(ImageFormatsTool, UploadsRecordsThatObjcopyAndSrecCatRead) {
   }
 }
 
+// Firmware linked above address 0, as objcopy --change-addresses places it:
+// --offset makes its base the programmer's block 0, for a download, a
+// verify and an upload alike; without it an image 1 MiB or more above 0 is
+// refused with the hint, one below is sent with its fill.
+TEST_F(ImageFormatsTool, OffsetMakesTheImagesBaseTheFirstBlock) {
+  const Bytes image = Pattern(3000, 12);
+  dir.write("image.bin", image);
+  const std::string in = dir.path() + "/";
+  ASSERT_EQ(Shell("objcopy -I binary -O ihex --change-addresses 0x10000 " + in + "image.bin " + in + "at64k.hex"), 0);
+  ASSERT_EQ(Shell("objcopy -I binary -O srec --change-addresses 0x08000000 " + in + "image.bin " + in + "flash.srec"),
+            0);
+  const std::string flash = dir.file("flash.srec");
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"download", flash},
+       flash + ": its data begin at 0x08000000, 128 MiB above address 0, which a download fills with 0xFF: give the "
+               "image's address 0 with --offset 0x08000000, or send it all the same with --format srec"},
+      {{"--offset", "0x08000800", "verify", flash},
+       flash + ": line 2: its data lie below the offset 0x08000800 (S-records)"},
+  };
+  for (const auto& [args, message] : refused) {
+    SCOPED_TRACE(message);
+    Tool tool;
+    std::vector<std::string> all{"--device", dir.file("no-such-device")};
+    all.insert(all.end(), args.begin(), args.end());
+    EXPECT_EQ(Run(all, tool), 9);
+    EXPECT_EQ(tool.stdErr, message + "\n");
+  }
+
+  VprogProcess vprog;
+  const std::string memory = dir.file("memory.bin");
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", memory, "--serve", memory, "--serve", memory, "--store", memory}));
+  Tool offset;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "--offset", "0x08000000", "download", "--verify", flash}, offset), 0);
+  EXPECT_EQ(offset.stdErr, flash +
+                               ": S-records, an image of 3000 bytes from address 0x08000000, its data from 0x08000000 "
+                               "to 0x08000BB7\nDownload compelete !!!\nverified 3000 bytes\n");
+  EXPECT_NE(vprog.ReadLine(10000), "");
+  EXPECT_EQ(dir.read("memory.bin"), Padded(image, 256));
+  // The upload writes the records back where they came from.
+  Tool upload;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "--offset", "0x08000000", "upload", dir.file("back.srec")}, upload), 0);
+  ASSERT_EQ(Shell("srec_cat " + in + "back.srec -motorola -offset -0x08000000 -o " + in + "back.bin -binary"), 0);
+  EXPECT_EQ(dir.read("back.bin"), Padded(image, 256));
+
+  Tool below;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "download", dir.file("at64k.hex")}, below), 0);
+  EXPECT_EQ(below.stdErr, dir.file("at64k.hex") +
+                              ": Intel HEX, an image of 68536 bytes from address 0, its data from 0x00010000 to "
+                              "0x00010BB7\nDownload compelete !!!\n");
+  EXPECT_EQ(dir.read("memory.bin"), Padded(Bytes(0x10000, '\xFF') + image, 256));
+}
+
 // A file that is not valid in its format is refused before the port is
 // opened, with the line at fault.
 TEST_F(ImageFormatsTool, FaultyRecordsAreRefusedWithTheirLine) {
@@ -924,12 +1095,17 @@ TEST_F(ImageFormatsTool, FaultyRecordsAreRefusedWithTheirLine) {
             ":10000000000102030405060708090A0B0C0D0E0F78\n:10001000101112131415161718191A1B1C1D1E1F69\n");
   dir.write("overlap.srec", "S0030000FC\nS1040000AA51\nS1040000BB40\n");
   dir.write("far.hex", ":020000040000FA\n:0200000480007A\n:0100000000FF\n:00000001FF\n");
+  dir.write("2gib.hex", ":020000047FFF7C\n:01FFFF00AA57\n:00000001FF\n");
+  // Past any record's length, whatever the line holds further on counts.
+  dir.write("long.hex", ":0100000011EE\n:00000001FF" + std::string(1100, ' ') + "garbage\n");
   // Chosen by name, records that fail count even when the failing line is no text.
   dir.write("binary.s19", Bytes("S1040000AA51\n\x01\x02\n", 16));
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"download", dir.file("checksum.hex")}, "checksum.hex: line 2: bad checksum (Intel HEX)"},
       {{"verify", dir.file("overlap.srec")}, "overlap.srec: line 3: its data overlap data given before (S-records)"},
       {{"download", "--verify", dir.file("far.hex")}, "far.hex: line 3: its data lie at 2 GiB or beyond (Intel HEX)"},
+      {{"download", dir.file("2gib.hex")}, "2gib.hex: line 2: its data reach 2 GiB, more than a transfer can carry (Intel HEX)"},
+      {{"download", dir.file("long.hex")}, "long.hex: line 2: it is longer than any record (Intel HEX)"},
       {{"download", dir.file("binary.s19")}, "binary.s19: line 2: it does not begin with 'S' and a digit (S-records)"},
       {{"--format", "ihex", "download", dir.file("overlap.srec")},
        "overlap.srec: line 1: it does not begin with ':' (Intel HEX)"},
@@ -1174,6 +1350,61 @@ TEST_F(TransferTool, QuietJsonAndTraceForScripts) {
   EXPECT_EQ(same.stdErr, "Can not write the trace " + dir.file("image.bin") + " : it is the file to transfer.\n");
   EXPECT_EQ(dir.read("image.bin"), image);
   EXPECT_EQ(Drain(line.master), "");
+}
+
+// A trace is refused where it would write into the programmer's line (the
+// port by any name of its device, a COM port by its mapping) or into the
+// upload's FILE through a link, before that FILE exists.
+TEST_F(TransferTool, ATraceTakesNeitherThePortNorTheFile) {
+  PtyPair line;
+  dir.write("image.bin", Pattern(300));
+  dir.write("Talvorin.ini", "[COM devices]\nCOM2=" + line.path + "\n");
+  std::filesystem::create_symlink(line.path, dir.file("port-link"));
+  const struct {
+    std::vector<std::string> args;
+    std::string trace;
+  } ports[] = {
+      {{"--device", line.path}, line.path},
+      {{"--device", line.path}, dir.file("port-link")},
+      {{"--install", dir.path(), "--com", "2"}, line.path},
+  };
+  for (const auto& c : ports) {
+    SCOPED_TRACE(c.trace);
+    Tool tool;
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--trace", c.trace, "download", dir.file("image.bin")});
+    EXPECT_EQ(Run(args, tool), 4);
+    EXPECT_EQ(tool.stdErr, "Can not write the trace " + c.trace + " : it is the port to the programmer.\n");
+    EXPECT_EQ(Drain(line.master), "");
+  }
+  std::filesystem::create_symlink(dir.file("out.bin"), dir.file("trace-link"));
+  Tool upload;
+  EXPECT_EQ(Run({"--device", line.path, "--trace", dir.file("trace-link"), "upload", dir.file("out.bin")}, upload), 4);
+  EXPECT_EQ(upload.stdErr, "Can not write the trace " + dir.file("trace-link") + " : it is the file to transfer.\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("out.bin")));
+  EXPECT_EQ(Drain(line.master), "");
+}
+
+// A trace into a pipe whose reader has stopped reading does not hold the
+// transfer: the trace is incomplete, and says so.
+TEST_F(TransferTool, ATraceThatCannotBeWrittenAtOnceHoldsNothing) {
+  const Bytes image = Pattern(64 * 1024, 4);
+  dir.write("image.bin", image);
+  ASSERT_EQ(mkfifo(dir.file("trace").c_str(), 0600), 0);
+  const int reader = open(dir.file("trace").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("stored.bin")}));
+  Tool tool;
+  EXPECT_EQ(Run({"--device", vprog.Device(), "--timeout", "2", "--trace", dir.file("trace"), "download",
+                 dir.file("image.bin")},
+                tool),
+            4);
+  EXPECT_EQ(tool.stdErr, "Download compelete !!!\nThe trace " + dir.file("trace") +
+                             " is not complete: it could not be written.\n");
+  EXPECT_NE(vprog.ReadLine(10000), "");
+  EXPECT_EQ(dir.read("stored.bin"), image);
+  close(reader);
 }
 
 // The ports that Option > Serial devices... offers, as a table and as JSON,

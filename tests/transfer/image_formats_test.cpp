@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,37 @@ TEST(ImageFormats, WrittenRecordsReadBackAcrossEveryAddressWidth) {
   EXPECT_NE(Written(ImageFormat::SRecords, Pattern(70001)).find("\nS804000000FB\n"), std::string::npos);
 }
 
+TEST(ImageFormats, RecordsInAnyOrderGiveTheSameImage) {
+  // S-records carry their whole address on every line, so their lines can be
+  // put in any order: descending, and every second one first.
+  const Bytes bytes = Pattern(70001, 3);
+  std::vector<std::string> lines;
+  std::istringstream text(Written(ImageFormat::SRecords, bytes));
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  const std::string head = lines.front(), end = lines.back();
+  lines = std::vector<std::string>(lines.begin() + 1, lines.end() - 1);
+  std::vector<std::string> interleaved;
+  for (const size_t odd : {size_t{1}, size_t{0}})
+    for (size_t i = lines.size(); i-- > 0;)
+      if (i % 2 == odd) interleaved.push_back(lines[i]);
+  for (const bool descending : {true, false}) {
+    SCOPED_TRACE(descending ? "descending" : "interleaved");
+    std::string reordered = head + "\n";
+    if (descending)
+      for (auto line = lines.rbegin(); line != lines.rend(); ++line) reordered += *line + "\n";
+    else
+      for (const auto& line : interleaved) reordered += line + "\n";
+    MemoryImage image;
+    ASSERT_FALSE(ReadRecords(ImageFormat::SRecords, reordered + end + "\n", image));
+    EXPECT_EQ(ReadAll(image), bytes);
+    // Read in blocks, as a download does, across the runs' edges.
+    Bytes blocks(bytes.size(), '\0');
+    for (size_t at = 0; at < blocks.size(); at += 256)
+      image.Read(at, reinterpret_cast<std::uint8_t*>(&blocks[at]), std::min<size_t>(256, blocks.size() - at));
+    EXPECT_EQ(blocks, bytes);
+  }
+}
+
 TEST(ImageFormats, GapsAndTheStartReadAsErasedMemory) {
   // Two records with a gap, the first at 0x10, with line ends of both kinds
   // and a blank line.
@@ -57,6 +89,29 @@ TEST(ImageFormats, GapsAndTheStartReadAsErasedMemory) {
   expected[0x11] = 2;
   expected[0x20] = '\xAA';
   EXPECT_EQ(ReadAll(image), expected);
+}
+
+TEST(ImageFormats, SegmentAddressesWrapWithinTheirSegment) {
+  // Four bytes from offset 0xFFFE: under an extended segment address the
+  // offset wraps to 0 within the segment (0x10000 + (offset mod 64 KiB), as
+  // srec_cat reads it); under an extended linear address, or none, the
+  // addresses go on past 64 KiB.
+  const std::string data = ":04FFFE0001020304F5\n:00000001FF\n";
+  const struct {
+    std::string head;
+    std::uint64_t first, wrapped;
+  } cases[] = {{":020000021000EC\n", 0x1FFFE, 0x10000}, {":020000040001F9\n", 0x1FFFE, 0x20000}, {"", 0xFFFE, 0x10000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.head);
+    MemoryImage image;
+    ASSERT_FALSE(ReadRecords(ImageFormat::IntelHex, c.head + data, image));
+    std::uint8_t first[2], wrapped[2];
+    image.Read(c.first, first, 2);
+    image.Read(c.wrapped, wrapped, 2);
+    EXPECT_EQ(Bytes(first, first + 2), "\x01\x02");
+    EXPECT_EQ(Bytes(wrapped, wrapped + 2), "\x03\x04");
+    EXPECT_EQ(image.Size(), std::max(c.first, c.wrapped) + 2);
+  }
 }
 
 TEST(ImageFormats, FaultsNameTheirLine) {
@@ -72,6 +127,10 @@ TEST(ImageFormats, FaultsNameTheirLine) {
       {ImageFormat::IntelHex, ":020000040000FA\n:0200000480007A\n:0100000000FF\n", 3,
        "its data lie at 2 GiB or beyond"},
       {ImageFormat::IntelHex, ":020010000102EB\n", 1, "the file ends without the end record"},
+      // Lines end in a carriage return, a line feed or both.
+      {ImageFormat::IntelHex, ":020010000102EB\r:01002000AA35\r\n:020010000102EC\n", 3, "bad checksum"},
+      {ImageFormat::IntelHex, ":020010000102EB\r\n\x1A\r\n:00000001FF\r\n", 2,
+       "a ^Z (the end of a text) before the end record"},
       {ImageFormat::IntelHex, ":00000001FF\n:0100000000FF\n", 2, "a record after the end record"},
       {ImageFormat::IntelHex, ":030010000102EB\n", 1, "its length does not match its byte count"},
       {ImageFormat::IntelHex, "020010000102EB\n", 1, "it does not begin with ':'"},
@@ -79,6 +138,10 @@ TEST(ImageFormats, FaultsNameTheirLine) {
       {ImageFormat::SRecords, "S0030000FC\nS1050000AABB96\n", 2, "bad checksum"},
       {ImageFormat::SRecords, "S1050000AABB95\nS5030002FA\n", 2, "the count of data records is 1, not 2"},
       {ImageFormat::SRecords, "S30980000000010203046C\n", 1, "its data lie at 2 GiB or beyond"},
+      // One byte at the last address below 2 GiB makes an image of 2 GiB, one more than a transfer carries.
+      {ImageFormat::SRecords, "S3067FFFFFFFAAD3\n", 1, "its data reach 2 GiB, more than a transfer can carry"},
+      {ImageFormat::IntelHex, ":020000047FFF7C\n:02FFFE00AABB9C\n:00000001FF\n", 2,
+       "its data reach 2 GiB, more than a transfer can carry"},
       {ImageFormat::SRecords, "S1040000AA51\nS1040000BB40\n", 2, "its data overlap data given before"},
       {ImageFormat::SRecords, "S40300000FC\n", 1, "it is not pairs of hex digits"},
       {ImageFormat::SRecords, "S4030000FC\n", 1, "unknown record type S4"},
@@ -145,6 +208,18 @@ TEST(ImageFormats, ComparisonReportsTheFirstDifferenceAndTheirCount) {
   EXPECT_EQ(Compared(file, uploaded), first);
   EXPECT_EQ(Compared(file, file.substr(0, 512)),
             "differs at 0x00000200: the programmer's image ends there; 488 of 1000 bytes differ");
+
+  // Where the programmer's image ends early, its byte is none but the file's is known.
+  BytesSource source(file);
+  ImageComparison shorter(source);
+  ASSERT_TRUE(shorter.Create());
+  ASSERT_TRUE(shorter.Append(file.data(), 512));
+  ASSERT_TRUE(shorter.Keep());
+  const auto difference = shorter.First();
+  ASSERT_TRUE(difference);
+  EXPECT_EQ(difference->address, 512);
+  EXPECT_EQ(difference->fileByte, static_cast<unsigned char>(file[512]));
+  EXPECT_EQ(difference->programmerByte, -1);
 }
 
 }  // namespace
