@@ -167,39 +167,10 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
                LPOVERLAPPED lpOverlapped) {
   const auto plain = [&](int fd) { return ::write(fd, lpBuffer, nNumberOfBytesToWrite); };
   return Transfer(hFile, lpNumberOfBytesWritten, lpOverlapped, plain, [&](SerialPort& port) -> BOOL {
-    std::optional<SerialClock::time_point> deadline;
-    {
-      std::lock_guard lock(port.mutex);
-      const std::uint64_t total = std::uint64_t{port.timeouts.WriteTotalTimeoutMultiplier} * nNumberOfBytesToWrite +
-                                  port.timeouts.WriteTotalTimeoutConstant;
-      if (total) deadline = SerialClock::now() + std::chrono::milliseconds(total);
-    }
-    // Everything is handed to the device before the write completes; a write
-    // timeout ends it with what went out so far.
-    const char* bytes = static_cast<const char*>(lpBuffer);
-    DWORD done = 0, error = ERROR_SUCCESS;
-    while (done < nNumberOfBytesToWrite) {
-      const ssize_t n = ::write(port.fd, bytes + done, nNumberOfBytesToWrite - done);
-      if (n > 0) {
-        done += static_cast<DWORD>(n);
-      } else if (n < 0 && errno == EAGAIN) {
-        if (deadline && SerialClock::now() >= *deadline) break;
-        // Closing the handle wakes the wait for good: the write ends at once
-        // rather than at its deadline.
-        if (!WaitReady(port.fd, POLLOUT, port.closingFd, deadline ? MillisecondsUntil(*deadline) : -1) &&
-            (!deadline || port.IsClosed())) {
-          error = ERROR_OPERATION_ABORTED;
-          break;
-        }
-      } else if (n < 0 && errno != EINTR) {
-        error = port.ErrorFrom(errno);
-        break;
-      }
-    }
+    std::unique_lock lock(port.mutex);
+    DWORD done = 0;
+    const DWORD error = port.Write(lock, lpOverlapped, lpBuffer, nNumberOfBytesToWrite, done);
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
-    std::lock_guard lock(port.mutex);
-    if (done > 0 && (port.eventMask & EV_TXEMPTY)) port.WatchDrain();
-    CompleteRecord(lpOverlapped, error, done);
     return error == ERROR_SUCCESS ? TRUE : FailWith(error);
   });
 }
@@ -314,6 +285,7 @@ BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
   return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
     std::lock_guard lock(port.mutex);
     if ((dwFlags & PURGE_RXABORT) && port.pendingRead) port.CompleteRead(ERROR_OPERATION_ABORTED);
+    if ((dwFlags & PURGE_TXABORT) && port.pendingWrite) port.CompleteWrite(ERROR_OPERATION_ABORTED);
     const bool in = dwFlags & PURGE_RXCLEAR, out = dwFlags & PURGE_TXCLEAR;
     // What the purge throws away still counts as received (the count only grows).
     int waiting = 0;

@@ -120,6 +120,17 @@ void SerialPort::CompleteRead(DWORD error) {
   Notify();
 }
 
+void SerialPort::EndWrite(const WriteRequest& request, DWORD error) {
+  if (request.done > 0 && (eventMask & EV_TXEMPTY)) WatchDrain();
+  CompleteRecord(request.ov, error, request.done);
+}
+
+void SerialPort::CompleteWrite(DWORD error) {
+  EndWrite(*pendingWrite, error);
+  pendingWrite.reset();
+  Notify();
+}
+
 void SerialPort::Report(DWORD events) {
   occurred |= events & eventMask;
   if (pendingEvent && occurred) {
@@ -131,6 +142,7 @@ void SerialPort::Report(DWORD events) {
 void SerialPort::EndRequestsGone() {
   if (pendingEvent) CompleteEvent(0, ERROR_BAD_COMMAND);
   if (pendingRead) CompleteRead(ERROR_BAD_COMMAND);
+  if (pendingWrite) CompleteWrite(ERROR_BAD_COMMAND);
 }
 
 DWORD SerialPort::TakeErrors() {
@@ -240,6 +252,10 @@ void SerialPort::Look() {
     DWORD error = ERROR_SUCCESS;
     if (Advance(*pendingRead, error)) CompleteRead(error);
   }
+  if (!gone && pendingWrite) {
+    DWORD error = ERROR_SUCCESS;
+    if (AdvanceWrite(*pendingWrite, error)) CompleteWrite(error);
+  }
   if (gone) EndRequestsGone();
 }
 
@@ -249,6 +265,7 @@ int SerialPort::NextLook() const {
     if (ms >= 0 && (next < 0 || ms < next)) next = ms;
   };
   if (pendingRead) sooner(NextTimeout(*pendingRead));
+  if (pendingWrite && pendingWrite->deadline) sooner(MillisecondsUntil(*pendingWrite->deadline));
   if (pendingEvent && (eventMask & kLineEvents) && (hasCounters || hasModemLines))
     sooner(MillisecondsUntil(nextLineLook));
   if (pendingEvent && draining) {
@@ -264,9 +281,9 @@ void SerialPort::Notify() {
   [[maybe_unused]] const auto written = ::write(changedFd, &one, sizeof one);
 }
 
-int SerialPort::TakeWaitSet() {
+SerialPort::WaitSet SerialPort::TakeWaitSet() {
   if (!idleWaitSets.empty()) {
-    const int set = idleWaitSets.back();
+    const WaitSet set = idleWaitSets.back();
     idleWaitSets.pop_back();
     return set;
   }
@@ -280,15 +297,15 @@ int SerialPort::TakeWaitSet() {
                    ::epoll_ctl(set, EPOLL_CTL_ADD, closingFd, &closing) != 0 ||
                    ::epoll_ctl(set, EPOLL_CTL_ADD, changedFd, &changed) != 0)) {
     ::close(set);
-    return -1;
+    return {-1, false};
   }
-  return set;
+  return {set, false};
 }
 
 void SerialPort::Drive(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done,
                        std::optional<SerialClock::time_point> deadline) {
   ++drivers;
-  const int waitSet = TakeWaitSet();
+  WaitSet waitSet = TakeWaitSet();
   for (;;) {
     Look();
     if (done() || closed || gone) break;
@@ -298,11 +315,17 @@ void SerialPort::Drive(std::unique_lock<std::mutex>& lock, const std::function<b
       if (left == 0) break;
       timeout = timeout < 0 ? left : std::min(timeout, left);
     }
+    // Room to write wakes only a wait while a write is pending: a drained
+    // output is otherwise no news.
+    if (waitSet.fd >= 0 && waitSet.forRoom != pendingWrite.has_value()) {
+      epoll_event device{EPOLLIN | EPOLLET | (pendingWrite ? EPOLLOUT : 0u), {.fd = fd}};
+      if (::epoll_ctl(waitSet.fd, EPOLL_CTL_MOD, fd, &device) == 0) waitSet.forRoom = pendingWrite.has_value();
+    }
     lock.unlock();
     epoll_event ready[3];
     int n = 0;
-    if (waitSet >= 0) {
-      n = ::epoll_wait(waitSet, ready, 3, timeout);
+    if (waitSet.fd >= 0 && waitSet.forRoom == pendingWrite.has_value()) {
+      n = ::epoll_wait(waitSet.fd, ready, 3, timeout);
     } else {
       // No descriptor left for a set: looks at short intervals instead.
       ::poll(nullptr, 0, timeout < 0 ? kDrainLookMaxMs : std::min(timeout, kDrainLookMaxMs));
@@ -311,7 +334,7 @@ void SerialPort::Drive(std::unique_lock<std::mutex>& lock, const std::function<b
     for (int i = 0; i < n; ++i)
       if (ready[i].data.fd == fd && (ready[i].events & (EPOLLHUP | EPOLLERR))) gone = true;
   }
-  if (waitSet >= 0) idleWaitSets.push_back(waitSet);
+  if (waitSet.fd >= 0) idleWaitSets.push_back(waitSet);
   --drivers;
 }
 
@@ -387,6 +410,55 @@ ReadRequest SerialPort::NewRead(OVERLAPPED* ov, void* buffer, DWORD count) const
   return request;
 }
 
+WriteRequest SerialPort::NewWrite(OVERLAPPED* ov, const void* bytes, DWORD count) const {
+  WriteRequest request{ov, static_cast<const char*>(bytes), count, 0, std::nullopt};
+  const std::uint64_t total =
+      std::uint64_t{timeouts.WriteTotalTimeoutMultiplier} * count + timeouts.WriteTotalTimeoutConstant;
+  if (total) request.deadline = SerialClock::now() + std::chrono::milliseconds(total);
+  return request;
+}
+
+bool SerialPort::AdvanceWrite(WriteRequest& request, DWORD& error) {
+  while (request.done < request.count) {
+    const ssize_t n = ::write(fd, request.bytes + request.done, request.count - request.done);
+    if (n > 0) {
+      request.done += static_cast<DWORD>(n);
+    } else if (n < 0 && errno == EAGAIN) {
+      // A write timeout ends it with what went out so far.
+      return request.deadline && SerialClock::now() >= *request.deadline;
+    } else if (n < 0 && errno != EINTR) {
+      error = ErrorFrom(errno);
+      return true;
+    }
+  }
+  return true;
+}
+
+DWORD SerialPort::Write(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, const void* bytes, DWORD count,
+                        DWORD& done) {
+  // A caller without a record waits for the write before it, if any.
+  if (!ov) Drive(lock, [&] { return !pendingWrite; }, std::nullopt);
+  if (closed) return ERROR_INVALID_HANDLE;  // closed meanwhile: nothing would end the write
+  if (gone) return ERROR_BAD_COMMAND;
+  if (pendingWrite) return ERROR_INVALID_PARAMETER;  // one write at a time
+  OVERLAPPED own{};
+  WriteRequest request = NewWrite(ov ? ov : &own, bytes, count);
+  DWORD error = ERROR_SUCCESS;
+  if (AdvanceWrite(request, error)) {
+    EndWrite(request, error);
+    done = request.done;
+    return error;
+  }
+  StartRecord(request.ov, weak_from_this());
+  pendingWrite = request;
+  Notify();  // a wait under way looks for room from now on
+  if (ov) return ERROR_IO_PENDING;
+  Drive(lock, [&] { return own.Internal != ERROR_IO_PENDING; }, std::nullopt);
+  if (own.Internal == ERROR_IO_PENDING) CompleteWrite(ERROR_OPERATION_ABORTED);  // the record is about to go
+  done = static_cast<DWORD>(own.InternalHigh);
+  return static_cast<DWORD>(own.Internal);
+}
+
 void SerialPort::LetOutputLeave() {
   int queuedOut = 0;
   if (::ioctl(fd, TIOCOUTQ, &queuedOut) != 0 || queuedOut == 0) return;
@@ -410,6 +482,7 @@ void SerialPort::Shutdown() {
     closed = true;
     if (pendingEvent) CompleteEvent(0, ERROR_OPERATION_ABORTED);
     if (pendingRead) CompleteRead(ERROR_OPERATION_ABORTED);
+    if (pendingWrite) CompleteWrite(ERROR_OPERATION_ABORTED);
   }
   if (closingFd >= 0) {
     const std::uint64_t one = 1;
@@ -420,7 +493,7 @@ void SerialPort::Shutdown() {
   if (serialFlags) RestoreSerialFlags(fd, path, *serialFlags);
   if (exclusive) ::ioctl(fd, TIOCNXCL);
   ::close(fd);
-  for (const int set : idleWaitSets) ::close(set);
+  for (const WaitSet& set : idleWaitSets) ::close(set.fd);
   for (const int notice : {closingFd, takenFd, changedFd})
     if (notice >= 0) ::close(notice);
 }
