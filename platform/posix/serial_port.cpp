@@ -64,8 +64,11 @@ void StartRecord(OVERLAPPED* ov, std::weak_ptr<RequestDriver> driver) {
 
 bool WaitReady(int fd, short events, int closingFd, int timeoutMs, int alsoFd) {
   pollfd fds[3] = {{fd, events, 0}, {closingFd, POLLIN, 0}, {alsoFd, POLLIN, 0}};
+  // A signal ends the wait early; it goes on for what is left of its time,
+  // so that signals coming often cannot keep it from ever ending.
+  const auto until = SerialClock::now() + std::chrono::milliseconds(timeoutMs);
   int n;
-  do n = ::poll(fds, 3, timeoutMs);
+  do n = ::poll(fds, 3, timeoutMs < 0 ? -1 : MillisecondsUntil(until));
   while (n < 0 && errno == EINTR);
   return n > 0 && fds[1].revents == 0;
 }

@@ -1,5 +1,6 @@
 // The serial functions of the platform layer on real pseudo-terminals.
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 
@@ -745,6 +746,45 @@ TEST_F(SerialApi, AVanishedDeviceFailsEveryCallUntilItIsClosed) {
   failsGone("SetCommState", SetCommState(port, &dcb));
   EXPECT_TRUE(CloseHandle(port));
   port = INVALID_HANDLE_VALUE;
+}
+
+// A signal every millisecond interrupts the waits of a read and a write
+// without a record again and again: their timeouts still end them.
+TEST_F(SerialApi, TimeoutsEndWaitsThatSignalsKeepInterrupting) {
+  SetLine(115200, 8, NOPARITY, ONESTOPBIT);
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadTotalTimeoutConstant = 200;
+  timeouts.WriteTotalTimeoutConstant = 200;
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  struct sigaction action {}, before {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &before), 0);
+  std::atomic<bool> callsDone = false, stormOver = false;
+  const pthread_t caller = pthread_self();
+  std::thread storm([&] {
+    for (int i = 0; i < 10000 && !callsDone; ++i) {
+      pthread_kill(caller, SIGUSR1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    stormOver = true;
+  });
+  char buffer[4];
+  DWORD read = 1, written = 0;
+  const BOOL readOk = ReadFile(port, buffer, sizeof buffer, &read, nullptr);
+  // Nobody reads the other end: the block fills the terminal.
+  const std::string block(1 << 20, 'x');
+  const BOOL writeOk = WriteFile(port, block.data(), static_cast<DWORD>(block.size()), &written, nullptr);
+  const bool endedInTheStorm = !stormOver;
+  callsDone = true;
+  storm.join();
+  sigaction(SIGUSR1, &before, nullptr);
+  EXPECT_TRUE(endedInTheStorm) << "a wait ended only when the signals stopped";
+  EXPECT_TRUE(readOk);
+  EXPECT_EQ(read, 0u);
+  EXPECT_TRUE(writeOk);
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, block.size());
 }
 
 TEST_F(SerialApi, ClosingThePortEndsAWriteThatWaits) {
