@@ -114,9 +114,21 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
+  // The device is raw from the start, as the control block describes it: a
+  // terminal's cooked defaults would echo the device's bytes back to it and
+  // take its XOFF as flow control.
+  const DCB initial = DcbFromTerminal(fd, settings);
+  TerminalSettings raw{settings, initial.BaudRate};
+  if (!TerminalSettingsFromDcb(initial, raw) || !ApplyTerminalSettings(fd, raw)) {
+    const DWORD error = GetLastError();
+    if (exclusive) ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
   auto port = std::make_shared<SerialPort>(fd, path, exclusive);
   port->serialFlags = EnterLowLatency(fd);
-  if (!port->Start(DcbFromTerminal(fd, settings))) return INVALID_HANDLE_VALUE;
+  if (!port->Start(initial)) return INVALID_HANDLE_VALUE;
   return MakeHandle(std::move(port));
 }
 

@@ -229,6 +229,30 @@ TEST_F(SerialApi, TheTerminalIsRawWithTheChosenFraming) {
   EXPECT_NE(shown.find("-cstopb"), std::string::npos);
 }
 
+// Before any SetCommState the port is what GetCommState reports: binary,
+// without echo or XON/XOFF, the device's bytes passed on as they are.
+TEST_F(SerialApi, AFreshPortIsRawAsItsControlBlockSays) {
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  EXPECT_TRUE(dcb.fBinary);
+  EXPECT_FALSE(dcb.fOutX || dcb.fInX);
+  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  pty.Send("\x13on\n");
+  std::string got;
+  ASSERT_TRUE(WaitUntil([&] {
+    char buffer[16];
+    DWORD n = 0;
+    if (ReadFile(port, buffer, sizeof buffer, &n, nullptr)) got.append(buffer, n);
+    return got.size() >= 4;
+  })) << got;
+  EXPECT_EQ(got, "\x13on\n");
+  DWORD n = 0;
+  ASSERT_TRUE(WriteFile(port, "a\nb", 3, &n, nullptr));
+  EXPECT_EQ(n, 3u) << "an XOFF from the device stops nothing";
+  EXPECT_EQ(pty.Receive(4), "a\nb") << "nothing echoed, nothing added";
+}
+
 TEST_F(SerialApi, LinesOfAPseudoTerminalAreQuietNoOps) {
   for (DWORD f : {SETDTR, CLRDTR, SETRTS, CLRRTS}) EXPECT_TRUE(EscapeCommFunction(port, f)) << f;
   EXPECT_FALSE(EscapeCommFunction(port, 77));
