@@ -305,7 +305,7 @@ BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
     if ((in || out) && ::tcflush(port.fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
       return port.Fail(errno);
     if (in) {
-      port.consumed += static_cast<std::uint64_t>(waiting);
+      port.Consume(static_cast<size_t>(waiting));
       port.taken.clear();
     }
     return TRUE;

@@ -142,6 +142,13 @@ void SerialPort::Report(DWORD events) {
   }
 }
 
+void SerialPort::Consume(size_t count) {
+  consumed += count;
+  if (consumed <= seenReceived) return;
+  seenReceived = consumed;
+  Report(EV_RXCHAR);
+}
+
 void SerialPort::EndRequestsGone() {
   if (pendingEvent) CompleteEvent(0, ERROR_BAD_COMMAND);
   if (pendingRead) CompleteRead(ERROR_BAD_COMMAND);
@@ -189,7 +196,7 @@ DWORD SerialPort::TakeInput() {
     if (n <= 0) break;  // nothing more now; a failure shows at the next read
     if (std::memchr(buffer, dcb.EvtChar, static_cast<size_t>(n))) events |= EV_RXFLAG;
     taken.append(buffer, static_cast<size_t>(n));
-    consumed += static_cast<std::uint64_t>(n);
+    Consume(static_cast<size_t>(n));
   }
   if (taken.size() > before) {
     const std::uint64_t one = 1;
@@ -366,7 +373,7 @@ bool SerialPort::Advance(ReadRequest& request, DWORD& error) {
         Report(EV_RXFLAG);
       request.done += static_cast<DWORD>(n);
       request.lastByte = SerialClock::now();
-      consumed += static_cast<std::uint64_t>(n);
+      Consume(static_cast<size_t>(n));
     } else if (n == 0) {
       // The end of the input: a hung-up line (every query fails then), or
       // nothing now on a line set to return at once.

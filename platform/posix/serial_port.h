@@ -142,6 +142,10 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   void CompleteWrite(DWORD error);
   // Adds the watched ones among events and ends a pending event wait.
   void Report(DWORD events);
+  // Bytes were taken off the device (read, purged, or looked through): those
+  // the last look did not count are an arrival, whoever took them, reported
+  // here since the device gives no notice of bytes already taken.
+  void Consume(size_t count);
 
   // The CE_ flags of the errors the driver counted since the last call.
   DWORD TakeErrors();

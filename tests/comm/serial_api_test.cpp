@@ -451,9 +451,23 @@ TEST_F(SerialApi, EveryArrivalIsReportedWhileAReaderTakesTheBytes) {
     if (events.Wait(1000) != EV_RXCHAR) break;
   }
   ASSERT_TRUE(WaitUntil([&] { return read == static_cast<size_t>(reported + (reported < 200)); }));
+  // The same while the wait is under way when each byte comes: the reader,
+  // woken with it, takes it before the wait looks.
+  int late = 0;
+  for (; late < 200; ++late) {
+    events.Start();
+    std::thread sender([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      pty.Send("x");
+    });
+    const DWORD seen = events.Wait(250);
+    sender.join();
+    if (seen != EV_RXCHAR) break;
+  }
   reading = false;
   reader.join();
   EXPECT_EQ(reported, 200);
+  EXPECT_EQ(late, 200) << "an arrival that the reader took first went unreported";
 }
 
 // A pending read ends by itself: a wait for its event alone sees it end,
