@@ -239,11 +239,10 @@ BOOL GetCommMask(HANDLE hFile, LPDWORD lpEvtMask) {
 }
 
 BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
-  return WithPortState(hFile, [&](SerialPort& port) {
-    port.eventMask = dwEvtMask;
-    port.occurred &= dwEvtMask;
-    // A wait in progress ends with no events, as on Windows.
-    if (port.pendingEvent) port.CompleteEvent(0, ERROR_SUCCESS);
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    std::lock_guard lock(port.mutex);
+    port.SetMask(dwEvtMask);
+    return TRUE;
   });
 }
 
@@ -296,19 +295,8 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
 BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
   return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
     std::lock_guard lock(port.mutex);
-    if ((dwFlags & PURGE_RXABORT) && port.pendingRead) port.CompleteRead(ERROR_OPERATION_ABORTED);
-    if ((dwFlags & PURGE_TXABORT) && port.pendingWrite) port.CompleteWrite(ERROR_OPERATION_ABORTED);
-    const bool in = dwFlags & PURGE_RXCLEAR, out = dwFlags & PURGE_TXCLEAR;
-    // What the purge throws away still counts as received (the count only grows).
-    int waiting = 0;
-    if (in && ::ioctl(port.fd, FIONREAD, &waiting) != 0) return port.Fail(errno);
-    if ((in || out) && ::tcflush(port.fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
-      return port.Fail(errno);
-    if (in) {
-      port.Consume(static_cast<size_t>(waiting));
-      port.taken.clear();
-    }
-    return TRUE;
+    const DWORD error = port.Purge(dwFlags);
+    return error == ERROR_SUCCESS ? TRUE : FailWith(error);
   });
 }
 

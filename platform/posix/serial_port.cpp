@@ -142,6 +142,42 @@ void SerialPort::Report(DWORD events) {
   }
 }
 
+void SerialPort::SetMask(DWORD mask) {
+  if (!gone) {
+    // What happened so far is the starting point of the new mask.
+    int waiting = 0;
+    if (::ioctl(fd, FIONREAD, &waiting) == 0) seenReceived = consumed + static_cast<std::uint64_t>(waiting);
+    if (hasCounters) lineCalls->getCounters(fd, &eventCounts);
+    if (hasModemLines) lineCalls->getLines(fd, &lastLines);
+  }
+  if (!(mask & EV_TXEMPTY)) draining = false;
+  eventMask = mask;
+  occurred &= mask;
+  if (pendingEvent) CompleteEvent(0, ERROR_SUCCESS);
+}
+
+DWORD SerialPort::Purge(DWORD flags) {
+  if ((flags & PURGE_RXABORT) && pendingRead) CompleteRead(ERROR_OPERATION_ABORTED);
+  if ((flags & PURGE_TXABORT) && pendingWrite) CompleteWrite(ERROR_OPERATION_ABORTED);
+  const bool in = flags & PURGE_RXCLEAR, out = flags & PURGE_TXCLEAR;
+  // Bytes thrown away still bring their events: the event character among
+  // them is looked for first, and they count as received (the count only
+  // grows).
+  if (in && (eventMask & EV_RXFLAG)) {
+    taken.clear();
+    if (const DWORD events = TakeInput()) Report(events);
+    taken.clear();
+  }
+  int waiting = 0;
+  if (in && ::ioctl(fd, FIONREAD, &waiting) != 0) return ErrorFrom(errno);
+  if ((in || out) && ::tcflush(fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0) return ErrorFrom(errno);
+  if (in) {
+    Consume(static_cast<size_t>(waiting));
+    taken.clear();
+  }
+  return ERROR_SUCCESS;
+}
+
 void SerialPort::Consume(size_t count) {
   consumed += count;
   if (consumed <= seenReceived) return;

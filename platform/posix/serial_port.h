@@ -140,6 +140,13 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   void CompleteEvent(DWORD mask, DWORD error);
   void CompleteRead(DWORD error);
   void CompleteWrite(DWORD error);
+  // SetCommMask: the events are watched from now on (what happened before
+  // is not reported), and a wait in progress ends with none, as on Windows.
+  // Under the lock.
+  void SetMask(DWORD mask);
+  // PurgeComm under the lock: the error, ERROR_SUCCESS when done.
+  DWORD Purge(DWORD flags);
+
   // Adds the watched ones among events and ends a pending event wait.
   void Report(DWORD events);
   // Bytes were taken off the device (read, purged, or looked through): those

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "comm/Pty.h"
@@ -823,6 +824,72 @@ TEST_F(SerialApi, TimeoutsEndWaitsThatSignalsKeepInterrupting) {
   EXPECT_TRUE(writeOk);
   EXPECT_GT(written, 0u);
   EXPECT_LT(written, block.size());
+}
+
+// The mask watches from the moment it is set; what the purge throws away
+// still brings its events; PURGE_TXABORT ends the writes that wait, with
+// and without a record.
+TEST_F(SerialApi, MaskAndPurgeStartAndEndWhatTheyShould) {
+  SetLine(115200, 8, NOPARITY, ONESTOPBIT);
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  dcb.EvtChar = '!';
+  ASSERT_TRUE(SetCommState(port, &dcb));
+  ASSERT_TRUE(SetCommMask(port, EV_TXEMPTY));
+  pty.Send("before");
+  ASSERT_TRUE(WaitUntil([&] {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    return ClearCommError(port, &errors, &stat) && stat.cbInQue == 6;
+  }));
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR | EV_RXFLAG));
+  EventWait events(port);
+  events.Start();  // the bytes came before EV_RXCHAR was watched: nothing due
+  ASSERT_TRUE(SetCommMask(port, EV_RXFLAG));
+  EXPECT_EQ(events.Wait(), 0u) << "a new mask ends the wait";
+
+  // Nobody waits when the event character comes, and the purge comes first.
+  pty.Send("flag!");
+  ASSERT_TRUE(WaitUntil([&] {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    return ClearCommError(port, &errors, &stat) && stat.cbInQue == 11;
+  }));
+  ASSERT_TRUE(PurgeComm(port, PURGE_RXCLEAR));
+  DWORD mask = 0;
+  OVERLAPPED ov{};
+  EXPECT_TRUE(WaitCommEvent(port, &mask, &ov)) << "the purged event character went unreported";
+  EXPECT_EQ(mask, static_cast<DWORD>(EV_RXFLAG));
+  ASSERT_TRUE(SetCommMask(port, 0));  // ends the wait, should it be pending
+
+  COMMTIMEOUTS timeouts{};
+  timeouts.WriteTotalTimeoutConstant = 20000;
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  const std::string block(1 << 20, 'x');
+  Event done;
+  OVERLAPPED writeOv{};
+  writeOv.hEvent = done.handle;
+  DWORD written = 0;
+  ASSERT_FALSE(WriteFile(port, block.data(), static_cast<DWORD>(block.size()), &written, &writeOv));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  ASSERT_TRUE(PurgeComm(port, PURGE_TXABORT));
+  EXPECT_FALSE(GetOverlappedResult(port, &writeOv, &written, TRUE));
+  EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+  EXPECT_LT(written, block.size());
+
+  std::atomic<bool> ended = false;
+  DWORD error = 0;
+  std::thread writer([&] {
+    DWORD n = 0;
+    if (!WriteFile(port, block.data(), static_cast<DWORD>(block.size()), &n, nullptr)) error = GetLastError();
+    ended = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(PurgeComm(port, PURGE_TXABORT));
+  EXPECT_TRUE(WaitUntil([&] { return ended.load(); })) << "the write went on after the purge";
+  if (!ended) CloseHandle(std::exchange(port, INVALID_HANDLE_VALUE));
+  writer.join();
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
 }
 
 TEST_F(SerialApi, ClosingThePortEndsAWriteThatWaits) {
