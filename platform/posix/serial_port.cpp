@@ -242,25 +242,28 @@ DWORD SerialPort::TakeInput() {
 }
 
 DWORD SerialPort::LineEvents() {
-  // The counters also catch a line that changed and changed back. A call
-  // that fails with a hang-up tells of an adapter pulled out.
+  // The counters also catch a line that changed and changed back (USB
+  // drivers count every change); the line state tells the changes of a
+  // driver that counts them only now and then (an 8250 counts them only
+  // while its modem-status interrupt is on, which CLOCAL leaves off). A
+  // call that fails with a hang-up tells of an adapter pulled out.
+  DWORD events = 0;
   if (hasCounters) {
     serial_icounter_struct now{};
     if (lineCalls->getCounters(fd, &now) != 0) {
       ErrorFrom(errno);
       return 0;
     }
-    const DWORD events = EventsFromCounters(eventCounts, now);
+    events |= EventsFromCounters(eventCounts, now);
     eventCounts = now;
-    return events;
   }
   int lines = 0;
-  if (!hasModemLines) return 0;
+  if (!hasModemLines) return events;
   if (lineCalls->getLines(fd, &lines) != 0) {
     ErrorFrom(errno);
-    return 0;
+    return events;
   }
-  const DWORD events = EventsFromLines(lines ^ lastLines);
+  events |= EventsFromLines(lines ^ lastLines);
   lastLines = lines;
   return events;
 }
