@@ -75,8 +75,6 @@ class TCommEventThread : public TThread {
   void Execute() override;
 
  private:
-  void DoOnSignal();
-
   HANDLE FCommHandle;
   DWORD FEventMask = 0;
   DWORD FSuspendTime;  // kept; the watcher's waits need no pause

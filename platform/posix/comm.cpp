@@ -59,7 +59,7 @@ BOOL WithOpenPort(HANDLE handle, Call call) {
 // A read or write: plain(fd) moves the bytes of a plain file at once, which
 // never stays pending; a port goes through onPort.
 template <class Plain, class OnPort>
-BOOL Transfer(HANDLE handle, LPDWORD transferred, LPOVERLAPPED ov, Plain plain, OnPort onPort) {
+BOOL ReadOrWrite(HANDLE handle, LPDWORD transferred, LPOVERLAPPED ov, Plain plain, OnPort onPort) {
   if (transferred) *transferred = 0;
   if (const auto file = ObjectFromHandleAs<PlainFile>(handle)) {
     const ssize_t n = plain(file->fd);
@@ -150,7 +150,7 @@ DWORD GetFileType(HANDLE hFile) {
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped) {
   const auto plain = [&](int fd) { return ::read(fd, lpBuffer, nNumberOfBytesToRead); };
-  return Transfer(hFile, lpNumberOfBytesRead, lpOverlapped, plain, [&](SerialPort& port) -> BOOL {
+  return ReadOrWrite(hFile, lpNumberOfBytesRead, lpOverlapped, plain, [&](SerialPort& port) -> BOOL {
     std::unique_lock lock(port.mutex);
     if (port.IsClosed()) return FailWith(ERROR_INVALID_HANDLE);
     if (port.Gone()) return FailWith(ERROR_BAD_COMMAND);  // gone meanwhile: nothing would end the read
@@ -178,7 +178,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped) {
   const auto plain = [&](int fd) { return ::write(fd, lpBuffer, nNumberOfBytesToWrite); };
-  return Transfer(hFile, lpNumberOfBytesWritten, lpOverlapped, plain, [&](SerialPort& port) -> BOOL {
+  return ReadOrWrite(hFile, lpNumberOfBytesWritten, lpOverlapped, plain, [&](SerialPort& port) -> BOOL {
     std::unique_lock lock(port.mutex);
     DWORD done = 0;
     const DWORD error = port.Write(lock, lpOverlapped, lpBuffer, nNumberOfBytesToWrite, done);

@@ -508,7 +508,7 @@ DWORD SerialPort::Write(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, cons
   return static_cast<DWORD>(own.Internal);
 }
 
-void SerialPort::LetOutputLeave() {
+void SerialPort::DrainBeforeClose() {
   int queuedOut = 0;
   if (::ioctl(fd, TIOCOUTQ, &queuedOut) != 0 || queuedOut == 0) return;
   std::chrono::microseconds perByte;
@@ -538,7 +538,7 @@ void SerialPort::Shutdown() {
     [[maybe_unused]] const auto written = ::write(closingFd, &one, sizeof one);
   }
   std::unique_lock until(fdUse);  // no call uses the descriptor any more, and no wait drives the port
-  if (!gone) LetOutputLeave();
+  if (!gone) DrainBeforeClose();
   if (serialFlags) RestoreSerialFlags(fd, path, *serialFlags);
   if (exclusive) ::ioctl(fd, TIOCNXCL);
   ::close(fd);

@@ -213,7 +213,7 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   // discards the rest, as Windows' serial driver does at the close: the
   // kernel would otherwise hold the close for its own closing wait (30 s on
   // a UART) while flow control holds the output.
-  void LetOutputLeave();
+  void DrainBeforeClose();
 
   // Ends the pending requests of a device that has gone; under the lock.
   void EndRequestsGone();
