@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "comm/Pty.h"
-#include "platform/posix/line_watch.h"
-#include "platform/posix/low_latency.h"
-#include "platform/posix/termios_dcb.h"
+#include "platform/posix/serial/line_watch.h"
+#include "platform/posix/serial/low_latency.h"
+#include "platform/posix/serial/termios_dcb.h"
 #include "platform/winapi.h"
 #include "support/ComMapping.h"
 #include "support/CpuTime.h"

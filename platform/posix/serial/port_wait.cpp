@@ -13,7 +13,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
-#include "platform/posix/serial_port.h"
+#include "platform/posix/serial/serial_port.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "platform/posix/fail.h"
-#include "platform/posix/serial_port.h"
+#include "platform/posix/serial/serial_port.h"
 
 #include <poll.h>
 #include <sys/epoll.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "platform/posix/errors.h"
-#include "platform/posix/low_latency.h"
+#include "platform/posix/serial/low_latency.h"
 
 namespace {
 

@@ -26,9 +26,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/comm.h"
+#include "platform/posix/serial/comm.h"
 #include "platform/posix/handles.h"
-#include "platform/posix/line_watch.h"
+#include "platform/posix/serial/line_watch.h"
 
 using SerialClock = std::chrono::steady_clock;
 

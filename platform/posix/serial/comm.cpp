@@ -1,7 +1,7 @@
 // The serial functions of Win32 over the port objects of serial_port.h and
 // the settings translation of termios_dcb.h.
 #include "platform/posix/fail.h"
-#include "platform/posix/comm.h"
+#include "platform/posix/serial/comm.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,9 +21,9 @@
 #include "platform/posix/device_users.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/handles.h"
-#include "platform/posix/low_latency.h"
-#include "platform/posix/serial_port.h"
-#include "platform/posix/termios_dcb.h"
+#include "platform/posix/serial/low_latency.h"
+#include "platform/posix/serial/serial_port.h"
+#include "platform/posix/serial/termios_dcb.h"
 
 namespace {
 
