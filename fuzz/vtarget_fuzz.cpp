@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   while (input.remaining_bytes() > 0) {
     if (input.ConsumeIntegralInRange(0, 15) == 0) {
-      target.LineQuiet();
+      std::vector<TargetOutput> quiet;
+      target.LineQuiet(quiet);
       continue;
     }
     const std::string bytes = input.ConsumeRandomLengthString(300);

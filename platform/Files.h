@@ -41,14 +41,24 @@ bool ReplaceFileContents(const std::string& path, const std::string& data);
 // Abandon (or the destructor) removes it, leaving the old file as it was.
 // False with the last error set; after a failed Commit the old file is as
 // it was.
+//
+// With Staging::ElsewhereIfRefused, an existing file that may be written in
+// a folder that takes no new file (a folder without write permission) gets
+// its temporary file in the system's temporary folder instead, and Commit
+// writes the whole of it over the old file's bytes in place: the old file
+// is still touched only once everything is there, and keeps its links,
+// owner and permissions, but a crash during that last write can leave it
+// part old, part new.
 class ReplacementFile {
  public:
+  enum class Staging { BesideOnly, ElsewhereIfRefused };
+
   ReplacementFile();
   ~ReplacementFile();
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-  bool Open(const std::string& path);
+  bool Open(const std::string& path, Staging staging = Staging::BesideOnly);
   bool Append(const void* data, size_t count);
   bool Commit();
   void Abandon();
@@ -58,10 +68,10 @@ class ReplacementFile {
   std::unique_ptr<Pending> pending;
 };
 
-// Whether the path names something other than a plain file (a directory, a
-// device, a pipe), following links; false when nothing is there. Such a
-// thing is never replaced by a file.
-bool IsSpecialFile(const std::string& path);
+// Whether the path names a device, a pipe or a socket, following links;
+// false for a plain file, a folder and nothing at all. Opening such a thing
+// may wait without end, and it is never replaced by a file.
+bool IsDeviceOrPipe(const std::string& path);
 
 // The native path separator, used wherever the program joins a directory and
 // a name.

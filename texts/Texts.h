@@ -235,8 +235,7 @@ inline std::string UploadFileNotCreated(const std::string& fileName) {
   return "Can not open " + fileName + " to save.";
 }
 
-// Something that is not a plain file (a directory, a device, a pipe) is not
-// written over.
+// A device or a pipe is not written over.
 inline std::string UploadNotAFile(const std::string& fileName) {
   return UploadFileNotCreated(fileName) + "\nIt is not a regular file.";
 }
@@ -254,6 +253,14 @@ inline std::string UploadBytesSaved(std::int64_t bytesSaved, const std::string& 
 }
 inline std::string UploadNothingSaved(const std::string& fileName) {
   return "Nothing is saved. " + fileName + " is left as it was.";
+}
+// The whole blocks kept beside a file that stays as it was.
+inline std::string UploadPartSaved(std::int64_t bytesSaved, const std::string& partName, const std::string& fileName) {
+  return UploadBytesSaved(bytesSaved, partName) + " " + fileName + " is left as it was.";
+}
+// The same where there was no file to leave.
+inline std::string UploadNothingCreated(const std::string& fileName) {
+  return "Nothing is saved. " + fileName + " is not created.";
 }
 
 // The whole blocks received before the programmer went away stay in the file.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 
 #include "comm/Thread.h"
 #include "texts/Texts.h"
@@ -45,7 +46,7 @@ void CatchStopSignals() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-ConsoleHost::ConsoleHost(Direction direction, std::int64_t fileSize, bool terminal)
+ConsoleHost::ConsoleHost(HostDirection direction, std::int64_t fileSize, bool terminal)
     : direction(direction), fileSize(fileSize), terminal(terminal) {}
 
 void ConsoleHost::LimitSilence(std::chrono::milliseconds limit, const std::string& deviceName) {
@@ -55,6 +56,15 @@ void ConsoleHost::LimitSilence(std::chrono::milliseconds limit, const std::strin
 
 bool ConsoleHost::StopRequested() {
   if (stopSignalled != 0) return true;
+  if (!silentDevice.empty() && !silenceTold && !quiet && silenceLimit == Clock::duration::zero() &&
+      Clock::now() - lastHeard >= std::chrono::seconds(10)) {
+    silenceTold = true;
+    if (terminal && everDrawn) std::fputc('\n', stderr);
+    std::fprintf(stderr,
+                 "talvorin-transfer: no answer from the programmer on %s for 10 s; still waiting. Ctrl+C stops, "
+                 "--timeout SECONDS bounds the wait.\n",
+                 silentDevice.c_str());
+  }
   if (silenceLimit > Clock::duration::zero() && Clock::now() - lastHeard >= silenceLimit) timedOut = true;
   return timedOut;
 }
@@ -71,6 +81,9 @@ void ConsoleHost::ShowMessage(const std::string& text, const std::string&) {
     Draw();
     std::fputc('\n', stderr);
   }
+  // A download with refused blocks is not complete, whatever the dialogs
+  // say; the tool tells what was not sent.
+  if ((text == Texts::DownloadComplete && skipped > 0) || (text == Texts::UploadComplete && readBack)) return;
   if (!timedOut) return Tell(text);
   // The protocol knows only a user's break; the words say what happened.
   char limit[32];
@@ -78,8 +91,15 @@ void ConsoleHost::ShowMessage(const std::string& text, const std::string&) {
   Tell("no answer from the programmer on " + device + " after " + limit + " s");
 }
 
-void ConsoleHost::UploadLeft(std::int64_t bytesSaved, const std::string& fileName) {
-  Tell(bytesSaved > 0 ? Texts::UploadBytesSaved(bytesSaved, fileName) : Texts::UploadNothingSaved(fileName));
+void ConsoleHost::UploadLeft(std::int64_t bytesSaved, const std::string& fileName, const std::string& savedIn) {
+  std::error_code error;
+  // Blocks received with no place to keep them beside the file: none.
+  if (bytesSaved > 0 && !savedIn.empty())
+    Tell(savedIn == fileName ? Texts::UploadBytesSaved(bytesSaved, fileName)
+                             : Texts::UploadPartSaved(bytesSaved, savedIn, fileName));
+  else
+    Tell(bytesSaved > 0 || std::filesystem::exists(fileName, error) ? Texts::UploadNothingSaved(fileName)
+                                                                     : Texts::UploadNothingCreated(fileName));
 }
 
 void ConsoleHost::Tell(const std::string& text) {
@@ -97,7 +117,7 @@ void ConsoleHost::TellHeld() {
 void ConsoleHost::BlockMoved() {
   ++moved;
   // A download's last block is the file's tail, filled up.
-  const bool tail = direction == Direction::Download && offered == blocks;
+  const bool tail = direction == HostDirection::Download && offered == blocks;
   bytes += tail ? fileSize - static_cast<std::int64_t>(blocks - 1) * blockSize : blockSize;
 }
 
@@ -120,7 +140,7 @@ std::string ConsoleHost::ProgressLine(int width) const {
   const Clock::time_point now = Clock::now();
   if (blockSize == 0) return Fit("waiting for the programmer  " + Duration(SecondsIn(now - started)), width);
 
-  const bool download = direction == Direction::Download;
+  const bool download = direction == HostDirection::Download;
   const double seconds = SecondsIn(now - exchangeStarted);
   const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0;
   // Numbers padded to their widest, so that the bar keeps its width.

@@ -12,7 +12,7 @@
 #include "tools/RelayPort.h"
 #include "transfer/BlockProtocol.h"
 
-enum class Direction { Download, Upload };
+enum class HostDirection { Download, Upload };
 
 // Handlers for SIGINT and SIGTERM that set the stop flag. A second signal
 // ends the process the ordinary way, should a transfer not end by itself.
@@ -22,15 +22,21 @@ class ConsoleHost final : public TransferHost {
  public:
   // fileSize: the bytes a download sends (unused for an upload). terminal:
   // whether standard error shows a progress line.
-  ConsoleHost(Direction direction, std::int64_t fileSize, bool terminal);
+  ConsoleHost(HostDirection direction, std::int64_t fileSize, bool terminal);
 
   // A limit on waiting for the programmer: once it has sent nothing for
   // limit, the transfer stops as at a signal, and the outcome's message
   // names device. Without a call there is no limit, as in the dialogs.
   void LimitSilence(std::chrono::milliseconds limit, const std::string& device);
+  // Without a limit, a programmer that has sent nothing for a while is
+  // told of once, with how to stop the wait or bound it; device names it.
+  void TellSilence(const std::string& device) { silentDevice = device; }
   // Only failures are told: no progress line, and the outcome's words held
   // until TellHeld.
   void Quiet() { quiet = true; }
+  // The upload only reads the programmer's image for a comparison: its
+  // completion is the comparison's to tell.
+  void ReadBack() { readBack = true; }
   void TellHeld();
 
   // Counted by the port: one block sent or received, and bytes of any kind
@@ -65,7 +71,7 @@ class ConsoleHost final : public TransferHost {
   // The block size becomes known here, and the exchange starts.
   std::unique_ptr<std::uint8_t[]> AllocateBlock(int size) override;
   // An upload that did not complete says where the received bytes are.
-  void UploadLeft(std::int64_t bytesSaved, const std::string& fileName) override;
+  void UploadLeft(std::int64_t bytesSaved, const std::string& fileName, const std::string& savedIn) override;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -74,7 +80,7 @@ class ConsoleHost final : public TransferHost {
   void Draw();
   void Tell(const std::string& text);
 
-  const Direction direction;
+  const HostDirection direction;
   const std::int64_t fileSize;
   const bool terminal;
   const Clock::time_point started = Clock::now();
@@ -82,7 +88,10 @@ class ConsoleHost final : public TransferHost {
   Clock::duration silenceLimit = Clock::duration::zero();  // zero: none
   std::string device;
   bool timedOut = false;
+  std::string silentDevice;  // empty: nothing told
+  bool silenceTold = false;
   bool quiet = false;
+  bool readBack = false;
   std::string held;
   Clock::time_point exchangeStarted;
   Clock::time_point drawn;

@@ -24,14 +24,46 @@ enum ExitCode {
   NoAnswer = 11,
 };
 
+// One exit status: its number, its word in the JSON object, and what it
+// means, as --help lists it.
+struct ExitStatus {
+  int code;
+  const char* outcome;
+  const char* meaning;
+};
+
+// Every exit status but bad usage's, in order: the one table that --help,
+// the JSON object's words and the documentation follow.
+extern const ExitStatus ExitStatuses[12];
+
+// The exit statuses as --help lists them, below "Exit status:".
+std::string ExitStatusHelp();
+
+// How far a job got, filled in as it goes; StatusOf turns it into the exit
+// status.
+struct JobOutcome {
+  bool invalidImage = false;                // FILE is not valid in its record format
+  bool traceRefused = false;                // the trace could not be opened
+  bool portUnavailable = false;             // the last transfer's port did not open
+  std::optional<TransferOutcome> transfer;  // how the last transfer ended
+  bool timedOut = false;                    // the last transfer was stopped by the programmer's silence
+  int skippedBlocks = 0;                    // download: blocks the programmer refused
+  bool differs = false;                     // verify: the programmer's image differs from FILE
+  bool traceIncomplete = false;             // the trace could not be written all through
+  bool reportUnwritten = false;             // the JSON object did not reach standard output
+};
+
+// The one place where a job's outcome becomes the tool's exit status.
+int StatusOf(const JobOutcome& job);
+
 struct TransferReport {
   std::string command;  // "download", "upload", "verify"
   std::string device;   // the port as it was named: "COM3", "/dev/ttyUSB0"
   std::string file;
   std::string format = "bin";  // "bin", "ihex", "srec"
-  std::int64_t bytes = 0;  // the image's bytes that crossed the line
-  int blocks = 0;          // the blocks that crossed it
-  int skippedBlocks = 0;   // download: blocks the programmer refused
+  std::int64_t bytes = 0;      // the image's bytes that crossed the line
+  int blocks = 0;              // the blocks that crossed it
+  int skippedBlocks = 0;       // download: blocks the programmer refused
   double seconds = 0;
   int status = Completed;
   // A verify's result: the bytes that differ, and the first difference.

@@ -16,9 +16,11 @@
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "comm/Comm.h"
@@ -40,74 +42,16 @@
 
 namespace {
 
-const char exitCodes[] =
-    "Exit status:\n"
-    "  0  the transfer completed\n"
-    "  1  the programmer stopped the download (it sent ESC)\n"
-    "  2  the handshake failed: no block size\n"
-    "  3  the port could not be opened\n"
-    "  4  the file could not be read or written (missing, 2 GiB or more, no directory, not a plain file, a read or\n"
-    "     write error), or the --trace file\n"
-    "  5  interrupted by SIGINT or SIGTERM (ESC was sent)\n"
-    "  6  any other failure (no memory for the block buffer, an unexpected error)\n"
-    "  7  the programmer went away during the transfer (unplugged)\n"
-    "  8  the download went to its end, but blocks were not sent: the programmer answered their requests\n"
-    "     with neither ACK nor ESC\n"
-    "  9  the image file is not valid in its format (Intel HEX, S-records): a bad record, checksum, overlap or an\n"
-    "     address past 2 GiB, named with its line\n"
-    "  10 verify: the programmer's image differs from the file\n"
-    "  11 no answer from the programmer within --timeout SECONDS (ESC was sent)\n"
-    "  100 and above  bad usage";
-
-int ExitCodeFor(TransferOutcome outcome) {
-  switch (outcome) {
-    case TransferOutcome::Complete:
-      return Completed;
-    case TransferOutcome::TargetBreak:
-      return TargetBroke;
-    case TransferOutcome::HandshakeFailed:
-      return NoBlockSize;
-    // Only a signal sets the stop flag here.
-    case TransferOutcome::BreakWaitingSize:
-    case TransferOutcome::BreakWaitingReply:
-    case TransferOutcome::BreakInExchange:
-      return Interrupted;
-    case TransferOutcome::FileMissing:
-    case TransferOutcome::FileTooLarge:
-    case TransferOutcome::FileUnreadable:
-    case TransferOutcome::DirectoryMissing:
-    case TransferOutcome::FileNotCreated:
-    case TransferOutcome::WriteFailed:
-      return FileFailed;
-    case TransferOutcome::BufferFailed:
-      return OtherFailure;
-    case TransferOutcome::Disconnected:
-      return DeviceGone;
-  }
-  return OtherFailure;
-}
-
-// Opens the port and raises RTS and DTR, as the dialogs do when they are
-// shown. The watcher thread that Open starts keeps SIGINT and SIGTERM
-// blocked, so that the handler always runs on this thread, which reads the
-// flag. A port that does not open leaves its error in openError.
+// Opens the line as the dialogs do. The watcher thread that Open starts
+// keeps SIGINT and SIGTERM blocked, so that the handler always runs on this
+// thread, which reads the flag.
 bool OpenLine(TComm& comm, const std::string& deviceName, DWORD& openError) {
   sigset_t stopSignals, previous;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-  bool opened = true;
-  try {
-    comm.SetDeviceName(deviceName);
-    comm.Open();
-    if (!comm.Enabled()) openError = GetLastError();
-    // A port that did not open fails here with its "not open" error.
-    comm.SetRTSState(true);
-    comm.SetDTRState(true);
-  } catch (const std::exception&) {
-    opened = false;
-  }
+  const bool opened = OpenTransferLine(comm, deviceName, openError);
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   return opened;
 }
@@ -118,7 +62,7 @@ bool OpenLine(TComm& comm, const std::string& deviceName, DWORD& openError) {
 // hold the tool. A device's own buffer (a UART's FIFO, a pseudo-terminal's)
 // is not in the count: a moment more for it. The outcome is settled by then:
 // a device that goes away meanwhile only ends the wait.
-void LetOutputLeave(TComm& comm) {
+void AwaitLastBytesOut(TComm& comm) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   try {
     while (comm.OutQueCount() > 0 && std::chrono::steady_clock::now() < until)
@@ -145,22 +89,66 @@ struct ScriptOptions {
   std::string trace;
 };
 
-// How one transfer ended, the tool's status for it, and what it moved.
-struct Step {
-  bool complete;
-  int status;
-  std::int64_t bytes = 0;
-  int blocks = 0;
-  int skipped = 0;
+// An existing FILE stays as it was until an upload completes: the whole
+// blocks of one that does not go beside it, into FILE.partial. The blocks
+// are written to both as they come, so that either can be kept at the end.
+// A folder that takes no new file has no room for the part: FILE still
+// stays as it was, and what came is not kept.
+class PartKeepingSink final : public UploadSink {
+ public:
+  PartKeepingSink(std::unique_ptr<UploadSink> whole, std::unique_ptr<UploadSink> part, std::string partName)
+      : whole(std::move(whole)), part(std::move(part)), partName(std::move(partName)) {}
+
+  bool Create() override {
+    if (!whole->Create()) return false;
+    partOpen = part->Create();
+    return true;
+  }
+  bool Append(const void* data, size_t count) override {
+    return whole->Append(data, count) && (!partOpen || part->Append(data, count));
+  }
+  bool Keep() override {
+    part->Abandon();
+    return whole->Keep();
+  }
+  bool KeepPart() override {
+    whole->Abandon();
+    return !partOpen || part->Keep();
+  }
+  // Empty: nowhere.
+  std::string PartName(const std::string&) const override { return partOpen ? partName : std::string(); }
+  void Abandon() override {
+    whole->Abandon();
+    part->Abandon();
+  }
+
+ private:
+  const std::unique_ptr<UploadSink> whole, part;
+  const std::string partName;
+  bool partOpen = false;
 };
 
+// Where an upload into file writes: a file that did not exist gets the
+// whole blocks of an upload that does not complete, an existing one keeps
+// its bytes.
+std::unique_ptr<UploadSink> UploadSinkFor(const std::string& file, ImageFormat format) {
+  const auto sinkFor = [format](const std::string& name) {
+    return format == ImageFormat::Binary ? FileBytesSink(name) : RecordFileSink(name, format);
+  };
+  if (!FileExists(file)) return sinkFor(file);
+  const std::string partName = file + ".partial";
+  return std::make_unique<PartKeepingSink>(sinkFor(file), sinkFor(partName), partName);
+}
+
 // Opens the port for one transfer, runs it with a console host of its own
-// (through the trace when there is one) and tells how it ended.
+// (through the trace when there is one), and notes how it ended in the job's
+// outcome and what it moved in the report.
 template <class Run>
-Step Transfer(const std::string& portName, Direction direction, std::int64_t fileSize, const ScriptOptions& script,
-              TraceLog& trace, Run run) {
+void TransferOnce(HostDirection direction, std::int64_t fileSize, const ScriptOptions& script, TraceLog& trace,
+                  JobOutcome& job, TransferReport& report, Run run, bool readBack = false) {
+  const std::string& portName = report.device;
   TComm comm;
-  if (direction == Direction::Upload)
+  if (direction == HostDirection::Upload)
     SetUploadLine(comm);
   else
     SetDownloadLine(comm);
@@ -173,45 +161,37 @@ Step Transfer(const std::string& portName, Direction direction, std::int64_t fil
   if (!opened) {
     const std::string message = PortOpenMessage(portName, ExplainPortOpenFailure(portName, openError));
     std::fprintf(stderr, "%s\n", message.c_str());
-    return {false, PortUnavailable};
+    job.portUnavailable = true;
+    return;
   }
   ConsoleHost host(direction, fileSize, isatty(STDERR_FILENO) != 0);
   if (script.quiet) host.Quiet();
+  if (readBack) host.ReadBack();
+  host.TellSilence(portName);
   if (script.timeout > 0)
-    host.LimitSilence(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(script.timeout)),
-                      portName);
+    host.LimitSilence(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(script.timeout)), portName);
   PortOf<TComm> line(comm);
   std::optional<TracePort> traced;
   if (!script.trace.empty()) traced.emplace(line, trace);
   CountingPort port(traced ? static_cast<TransferPort&>(*traced) : line, host);
   const TransferOutcome outcome = run(port, host);
   // A device that went away has no output left to wait for.
-  if (outcome != TransferOutcome::Disconnected) LetOutputLeave(comm);
-  Step step{outcome == TransferOutcome::Complete, ExitCodeFor(outcome), host.Bytes(), host.Moved(), host.Skipped()};
-  if (step.status == Interrupted && host.TimedOut()) step.status = NoAnswer;
-  if (step.status != Completed) host.TellHeld();
+  if (outcome != TransferOutcome::Disconnected) AwaitLastBytesOut(comm);
+  job.transfer = outcome;
+  job.timedOut = host.TimedOut();
+  if (outcome != TransferOutcome::Complete) host.TellHeld();
   // The dialogs go on past a refused block without a word; a script must not
   // take a download with holes for a whole one.
   if (host.Skipped() > 0) {
     std::fprintf(stderr,
                  "Blocks not sent: %d of %d. The programmer answered their requests with neither ACK nor ESC.\n",
                  host.Skipped(), host.Blocks());
-    step.complete = false;
-    if (step.status == Completed) step.status = BlocksSkipped;
+    job.skippedBlocks = host.Skipped();
   }
-  return step;
-}
-
-// Verify reads what a download would send; a plain file that is not there
-// or cannot be sent is refused as a download refuses it, before anything
-// goes to the programmer.
-bool VerifiableFile(const std::string& file, std::int64_t size) {
-  if (size >= 0 && size <= MaxTransferFileSize) return true;
-  const std::string text = !FileExists(file) ? Texts::DownloadFileMissing(file)
-                           : size < 0        ? Texts::DownloadFileUnreadable(file)
-                                             : Texts::DownloadFileTooLarge(file);
-  std::fprintf(stderr, "%s\n", text.c_str());
-  return false;
+  report.bytes = host.Bytes();
+  report.blocks = host.Moved();
+  report.skippedBlocks = host.Skipped();
 }
 
 const char* FormatWord(ImageFormat format) {
@@ -226,86 +206,82 @@ const char* FormatWord(ImageFormat format) {
   return "bin";
 }
 
-// Runs the job's transfers; the report takes what they moved and, for a
-// verify, what it found.
-int RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, TransferReport& report) {
-  const std::string& portName = report.device;
+// Runs the job's transfers; the outcome takes how they ended, the report
+// what they moved and, for a verify, what it found.
+void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOutcome& outcome, TransferReport& report) {
   const std::string& file = report.file;
-  const auto take = [&report](const Step& step) {
-    report.bytes = step.bytes;
-    report.blocks = step.blocks;
-    report.skippedBlocks = step.skipped;
-    return step.status;
-  };
   if (job.kind == Job::Upload) {
     const ImageFormat format = job.format.value_or(FormatOfName(file).value_or(ImageFormat::Binary));
     report.format = FormatWord(format);
-    const auto records = format == ImageFormat::Binary ? nullptr : RecordFileSink(file, format);
-    return take(Transfer(portName, Direction::Upload, 0, script, trace, [&](TransferPort& port, TransferHost& host) {
-      return records ? RunUpload(port, host, file, *records) : RunUpload(port, host, file);
-    }));
+    const std::unique_ptr<UploadSink> sink = UploadSinkFor(file, format);
+    TransferOnce(HostDirection::Upload, 0, script, trace, outcome, report,
+                 [&](TransferPort& port, TransferHost& host) { return RunUpload(port, host, file, *sink); });
+    return;
   }
 
   const ImageFile image = OpenImageFile(file, job.format);
   if (!image.source) {
     std::fprintf(stderr, "%s\n", image.fault.c_str());
-    return InvalidImage;
+    outcome.invalidImage = true;
+    return;
   }
   report.format = FormatWord(image.format);
+  const bool binary = image.format == ImageFormat::Binary;
   const std::int64_t size = image.source->Size();
-  if (image.format != ImageFormat::Binary && !script.quiet)
+  if (!binary && !script.quiet)
     std::fprintf(stderr, "%s: %s, an image of %lld bytes from address 0\n", file.c_str(), FormatTitle(image.format),
                  static_cast<long long>(size));
   if (job.kind == Job::Download) {
-    const Step download = Transfer(portName, Direction::Download, std::max<std::int64_t>(size, 0), script, trace,
-                                   [&](TransferPort& port, TransferHost& host) {
-                                     return image.format == ImageFormat::Binary
-                                                ? RunDownload(port, host, file)
-                                                : RunDownload(port, host, file, *image.source);
-                                   });
-    take(download);
-    if (!job.verifyAfterDownload || download.status != Completed) return download.status;
-  } else if (!VerifiableFile(file, size)) {
-    return FileFailed;
+    TransferOnce(HostDirection::Download, std::max<std::int64_t>(size, 0), script, trace, outcome, report,
+                 [&](TransferPort& port, TransferHost& host) {
+                   return binary ? RunDownload(port, host, file) : RunDownload(port, host, file, *image.source);
+                 });
+    if (!job.verifyAfterDownload || StatusOf(outcome) != Completed) return;
+  } else {
+    // Refused as a download refuses it, before anything goes to the programmer.
+    std::int64_t fileSize = 0;
+    if (const auto refused = RefusedDownload(file, binary, *image.source, fileSize)) {
+      std::fprintf(stderr, "%s\n", refused->message.c_str());
+      outcome.transfer = refused->outcome;
+      return;
+    }
   }
 
   ImageComparison comparison(*image.source);
-  const Step upload = Transfer(portName, Direction::Upload, 0, script, trace, [&](TransferPort& port, TransferHost& host) {
-    return RunUpload(port, host, file, comparison);
-  });
   // A verify's own numbers are the upload's; a download's stay its own.
-  if (job.kind == Job::Verify) take(upload);
-  if (!upload.complete) return upload.status;
+  TransferReport readBack = report;
+  TransferOnce(HostDirection::Upload, 0, script, trace, outcome, job.kind == Job::Verify ? report : readBack,
+               [&](TransferPort& port, TransferHost& host) { return RunUpload(port, host, file, comparison); }, true);
+  if (outcome.transfer != TransferOutcome::Complete) return;
   report.verified = true;
   report.differingBytes = comparison.Differences();
   report.firstDifference = comparison.First();
-  if (report.differingBytes > 0 || !script.quiet) std::fprintf(stderr, "%s\n", comparison.Report().c_str());
-  return report.differingBytes == 0 ? upload.status : ImageDiffers;
+  outcome.differs = report.differingBytes > 0;
+  if (outcome.differs || !script.quiet) std::fprintf(stderr, "%s\n", comparison.Report().c_str());
 }
 
-// Starts the trace, runs the job and ends the trace: a trace that could not
-// be written all through leaves no transfer complete.
-int TracedJob(const Job& job, const ScriptOptions& script, TransferReport& report) {
+// Starts the trace, runs the job and ends the trace.
+void TracedJob(const Job& job, const ScriptOptions& script, JobOutcome& outcome, TransferReport& report) {
   TraceLog trace;
   if (!script.trace.empty()) {
     // A trace opened over the file itself would empty it before the transfer.
     std::error_code sameError;
     if (std::filesystem::equivalent(script.trace, report.file, sameError)) {
       std::fprintf(stderr, "Can not write the trace %s : it is the file to transfer.\n", script.trace.c_str());
-      return FileFailed;
+      outcome.traceRefused = true;
+      return;
     }
-    if (!trace.Open(script.trace,
-                    "talvorin-transfer " + report.command + " " + report.file + " on " + report.device)) {
+    if (!trace.Open(script.trace, "talvorin-transfer " + report.command + " " + report.file + " on " + report.device)) {
       std::fprintf(stderr, "Can not write the trace %s : %s\n", script.trace.c_str(), std::strerror(errno));
-      return FileFailed;
+      outcome.traceRefused = true;
+      return;
     }
   }
-  int status = RunJob(job, script, trace, report);
+  RunJob(job, script, trace, outcome, report);
   if (!trace.Close()) {
     std::fprintf(stderr, "The trace %s is not complete: it could not be written.\n", script.trace.c_str());
-    if (status == Completed) status = FileFailed;
+    outcome.traceIncomplete = true;
   }
-  return status;
 }
 
 // The serial ports present, through the same enumeration as Option > Serial devices...
@@ -324,17 +300,16 @@ int Run(int argc, char** argv) {
   app.set_version_flag("--version", "talvorin-transfer " TALVORIN_VERSION);
   app.require_subcommand(1);
   app.fallthrough();
-  app.footer(exitCodes);
+  app.footer("Exit status:\n" + ExitStatusHelp());
 
   int com = 0;
   std::string device, install, file;
   Job job{Job::Download, std::nullopt};
-  CLI::Option* comOption =
-      app.add_option("--com", com,
-                     "COM port number N; the installation's Talvorin.ini says where COMN leads "
-                     "(default: the port chosen in Talvorin)")
-          ->type_name("N")
-          ->check(CLI::Range(1, INT_MAX).description(""));
+  CLI::Option* comOption = app.add_option("--com", com,
+                                          "COM port number N; the installation's Talvorin.ini says where COMN leads "
+                                          "(default: the port chosen in Talvorin)")
+                               ->type_name("N")
+                               ->check(CLI::Range(1, INT_MAX).description(""));
   app.add_option("--device", device, "serial device to open instead of a COM port")
       ->type_name("PATH")
       ->excludes(comOption)
@@ -355,15 +330,23 @@ int Run(int argc, char** argv) {
                                                                              {"ihex", ImageFormat::IntelHex},
                                                                              {"srec", ImageFormat::SRecords}})
                       .description(""));
+  // "-" is no file here: standard input and output carry no images.
+  const CLI::Validator fileName(
+      [](const std::string& name) {
+        return name == "-" ? std::string("- names no file: images do not go through standard input or output (./- "
+                                         "names a file called -)")
+                           : std::string();
+      },
+      "");
   CLI::App* download = app.add_subcommand("download", "send FILE to the programmer");
-  download->add_option("FILE", file, "the file to send")->type_name("")->required();
+  download->add_option("FILE", file, "the file to send")->type_name("")->required()->check(fileName);
   download->add_flag("--verify", job.verifyAfterDownload, "then read the programmer's image back and compare it");
   CLI::App* upload =
       app.add_subcommand("upload", "read the programmer's image into FILE (an existing file is replaced)");
-  upload->add_option("FILE", file, "the file to write")->type_name("")->required();
+  upload->add_option("FILE", file, "the file to write")->type_name("")->required()->check(fileName);
   CLI::App* verify = app.add_subcommand(
       "verify", "read the programmer's image (into memory) and compare it with FILE, as a download would send it");
-  verify->add_option("FILE", file, "the file to compare with")->type_name("")->required();
+  verify->add_option("FILE", file, "the file to compare with")->type_name("")->required()->check(fileName);
   CLI::App* ports = app.add_subcommand(
       "ports", "list the serial ports present: device, by-id name, product, maker, serial number, driver");
   ScriptOptions script;
@@ -403,11 +386,14 @@ int Run(int argc, char** argv) {
   report.device = device.empty() ? "COM" + std::to_string(com) : device;
   report.file = file;
   const auto started = std::chrono::steady_clock::now();
-  report.status = TracedJob(job, script, report);
+  JobOutcome outcome;
+  TracedJob(job, script, outcome, report);
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  report.status = StatusOf(outcome);
   if (!json || WriteOut(ReportJson(report) + "\n")) return report.status;
   std::fprintf(stderr, "talvorin-transfer: standard output: %s\n", std::strerror(errno));
-  return report.status == Completed ? OtherFailure : report.status;
+  outcome.reportUnwritten = true;
+  return StatusOf(outcome);
 }
 
 }  // namespace

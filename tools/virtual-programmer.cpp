@@ -4,8 +4,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -27,9 +30,12 @@
 namespace {
 
 const char usage[] =
-    "usage: talvorin-vprog [options] (--store FILE | --serve FILE)...\n"
+    "usage: talvorin-vprog [options] --memory FILE\n"
+    "       talvorin-vprog [options] (--store FILE | --serve FILE)...\n"
     "       talvorin-vprog [--install DIR --com N] --flood\n"
     "       talvorin-vprog --help | --version\n"
+    "  --memory FILE       a programmer's memory, kept in FILE across sessions and\n"
+    "                      restarts: downloads write it, uploads and verifies read it\n"
     "  --store FILE        take a download and write its blocks to FILE\n"
     "  --serve FILE        answer an upload with the bytes of FILE\n"
     "                      sessions follow these in order; the last one repeats\n"
@@ -155,9 +161,13 @@ class Line {
  public:
   Line(Pty& pty, Nanos byteTime, Nanos latency) : pty(pty), byteTime(byteTime), latency(latency), origin(Clock()) {}
 
+  // A descriptor that becomes readable once the host has gone: nothing is
+  // sent to it from then on, nor waited for.
+  void WatchHostGone(int descriptor) { hostGone = descriptor; }
+
   // Bytes from the host. On a paced line they cross it one after another
   // from the moment they were written (or the line was free).
-  size_t Take(std::uint8_t* buffer, size_t size) {
+  size_t FromHost(std::uint8_t* buffer, size_t size) {
     const ssize_t n = read(pty.master, buffer, size);
     if (n <= 0) return 0;
     rxStart = std::max(rxFree, Clock());
@@ -175,6 +185,7 @@ class Line {
   // hostSentMore: bytes from the host behind the one answered, taken and not
   // yet looked at.
   void Send(const TargetOutput& output, Nanos notBefore, bool hostSentMore) {
+    if (HostGone()) return;
     if (output.alone && lastAlone) {
       // A lone byte behind a block or a handshake reply is harmless (the host
       // takes those first), and goes out as a real target would send it; but
@@ -184,7 +195,8 @@ class Line {
       // stopped takes nothing more, but says so: once it has sent
       // something, the byte goes out and its ESC is read next.
       SleepUntil(lastWrite + 10'000'000);
-      while (!hostSentMore && pty.WaitingAtHost() > 0 && !HostSent()) SleepUntil(Clock() + 20'000);
+      while (!hostSentMore && pty.WaitingAtHost() > 0 && !HostSent() && !HostGone()) SleepUntil(Clock() + 20'000);
+      if (HostGone()) return;
     }
     lastAlone = output.alone;
     if (byteTime == 0 && latency == 0) {
@@ -200,6 +212,7 @@ class Line {
       at += static_cast<Nanos>(slice) * byteTime;
       lastWrite = HandedOver(at);
       SleepUntil(lastWrite);
+      if (HostGone()) return;
       writeAll(output.bytes.data() + done, slice);
       done += slice;
     }
@@ -207,6 +220,11 @@ class Line {
   }
 
  private:
+  bool HostGone() const {
+    pollfd pfd{hostGone, POLLIN, 0};
+    return hostGone >= 0 && poll(&pfd, 1, 0) > 0;
+  }
+
   void writeAll(const char* data, size_t size) {
     while (size > 0) {
       const ssize_t n = write(pty.master, data, size);
@@ -228,6 +246,7 @@ class Line {
   Nanos origin;
   Nanos rxFree = 0, txFree = 0, rxStart = 0, lastWrite = 0;
   bool lastAlone = false;
+  int hostGone = -1;
 };
 
 // What a wrong device, or one that streams its debug output, sends: bytes
@@ -244,6 +263,62 @@ class Line {
     if (pfd.revents & POLLOUT) (void)!write(pty.master, bytes, sizeof bytes);
   }
 }
+
+// Tells when a host that locked the line (as the program and the
+// transfer tool do) lets it go, by closing it or by dying: that ends its
+// session, whatever state it was left in. The slave end that the programmer
+// keeps open would keep the exclusive flag of a killed host set for good
+// (and every later open refused), so it is cleared here then.
+class HostWatch {
+ public:
+  // slave: the programmer's own descriptor of the host's end.
+  explicit HostWatch(int slave) : slave(slave) {
+    std::thread([this] { Watch(); }).detach();
+  }
+  HostWatch(const HostWatch&) = delete;
+  HostWatch& operator=(const HostWatch&) = delete;
+
+  // Readable once a watched host has let go.
+  int Descriptor() const { return gone; }
+  // The host sent something: watch it if it holds the lock. A host that
+  // takes no lock is not watched.
+  void HostSpoke() {
+    if (watching) return;
+    if (flock(slave, LOCK_EX | LOCK_NB) == 0) {
+      flock(slave, LOCK_UN);
+      return;
+    }
+    watching = true;
+    const std::uint64_t one = 1;
+    (void)!write(arm, &one, sizeof one);
+  }
+  // Takes the news; true when a watched host has gone.
+  bool Gone() {
+    std::uint64_t count = 0;
+    if (read(gone, &count, sizeof count) != sizeof count) return false;
+    watching = false;
+    return true;
+  }
+
+ private:
+  void Watch() {
+    for (;;) {
+      std::uint64_t count = 0;
+      if (read(arm, &count, sizeof count) != sizeof count) continue;
+      while (flock(slave, LOCK_EX) != 0 && errno == EINTR) {
+      }
+      ioctl(slave, TIOCNXCL);
+      flock(slave, LOCK_UN);
+      const std::uint64_t one = 1;
+      (void)!write(gone, &one, sizeof one);
+    }
+  }
+
+  const int slave;
+  const int arm = eventfd(0, EFD_CLOEXEC);
+  const int gone = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  bool watching = false;
+};
 
 int Number(const char* text) { return static_cast<int>(std::strtol(text, nullptr, 0)); }
 
@@ -262,7 +337,8 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
     const auto value = [&] { return argv[++i]; };
-    if (arg == "--store" && hasValue) jobs.emplace_back(VirtualTarget::Role::Store, value());
+    if (arg == "--memory" && hasValue) jobs.emplace_back(VirtualTarget::Role::Memory, value());
+    else if (arg == "--store" && hasValue) jobs.emplace_back(VirtualTarget::Role::Store, value());
     else if (arg == "--serve" && hasValue) jobs.emplace_back(VirtualTarget::Role::Serve, value());
     else if (arg == "--block" && hasValue) options.sizeCode = Number(value()) == 128 ? 0x01 : 0x00;
     else if (arg == "--size-code" && hasValue) options.sizeCode = static_cast<std::uint8_t>(Number(value()));
@@ -316,19 +392,40 @@ int main(int argc, char** argv) {
   if (baud > 0 || latencyMs > 0) prctl(PR_SET_TIMERSLACK, 1UL);
   Line line(pty, baud > 0 ? 10'000'000'000LL / baud : 0, latencyMs * 1'000'000LL);
   VirtualTarget target(options);
+  HostWatch host(pty.slave);
+  line.WatchHostGone(host.Descriptor());
   std::vector<TargetOutput> out;
   std::uint8_t buffer[4096];
   for (int session = 0; sessions == 0 || session < sessions; ++session) {
     const auto& [role, path] = jobs[std::min<size_t>(static_cast<size_t>(session), jobs.size() - 1)];
     target.Begin(role, path);
     while (!target.Finished()) {
-      pollfd pfd{pty.master, POLLIN, 0};
+      pollfd pfd[2] = {{pty.master, POLLIN, 0}, {host.Descriptor(), POLLIN, 0}};
       // A host writes a block at once: a pause inside one is far longer
       // than any gap between its bytes.
-      const int ready = poll(&pfd, 1, target.InBlock() ? 200 : -1);
-      if (ready == 0) target.LineQuiet();
+      const int ready = poll(pfd, 2, target.QuietAfterMs());
+      out.clear();
+      if (ready == 0) target.LineQuiet(out);
+      for (const auto& output : out) line.Send(output, 0, false);
       if (ready <= 0) continue;
-      const size_t n = line.Take(buffer, sizeof buffer);
+      if ((pfd[1].revents & POLLIN) && host.Gone()) {
+        // What the host sent before it went still tells how its session
+        // ended, but nothing goes back: an answer left on the line would
+        // reach the next host.
+        while (target.InSession() && line.HostSent()) {
+          const size_t n = line.FromHost(buffer, sizeof buffer);
+          for (size_t at = 0; at < n && !target.Finished();) {
+            out.clear();
+            at += target.Receive(buffer + at, n - at, out);
+          }
+        }
+        target.HostGone();
+        tcflush(pty.slave, TCIOFLUSH);
+        continue;
+      }
+      if (!(pfd[0].revents & POLLIN)) continue;
+      const size_t n = line.FromHost(buffer, sizeof buffer);
+      if (n > 0) host.HostSpoke();
       for (size_t at = 0; at < n && !target.Finished();) {
         out.clear();
         at += target.Receive(buffer + at, n - at, out);

@@ -68,7 +68,7 @@ class FileSink final : public UploadSink {
  public:
   explicit FileSink(const std::string& name) : name(name) {}
 
-  bool Create() override { return !name.empty() && output.Open(name); }
+  bool Create() override { return !name.empty() && output.Open(name, ReplacementFile::Staging::ElsewhereIfRefused); }
   bool Append(const void* data, size_t count) override { return output.Append(data, count); }
   bool Keep() override { return output.Commit(); }
   void Abandon() override { output.Abandon(); }
@@ -229,24 +229,16 @@ void StartAgain(TransferHost& host) {
   host.SetStopEnabled(false);
 }
 
-// The file must be there and fit the protocol's 32-bit sizes (the block count
-// and the file size): it is refused before the target is asked.
+// The file is refused before the target is asked; a missing one still
+// gets the one ESC that the dialog always sent.
 Ended CheckDownloadFile(Line& line, const std::string& fileName, bool mustExist, DownloadSource& source,
                         std::int64_t& fileSize) {
-  TransferHost& host = line.host;
-  if (mustExist && !FileExists(fileName)) {
-    line.Send(Ctl::ESC);
-    host.ShowMessage(Texts::DownloadFileMissing(fileName), Texts::ErrorCaption);
-    StartAgain(host);
-    return TransferOutcome::FileMissing;
-  }
-  fileSize = source.Size();
-  if (fileSize >= 0 && fileSize <= MaxTransferFileSize) return std::nullopt;
-  const bool unreadable = fileSize < 0;
-  host.ShowMessage(unreadable ? Texts::DownloadFileUnreadable(fileName) : Texts::DownloadFileTooLarge(fileName),
-                   Texts::ErrorCaption);
-  StartAgain(host);
-  return unreadable ? TransferOutcome::FileUnreadable : TransferOutcome::FileTooLarge;
+  const std::optional<DownloadRefusal> refused = RefusedDownload(fileName, mustExist, source, fileSize);
+  if (!refused) return std::nullopt;
+  if (refused->outcome == TransferOutcome::FileMissing) line.Send(Ctl::ESC);
+  line.host.ShowMessage(refused->message, Texts::ErrorCaption);
+  StartAgain(line.host);
+  return refused->outcome;
 }
 
 Ended DownloadHandshake(Line& line, int& blockSize) {
@@ -353,16 +345,17 @@ class BlockSender : BlockExchange {
 
 // Upload
 
-// The file's directory must exist, and the file be a plain one or none yet
-// (a pipe would hold the transfer, a device be replaced by a file); nothing
-// is sent otherwise.
+// The file's directory must exist, and the file be no device or pipe (a
+// pipe would hold the transfer, a device be replaced by a file); nothing is
+// sent otherwise. A folder in the file's place is found only when the file
+// cannot be created, after the target was asked.
 Ended CheckUploadDirectory(TransferHost& host, const std::string& fileName) {
   const std::string directory = UploadDirectoryPart(fileName);
   if (!directory.empty() && !DirectoryExists(directory)) {
     host.ShowMessage(Texts::UploadDirectoryMissing(directory), Texts::ErrorCaptionBangs);
     return TransferOutcome::DirectoryMissing;
   }
-  if (!IsSpecialFile(fileName)) return std::nullopt;
+  if (!IsDeviceOrPipe(fileName)) return std::nullopt;
   host.ShowMessage(Texts::UploadNotAFile(fileName), Texts::ErrorCaptionBangs);
   return TransferOutcome::FileNotCreated;
 }
@@ -416,9 +409,11 @@ class BlockReceiver : BlockExchange {
     } catch (const PortGone&) {
       buffer.reset();
       const std::string gone = line.port.Name();
+      // A part kept elsewhere is told of after the message.
       return Disconnected(line,
-                          KeepAfterBreak() && kept > 0 && sink.Saves() ? Texts::UploadDisconnected(gone, kept, fileName)
-                                                                       : Texts::PortDisconnected(gone),
+                          KeepAfterBreak() && kept > 0 && sink.Saves() && sink.PartName(fileName) == fileName
+                              ? Texts::UploadDisconnected(gone, kept, fileName)
+                              : Texts::PortDisconnected(gone),
                           Texts::ErrorCaptionBangs);
     }
     host.ProgressReset();
@@ -509,7 +504,12 @@ class BlockReceiver : BlockExchange {
     return true;
   }
   // A break before any block leaves the old file as it was.
-  bool KeepAfterBreak() { return saved == 0 || Keep(); }
+  bool KeepAfterBreak() {
+    if (saved == 0) return true;
+    if (!sink.KeepPart()) return false;
+    kept = saved;
+    return true;
+  }
 
   UploadSink& sink;
   std::int64_t saved = 0;  // bytes written for the file
@@ -535,6 +535,16 @@ TransferOutcome Download(TransferPort& port, TransferHost& host, const std::stri
 }
 
 }  // namespace
+
+std::optional<DownloadRefusal> RefusedDownload(const std::string& fileName, bool mustExist, DownloadSource& source,
+                                               std::int64_t& fileSize) {
+  if (mustExist && !FileExists(fileName))
+    return DownloadRefusal{TransferOutcome::FileMissing, Texts::DownloadFileMissing(fileName)};
+  fileSize = source.Size();
+  if (fileSize >= 0 && fileSize <= MaxTransferFileSize) return std::nullopt;
+  if (fileSize < 0) return DownloadRefusal{TransferOutcome::FileUnreadable, Texts::DownloadFileUnreadable(fileName)};
+  return DownloadRefusal{TransferOutcome::FileTooLarge, Texts::DownloadFileTooLarge(fileName)};
+}
 
 TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName) {
   FileSource source(fileName);
@@ -572,15 +582,19 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
       return Disconnected(line, Texts::PortDisconnected(port.Name()), Texts::ErrorCaptionBangs);
     }
   }();
-  // The message of a lost device tells what was kept.
-  if (sink.Saves() && outcome != TransferOutcome::Complete && !(outcome == TransferOutcome::Disconnected && kept > 0))
-    host.UploadLeft(kept, fileName);
+  // The message of a lost device tells what was kept in the file's place.
+  const std::string savedIn = sink.PartName(fileName);
+  if (sink.Saves() && outcome != TransferOutcome::Complete &&
+      !(outcome == TransferOutcome::Disconnected && kept > 0 && savedIn == fileName))
+    host.UploadLeft(kept, fileName, savedIn);
   return outcome;
 }
 
 std::unique_ptr<DownloadSource> FileBytesSource(const std::string& fileName) {
   return std::make_unique<FileSource>(fileName);
 }
+
+std::unique_ptr<UploadSink> FileBytesSink(const std::string& fileName) { return std::make_unique<FileSink>(fileName); }
 
 std::string UploadDirectoryPart(const std::string& fileName) {
   // Drive letters ("C:image.bin") only where paths have them.

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -157,9 +158,11 @@ class TransferHost {
 
   // Where an upload that ended without completing, once asked of the target,
   // left what it received, where its message does not say so already:
-  // bytesSaved bytes of whole blocks now in the file, or none and the file
-  // as it was. The dialogs' messages say nothing more.
-  virtual void UploadLeft(std::int64_t /*bytesSaved*/, const std::string& /*fileName*/) {}
+  // bytesSaved bytes of whole blocks now in savedIn (the file, or where the
+  // sink keeps a part), or none and the file as it was. The dialogs'
+  // messages say nothing more.
+  virtual void UploadLeft(std::int64_t /*bytesSaved*/, const std::string& /*fileName*/,
+                          const std::string& /*savedIn*/) {}
 };
 
 // How long a rest may last: timeoutMs on a port that notices arrivals (whose
@@ -178,7 +181,7 @@ enum class TransferOutcome {
   FileTooLarge,       // 2 GiB or more: refused before anything is sent
   FileUnreadable,     // download: the file could not be opened or read after the handshake
   DirectoryMissing,   // upload: the file's directory does not exist; nothing sent
-  FileNotCreated,     // upload: the output file could not be created, or is no plain file (then nothing sent)
+  FileNotCreated,     // upload: the output file could not be created, or is a device or a pipe (then nothing sent)
   WriteFailed,        // upload: a received block could not be written
   Disconnected,       // the device went away (PortGone); ESC was attempted
 };
@@ -203,11 +206,27 @@ class UploadSink {
   virtual bool Create() = 0;
   virtual bool Append(const void* data, size_t count) = 0;
   virtual bool Keep() = 0;
+  // The whole blocks of an upload that did not complete: kept in the file's
+  // place, as a complete upload's, unless the sink keeps them elsewhere,
+  // which PartName(the file's name) then names.
+  virtual bool KeepPart() { return Keep(); }
+  virtual std::string PartName(const std::string& fileName) const { return fileName; }
   // What was not kept is given up.
   virtual void Abandon() = 0;
   // Whether the sink writes a file, which the messages then name.
   virtual bool Saves() const { return true; }
 };
+
+// Why a download refuses the named file before it asks the target: missing
+// (when it must exist), unreadable, or too large for the protocol's 32-bit
+// sizes; the outcome and the dialog's message. None when the file can go,
+// its size then in fileSize.
+struct DownloadRefusal {
+  TransferOutcome outcome;
+  std::string message;
+};
+std::optional<DownloadRefusal> RefusedDownload(const std::string& fileName, bool mustExist, DownloadSource& source,
+                                               std::int64_t& fileSize);
 
 // The download dialog's Start: sends the named file, from enabling Stop and
 // clearing the stop flag to the outcome's message and button states.
@@ -230,6 +249,9 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
 
 // The bytes of the named file as they are.
 std::unique_ptr<DownloadSource> FileBytesSource(const std::string& fileName);
+// The upload dialog's sink: the blocks as they come, in a file that takes the
+// named one's place when kept.
+std::unique_ptr<UploadSink> FileBytesSink(const std::string& fileName);
 
 // The directory that the upload checks before it starts: the text up to the
 // last separator, without that separator unless it stands for a root.

@@ -90,8 +90,10 @@ TDForm::TDForm(QWidget* owner, std::int32_t comNumber) : TTransferForm(owner, co
 
   FileListBox1 = NewList(this, "FileListBox1", QRect(149, 45, 145, 232));
   connect(FileListBox1, &QListWidget::itemClicked, this, &TDForm::FileListBox1Click);
-  // Moving through the list with the keys picks the file as a click does.
-  connect(FileListBox1, &QListWidget::currentRowChanged, this, [this] {
+  // Choosing with the keys (arrows, Space, typing a name) picks the file as a
+  // click does. The focus alone chooses nothing: the list then marks an
+  // entry as current without selecting it, as a Windows list box does.
+  connect(FileListBox1, &QListWidget::itemSelectionChanged, this, [this] {
     if (FileListBox1->hasFocus()) FileListBox1Click();
   });
 
@@ -173,8 +175,8 @@ void TDForm::FormShow() {
 
 void TDForm::FileListBox1Click() {
   if (BitBtn3->isEnabled()) return;
-  const QListWidgetItem* item = FileListBox1->currentItem();
-  const std::string name = item ? item->text().toLocal8Bit().toStdString() : std::string();
+  const QList<QListWidgetItem*> selected = FileListBox1->selectedItems();
+  const std::string name = selected.isEmpty() ? std::string() : selected.first()->text().toLocal8Bit().toStdString();
   Edit1->setText(QString::fromLocal8Bit(FileListPath(directory, name)));
   BitBtn1->setEnabled(true);
 }

@@ -125,7 +125,10 @@ class RecordSink final : public UploadSink {
  public:
   RecordSink(const std::string& fileName, ImageFormat format) : fileName(fileName), writer(format) {}
 
-  bool Create() override { return !fileName.empty() && output.Open(fileName) && Write(writer.Begin()); }
+  bool Create() override {
+    return !fileName.empty() && output.Open(fileName, ReplacementFile::Staging::ElsewhereIfRefused) &&
+           Write(writer.Begin());
+  }
   bool Append(const void* data, size_t count) override {
     if (count > ImageAddressLimit - written) return false;
     written += count;

@@ -18,6 +18,7 @@
 #include "platform/winapi.h"
 #include "texts/Texts.h"
 #include "transfer/PortMessage.h"
+#include "transfer/TransferLine.h"
 
 TTransferForm::TTransferForm(QWidget* owner, std::int32_t comNumber) : QDialog(owner), comNumber(comNumber) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -130,18 +131,7 @@ void TTransferForm::done(int result) {
 }
 
 bool TTransferForm::OpenPort(std::string (*caption)(std::int32_t comNumber)) {
-  openError = ERROR_SUCCESS;
-  try {
-    if (Comm1.Enabled()) Comm1.Close();
-    Comm1.SetDeviceName("COM" + std::to_string(comNumber));
-    Comm1.Open();
-    if (!Comm1.Enabled()) openError = GetLastError();
-    // A port that did not open fails here with its "not open" error.
-    Comm1.SetRTSState(true);
-    Comm1.SetDTRState(true);
-  } catch (const std::exception&) {
-    return false;
-  }
+  if (!OpenTransferLine(Comm1, "COM" + std::to_string(comNumber), openError)) return false;
   setWindowTitle(QString::fromLocal8Bit(caption(comNumber)));
   return true;
 }

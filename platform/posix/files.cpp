@@ -2,27 +2,29 @@
 // Windows, and permissions follow Windows' rules: a file without any write
 // permission bit is read-only even for root, just as the read-only attribute
 // binds an administrator, and a file without any read bit cannot be read.
+#include "platform/Files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <limits.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <fnmatch.h>
-#include <strings.h>
-#include <limits.h>
-#include <sys/file.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "platform/posix/fail.h"
-#include "platform/Files.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/fail.h"
 #include "platform/posix/files.h"
 #include "platform/posix/handles.h"
 
@@ -180,6 +182,56 @@ int CreateLockedTemp(const std::string& dir, const std::string& base, std::strin
   return -1;
 }
 
+// A temporary file in the system's temporary folder that has no name (or
+// loses it at once), so that nothing is left of it after a kill. -1 with
+// errno set.
+int CreateUnnamedTemp() {
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string dir = tmp && *tmp ? tmp : "/tmp";
+  int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  std::string name = dir + "/.talvorin-XXXXXX";
+  fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) unlink(name.c_str());
+  return fd;
+}
+
+// Writes the whole of from over the file at path, which stays the same file
+// (links, owner, permissions): for a folder that takes no new name. An errno
+// value, 0 when it is done and on the disk.
+int OverwriteInPlace(int from, const std::string& path) {
+  const int to = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (to < 0) return errno;
+  int err = 0;
+  struct stat st;
+  // The name may lead elsewhere since Open looked at it.
+  if (fstat(to, &st) != 0)
+    err = errno;
+  else if (!S_ISREG(st.st_mode))
+    err = EACCES;
+  if (err == 0 && lseek(from, 0, SEEK_SET) != 0) err = errno;
+  char buffer[65536];
+  off_t total = 0;
+  while (err == 0) {
+    const ssize_t n = read(from, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n < 0) err = errno;
+      break;
+    }
+    for (ssize_t done = 0; err == 0 && done < n;) {
+      const ssize_t w = write(to, buffer + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno != EINTR) err = errno;
+      if (w > 0) done += w;
+    }
+    total += n;
+  }
+  if (err == 0 && ftruncate(to, total) != 0) err = errno;
+  if (err == 0 && fdatasync(to) != 0) err = errno;
+  if (close(to) != 0 && err == 0) err = errno;
+  return err;
+}
+
 // The rename itself reaches the disk, not only the new file's bytes.
 void SyncDirectory(const std::string& dir) {
   const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -299,6 +351,7 @@ struct ReplacementFile::Pending {
   std::string temp, actual, dir;
   mode_t mode = 0;
   bool existed = false;
+  bool inPlace = false;  // the temporary file lies elsewhere and is written over the old file
   uid_t uid = 0;
   gid_t gid = 0;
 };
@@ -307,7 +360,7 @@ ReplacementFile::ReplacementFile() = default;
 
 ReplacementFile::~ReplacementFile() { Abandon(); }
 
-bool ReplacementFile::Open(const std::string& path) {
+bool ReplacementFile::Open(const std::string& path, Staging staging) {
   Abandon();
   auto next = std::make_unique<Pending>();
   if (!LinkTarget(ResolvePath(path), next->actual)) return FailWithErrno(errno);
@@ -328,11 +381,20 @@ bool ReplacementFile::Open(const std::string& path) {
   }
   struct stat dst;
   if (stat(next->dir.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) return FailWith(ERROR_PATH_NOT_FOUND);
-  if (!permitted(next->dir, dst, W_OK)) return FailWith(ERROR_ACCESS_DENIED);
-
-  RemoveStaleTemps(next->dir, base);
-  next->fd = CreateLockedTemp(next->dir, base, next->temp);
-  if (next->fd < 0) return FailWithErrno(errno);
+  const bool elsewhere = next->existed && staging == Staging::ElsewhereIfRefused;
+  if (permitted(next->dir, dst, W_OK)) {
+    RemoveStaleTemps(next->dir, base);
+    next->fd = CreateLockedTemp(next->dir, base, next->temp);
+    if (next->fd < 0 && (!elsewhere || (errno != EACCES && errno != EPERM))) return FailWithErrno(errno);
+  } else if (!elsewhere) {
+    return FailWith(ERROR_ACCESS_DENIED);
+  }
+  if (next->fd < 0) {
+    next->temp.clear();
+    next->inPlace = true;
+    next->fd = CreateUnnamedTemp();
+    if (next->fd < 0) return FailWithErrno(errno);
+  }
   pending = std::move(next);
   return true;
 }
@@ -353,6 +415,11 @@ bool ReplacementFile::Append(const void* data, size_t count) {
 bool ReplacementFile::Commit() {
   if (!pending) return FailWith(ERROR_INVALID_HANDLE);
   const std::unique_ptr<Pending> p = std::move(pending);
+  if (p->inPlace) {
+    const int err = OverwriteInPlace(p->fd, p->actual);
+    close(p->fd);
+    return err == 0 ? TRUE : FailWithErrno(err);
+  }
   int err = 0;
   // The owner where this process may give it (root, or a group it is in);
   // the mode after it, as a change of owner clears the set-id bits.
@@ -372,14 +439,14 @@ bool ReplacementFile::Commit() {
 
 void ReplacementFile::Abandon() {
   if (!pending) return;
-  unlink(pending->temp.c_str());
+  if (!pending->inPlace) unlink(pending->temp.c_str());
   close(pending->fd);
   pending.reset();
 }
 
-bool IsSpecialFile(const std::string& path) {
+bool IsDeviceOrPipe(const std::string& path) {
   struct stat st;
-  return stat(ResolvePath(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+  return stat(ResolvePath(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
 DWORD GetFileAttributesA(LPCSTR lpFileName) {

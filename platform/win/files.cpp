@@ -146,8 +146,7 @@ void ReplacementFile::Abandon() {
   SetLastError(error);
 }
 
-bool IsSpecialFile(const std::string& path) {
+bool IsDeviceOrPipe(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE) != 0;
 }

@@ -162,6 +162,7 @@ TEST(Package, HoldsTheProgramsTheirLaunchersAndTheDesktopFiles) {
   EXPECT_NE(depends.output.find("libc6 (>="), std::string::npos) << depends.output;
   // Action > QELT runs a Windows programming tool through wine.
   EXPECT_EQ(Shell("dpkg-deb -f " PACKAGE_FILE " Suggests").output, "wine\n");
+  EXPECT_EQ(Shell("dpkg-deb -f " PACKAGE_FILE " Recommends").output, "bash-completion\n");
 }
 
 TEST(Package, LintianFindsNoErrorsAndTheMetadataValidates) {
@@ -191,6 +192,7 @@ TEST_F(Unpacked, BashCompletesTheCommandsTheirOptionsAndValues) {
       {"talvorin-transfer --t", "--timeout|--trace|"},
       {"talvorin-transfer p", "ports|"},
       {"talvorin-transfer ports ''", "|"},
+      {"talvorin-transfer ports --", "--json|--help|"},
       {"talvorin-transfer upload " + dir.file("ro"), dir.file("root") + "|"},
       {"talvorin-vprog --blo", "--block|"},
       {"talvorin-vprog --block ''", "128|256|"},

@@ -17,7 +17,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -27,6 +29,7 @@
 #include "platform/SerialDevices.h"
 #include "ports/ComDevices.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 #include "tools/VprogProcess.h"
 #include "transfer/FakeLine.h"
 
@@ -273,13 +276,12 @@ TEST_F(TransferTool, EachOutcomeHasItsStatusAndTheDialogsWords) {
       {{"--nak", "3"},
        {"download", dir.file("image.bin")},
        8,
-       "Download compelete !!!\nBlocks not sent: 1 of 4. The programmer answered their requests with neither ACK nor "
-       "ESC.\n"},
+       "Blocks not sent: 1 of 4. The programmer answered their requests with neither ACK nor ESC.\n"},
       {{"--bad-handshake"}, {"download", dir.file("image.bin")}, 2, "Something wrong. Can not get block size.\n"},
       {{"--bad-handshake"},
        {"upload", dir.file("received.bin")},
        2,
-       "Can not get Block size.\nNothing is saved. " + dir.file("received.bin") + " is left as it was.\n"},
+       "Can not get Block size.\nNothing is saved. " + dir.file("received.bin") + " is not created.\n"},
       {{}, {"download", dir.file("missing.bin")}, 4, "File : " + dir.file("missing.bin") + " is not exist.\n"},
       {{},
        {"download", dir.file("big.bin")},
@@ -345,7 +347,7 @@ TEST_F(TransferTool, SignalsBreakTheWaitForTheProgrammer) {
       {"download", SIGINT, "USER Break !!!\n ( It is waiting for ACK. )\n"},
       {"upload", SIGTERM,
        "User press ESC !!!\n( It is waiting for ACK. )\nNothing is saved. " + dir.file("received.bin") +
-           " is left as it was.\n"},
+           " is not created.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.direction);
@@ -418,6 +420,84 @@ TEST_F(TransferTool, SignalInTheMiddleOfAPacedTransfer) {
   }
 }
 
+// The virtual programmer of the documentation, with the man page's example as
+// written: one memory that a download writes and a verify and an upload
+// read, which a verify's session does not empty and a restart keeps.
+TEST_F(TransferTool, TheVirtualProgrammersMemoryOutlivesSessionsAndRestarts) {
+  const Bytes image = Pattern(1000, 7);
+  dir.write("image.bin", image);
+  ASSERT_EQ(std::system(("srec_cat " + dir.file("image.bin") + " -binary -o " + dir.file("firmware.hex") + " -intel")
+                            .c_str()),
+            0);
+  const std::vector<std::string> com1{"--install", dir.path(), "--com", "1"};
+  const auto run = [&](std::vector<std::string> args, Tool& tool) {
+    args.insert(args.begin(), com1.begin(), com1.end());
+    return Run(args, tool);
+  };
+  for (const bool restarted : {false, true}) {
+    SCOPED_TRACE(restarted ? "restarted" : "first");
+    std::vector<std::string> args = com1;
+    args.insert(args.end(), {"--memory", dir.file("memory.bin")});
+    VprogProcess vprog;
+    ASSERT_TRUE(vprog.Start(VPROG_PATH, args));
+    if (!restarted) {
+      Tool download;
+      EXPECT_EQ(run({"--timeout", "5", "download", "--verify", dir.file("firmware.hex")}, download), 0)
+          << download.stdErr;
+      EXPECT_EQ(download.stdErr.substr(download.stdErr.find("Download")), "Download compelete !!!\nverified 1000 bytes\n");
+    }
+    Tool verify;
+    EXPECT_EQ(run({"--timeout", "5", "verify", dir.file("firmware.hex")}, verify), 0) << verify.stdErr;
+    EXPECT_EQ(dir.read("memory.bin"), Padded(image, 256));
+    Tool upload;
+    EXPECT_EQ(run({"--timeout", "5", "upload", dir.file("back.bin")}, upload), 0) << upload.stdErr;
+    EXPECT_EQ(dir.read("back.bin"), Padded(image, 256));
+  }
+}
+
+// A new host that opens the line begins a new session, however the last one
+// was left: killed with SIGKILL (its exclusive hold on the line dies with it)
+// or stopped by SIGINT in the middle of a paced download. Run as a user
+// that the exclusive hold binds, which the superuser is not.
+TEST_F(TransferTool, ANewHostIsANewSessionAfterAKillOrABreak) {
+  std::vector<std::string> asUser;
+  if (geteuid() == 0) {
+    asUser = {"--reuid=65534", "--regid=65534", "--clear-groups"};
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+  }
+  const std::string program = asUser.empty() ? std::string(TOOL_PATH) : "/usr/bin/setpriv";
+  const auto as = [&](std::vector<std::string> args, const std::string& path) {
+    if (!asUser.empty()) args.insert(args.begin(), path);
+    args.insert(args.begin(), asUser.begin(), asUser.end());
+    return args;
+  };
+  const Bytes image = Pattern(32 * 1024, 9);
+  dir.write("image.bin", image);
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(asUser.empty() ? VPROG_PATH : "/usr/bin/setpriv",
+                          as({"--pace", "--memory", dir.file("memory.bin")}, VPROG_PATH)));
+  for (const int signal : {SIGKILL, SIGINT}) {
+    SCOPED_TRACE(signal);
+    {
+      Tool stopped;
+      const std::string trace = "trace" + std::to_string(signal) + ".log";
+      stopped.Start(as({"--trace", dir.file(trace), "download", dir.file("image.bin"), "--device", vprog.Device()},
+                       TOOL_PATH),
+                    Stream::Pipe, program);
+      ASSERT_TRUE(WaitUntil([&] { return SizeOf(trace) > 20000; }));
+      stopped.Signal(signal);
+      EXPECT_EQ(stopped.Wait(), signal == SIGKILL ? 128 + SIGKILL : 5);
+    }
+    Tool next;
+    next.Start(as({"--timeout", "3", "download", dir.file("image.bin"), "--device", vprog.Device()}, TOOL_PATH),
+               Stream::Pipe, program);
+    EXPECT_EQ(next.Wait(), 0) << next.stdErr;
+    EXPECT_EQ(vprog.ReadLine(10000).rfind(signal == SIGKILL ? "download the host went away: " : "download ended by the host's ESC: ", 0), 0u);
+    EXPECT_EQ(vprog.ReadLine(10000), "download ended by the host's ESC: 128 blocks of 256 bytes (" + dir.file("memory.bin") + ")");
+    EXPECT_EQ(dir.read("memory.bin"), image);
+  }
+}
+
 // An existing file gives way only to what the programmer sent: a break
 // before any block, a kill in the middle and a failing disk leave it as it
 // was, and the tool says so; a completed upload replaces it, and the
@@ -453,6 +533,26 @@ TEST_F(TransferTool, AnUploadKeepsTheOldFileUntilItHasAReplacement) {
     EXPECT_EQ(dir.read("received.bin"), old);
   }
   {
+    // A break in the middle keeps the whole blocks beside the file, which
+    // stays as it was.
+    VprogProcess vprog;
+    ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--pace", "--serve", dir.file("served.bin")}));
+    Tool tool;
+    // Without the temporary files that the killed upload left.
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      if (entry.path().filename().string().rfind(".received.bin", 0) == 0) std::filesystem::remove(entry.path());
+    tool.Start({"upload", mine, "--device", vprog.Device()});
+    ASSERT_TRUE(WaitUntil([&] { return TempSize("received.bin.partial") >= 2048; }));
+    tool.Signal(SIGINT);
+    EXPECT_EQ(tool.Wait(), 5);
+    EXPECT_EQ(dir.read("received.bin"), old);
+    const Bytes part = dir.read("received.bin.partial");
+    EXPECT_EQ(tool.stdErr, "User press ESC !!!\n" + std::to_string(part.size()) + " bytes are saved in " + mine +
+                               ".partial . " + mine + " is left as it was.\n");
+    EXPECT_GE(part.size(), 2048u);
+    EXPECT_EQ(part, image.substr(0, part.size()));
+  }
+  {
     // The disk fails every write below the folder.
     VprogProcess vprog;
     ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--serve", dir.file("served.bin")}));
@@ -481,13 +581,13 @@ TEST_F(TransferTool, AnUploadKeepsTheOldFileUntilItHasAReplacement) {
   EXPECT_EQ(TempSize("received.bin"), -1);
 }
 
-// Something that is not a plain file is refused before the programmer is
-// asked: a pipe would hold the tool as it opens it, a device would be
-// replaced by a file.
+// A pipe or a device is refused before the programmer is asked: a pipe
+// would hold the tool as it opens it, a device would be replaced by a file.
+// A folder is found to be no file once the programmer has answered, as in
+// the dialog.
 TEST_F(TransferTool, AnUploadRefusesWhatIsNoFile) {
   ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
-  std::filesystem::create_directory(dir.file("folder"));
-  for (const std::string& name : {dir.file("pipe"), std::string("/dev/null"), dir.file("folder")}) {
+  for (const std::string& name : {dir.file("pipe"), std::string("/dev/null")}) {
     SCOPED_TRACE(name);
     PtyPair line;
     Tool tool;
@@ -496,6 +596,42 @@ TEST_F(TransferTool, AnUploadRefusesWhatIsNoFile) {
     EXPECT_EQ(Drain(line.master), "") << "nothing was sent";
   }
   EXPECT_TRUE(std::filesystem::is_fifo(dir.file("pipe")));
+
+  std::filesystem::create_directory(dir.file("folder"));
+  dir.write("served.bin", Pattern(256, 3));
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--serve", dir.file("served.bin")}));
+  Tool tool;
+  EXPECT_EQ(Run({"upload", dir.file("folder"), "--device", vprog.Device()}, tool), 4);
+  EXPECT_EQ(tool.stdErr, "Can not open " + dir.file("folder") + " to save.\nNothing is saved. " + dir.file("folder") +
+                             " is left as it was.\n");
+  EXPECT_EQ(vprog.ReadLine(10000).rfind("upload stopped by the host: ", 0), 0u);
+}
+
+// In a folder that takes no new file, an existing file that may be written
+// is written over in place, as binary and as records.
+TEST_F(TransferTool, AnUploadIntoAFolderThatTakesNoNewFile) {
+  const Bytes image = Pattern(512, 4);
+  dir.write("served.bin", image);
+  std::filesystem::create_directory(dir.file("locked"));
+  dir.write("locked/image.bin", "old");
+  dir.write("locked/image.hex", "old");
+  dir.chmod("locked", 0555);
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--serve", dir.file("served.bin")}));
+  for (const char* name : {"locked/image.bin", "locked/image.hex"}) {
+    SCOPED_TRACE(name);
+    Tool tool;
+    EXPECT_EQ(Run({"upload", dir.file(name), "--device", vprog.Device()}, tool), 0);
+    EXPECT_EQ(tool.stdErr, "Upload compelete !!!\n");
+  }
+  dir.chmod("locked", 0755);
+  EXPECT_EQ(dir.read("locked/image.bin"), image);
+  Tool verify;
+  EXPECT_EQ(Run({"verify", dir.file("locked/image.hex"), "--device", vprog.Device()}, verify), 0);
+  EXPECT_TRUE(verify.stdErr.ends_with(
+      "Intel HEX, an image of 512 bytes from address 0\nverified 512 bytes\n"))
+      << verify.stdErr;
 }
 
 // A programmer that leaves right after its last session: the host still gets
@@ -546,7 +682,7 @@ TEST_F(TransferTool, AFloodingProgrammerFailsTheHandshake) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
     EXPECT_EQ(tool.stdErr, direction == "download" ? "Something wrong. Can not get block size.\n"
                                                    : "Can not get Block size.\nNothing is saved. " +
-                                                         dir.file("received.bin") + " is left as it was.\n");
+                                                         dir.file("received.bin") + " is not created.\n");
   }
 }
 
@@ -665,12 +801,43 @@ TEST_F(TransferTool, UsageHelpAndVersion) {
            {"upload", "x", "--speed", "9600"},
            {"upload", "x", "--timeout", "0"},
            {"upload", "x", "--timeout", "nan"},
+           {"upload", "-"},
+           {"download", "-"},
+           {"verify", "-"},
        }) {
     SCOPED_TRACE(args.empty() ? "" : args.back());
     Tool tool;
     EXPECT_GE(Run(args, tool), 100);
     EXPECT_NE(tool.stdErr.find("Run with --help for more information."), std::string::npos) << tool.stdErr;
   }
+}
+
+// The exit statuses that --help gives (from the tool's one table of them),
+// the man page and the documentation all list the same numbers.
+TEST(TransferToolStatuses, HelpManPageAndDocumentationAgree) {
+  const auto statuses = [](const std::string& text, const std::regex& entry) {
+    std::vector<std::string> found;
+    for (std::sregex_iterator at(text.begin(), text.end(), entry), end; at != end; ++at) found.push_back((*at)[1]);
+    return found;
+  };
+  const auto read = [](const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  Tool help;
+  help.Start({"--help"});
+  ASSERT_EQ(help.Wait(), 0);
+  const std::string table = help.stdOut.substr(help.stdOut.find("Exit status:"));
+  const std::vector<std::string> fromHelp = statuses(table, std::regex("\\n  ([0-9]+) "));
+  ASSERT_EQ(fromHelp.size(), 13u) << table;
+  const std::string man = read(SOURCE_DIR "/packaging/talvorin-transfer.1");
+  const size_t manStart = man.find(".SH EXIT STATUS");
+  const std::string manTable = man.substr(manStart, man.find(".SH EXAMPLES") - manStart);
+  EXPECT_EQ(statuses(manTable, std::regex("\\.TP\\n\\.BR? \"?([0-9]+)")), fromHelp);
+  EXPECT_EQ(statuses(read(SOURCE_DIR "/docs/talvorin-transfer.md"), std::regex("\\n\\| ([0-9]+)[ a-z]* \\|")),
+            fromHelp);
 }
 
 // Intel HEX and S-records as Debian's objcopy and srec_cat make them: the
@@ -786,7 +953,7 @@ TEST_F(ImageFormatsTool, VerifyComparesWithTheVirtualProgrammersImage) {
   ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--store", dir.file("memory.bin"), "--serve", dir.file("memory.bin")}));
   Tool both;
   EXPECT_EQ(Run({"--device", vprog.Device(), "download", "--verify", dir.file("image.bin")}, both), 0);
-  EXPECT_EQ(both.stdErr, "Download compelete !!!\nUpload compelete !!!\nverified 1000 bytes\n");
+  EXPECT_EQ(both.stdErr, "Download compelete !!!\nverified 1000 bytes\n");
 
   Bytes changed = image;
   changed[300] = static_cast<char>(image[300] ^ 0x0F);
@@ -814,7 +981,7 @@ TEST_F(ImageFormatsTool, VerifyComparesWithTheVirtualProgrammersImage) {
   const auto files = std::distance(std::filesystem::directory_iterator(dir.path()), {});
   Tool same;
   EXPECT_EQ(Run({"--device", vprog.Device(), "verify", dir.file("image.bin")}, same), 0);
-  EXPECT_EQ(same.stdErr, "Upload compelete !!!\nverified 1000 bytes\n");
+  EXPECT_EQ(same.stdErr, "verified 1000 bytes\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), files);
   Tool missing;
   EXPECT_EQ(Run({"--device", vprog.Device(), "verify", dir.file("none.bin")}, missing), 4);
@@ -866,7 +1033,7 @@ TEST_F(TransferTool, ATimeoutEndsTheWaitForASilentOrStalledProgrammer) {
       {{"--silent", "--serve", dir.file("served.bin")},
        "upload",
        "",
-       "Nothing is saved. " + dir.file("received.bin") + " is left as it was.\n",
+       "Nothing is saved. " + dir.file("received.bin") + " is not created.\n",
        0},
       {{"--stall", "3", "--store", dir.file("stored.bin")},
        "download",
@@ -939,6 +1106,28 @@ TEST_F(TransferTool, AProgrammerThatStopsReadingDoesNotHoldTheTool) {
 
 // --quiet tells only failures; --json tells what was moved whatever the
 // outcome; --trace has every byte each way, in order.
+// Without a limit the wait for a silent programmer goes on, as in the
+// dialogs, but after 10 s the tool says once that it still waits, where, and
+// how to stop or bound it; --quiet leaves that out.
+TEST_F(TransferTool, ALongSilenceIsToldOnce) {
+  dir.write("image.bin", Pattern(300));
+  VprogProcess told, quiet;
+  ASSERT_TRUE(told.Start(VPROG_PATH, {"--silent", "--store", dir.file("told.bin")}));
+  ASSERT_TRUE(quiet.Start(VPROG_PATH, {"--silent", "--store", dir.file("quiet.bin")}));
+  Tool waiting, quietly;
+  waiting.Start({"download", dir.file("image.bin"), "--device", told.Device()});
+  quietly.Start({"--quiet", "download", dir.file("image.bin"), "--device", quiet.Device()});
+  std::this_thread::sleep_for(std::chrono::seconds(12));
+  waiting.Signal(SIGINT);
+  quietly.Signal(SIGINT);
+  EXPECT_EQ(waiting.Wait(), 5);
+  EXPECT_EQ(quietly.Wait(), 5);
+  EXPECT_EQ(waiting.stdErr, "talvorin-transfer: no answer from the programmer on " + told.Device() +
+                                " for 10 s; still waiting. Ctrl+C stops, --timeout SECONDS bounds the wait.\n"
+                                "USER Break !!!\n ( It is waiting for ACK. )\n");
+  EXPECT_EQ(quietly.stdErr, "USER Break !!!\n ( It is waiting for ACK. )\n");
+}
+
 TEST_F(TransferTool, QuietJsonAndTraceForScripts) {
   const Bytes image = Pattern(1000, 4);
   dir.write("image.bin", image);

@@ -438,6 +438,41 @@ TEST(DownloadDialog, LayoutPickersAndPriority) {
   EXPECT_EQ(DForm, nullptr);
 }
 
+// Tab into the file list selects nothing there: Start sends the file that
+// was typed, and the programmer stores that one. The keys that choose an
+// entry still pick it.
+TEST(DownloadDialog, TabThroughTheFileListSendsTheTypedFile) {
+  TempDir dir;
+  dir.write("-", Pattern(7 * 1024, 1));
+  const std::string typed = Pattern(64 * 1024, 2);
+  dir.write("r64k.bin", typed);
+  Session s({"--store", dir.file("stored.bin")});
+  ASSERT_TRUE(s.download([&](TDForm& form) {
+    const auto key = [&](Qt::Key k) { QTest::keyClick(form.focusWidget(), k); };
+    form.SetDirectory(dir.path());
+    form.Edit1->setFocus();
+    typeName(form.Edit1, dir.file("r64k.bin"));
+    for (int i = 0; i < 3; ++i) key(Qt::Key_Tab);
+    ASSERT_EQ(form.focusWidget(), form.FileListBox1);
+    EXPECT_EQ(form.Edit1->text().toStdString(), dir.file("r64k.bin"));
+    key(Qt::Key_Tab);
+    key(Qt::Key_Tab);
+    ASSERT_EQ(form.focusWidget(), form.BitBtn1);
+    key(Qt::Key_Space);
+    EXPECT_EQ(s.vprog.ReadLine(10000),
+              "download ended by the host's ESC: 256 blocks of 256 bytes (" + dir.file("stored.bin") + ")");
+    const std::string stored = dir.read("stored.bin");
+    EXPECT_TRUE(stored == typed) << "stored " << stored.size() << " bytes";
+
+    // The arrow keys choose, and the choice names the file.
+    form.FileListBox1->setFocus();
+    key(Qt::Key_Down);
+    EXPECT_EQ(form.Edit1->text().toStdString(), dir.file(form.FileListBox1->currentItem()->text().toStdString()));
+    click(form.BitBtn2);
+  }));
+  EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"Download compelete !!!|Job down !!!"}));
+}
+
 TEST(DownloadDialog, SendsFilesInBothBlockSizesAndAgain) {
   for (const int block : {128, 256}) {
     SCOPED_TRACE(block);

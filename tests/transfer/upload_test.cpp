@@ -213,14 +213,57 @@ TEST_F(Upload, OutputThatCannotBeCreated) {
   EXPECT_EQ(dir.read("readonly.bin"), "keep");
 }
 
-// A folder in place of the file is refused before anything is sent.
-TEST_F(Upload, SomethingThatIsNoFileIsRefusedBeforeTheHandshake) {
+// A device in place of the file is refused before anything is sent; a
+// folder, which cannot hold the transfer, only once the file cannot be
+// created, after the target was asked.
+TEST_F(Upload, SomethingThatIsNoFileIsRefused) {
+  FakeLine device;
+  EXPECT_EQ(RunUpload(device, device, "/dev/null"), TransferOutcome::FileNotCreated);
+  EXPECT_EQ(device.sent, "");
+  EXPECT_EQ(device.events,
+            (Events{"reset", "msg Can not open /dev/null to save.\nIt is not a regular file.|ERROR !!!"}));
+
   std::filesystem::create_directory(dir.file("folder"));
+  FakeLine folder;
+  UploadTarget peer;
+  peer.Blocks({Pattern(128)});
+  folder.target = &peer;
+  EXPECT_EQ(RunUpload(folder, folder, dir.file("folder")), TransferOutcome::FileNotCreated);
+  EXPECT_EQ(folder.sent, STX + ESC);
+  EXPECT_EQ(folder.Tail(5), (Events{"W 1B", "msg Can not open " + dir.file("folder") + " to save.|ERROR !!!", "reset",
+                                    "stop 0", "start 1"}));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder")));
+}
+
+// A folder that takes no new file: an existing file that may be written is
+// written over in place once the whole image is there; a break before the
+// first block leaves it as it was; a new file still cannot be made there.
+TEST_F(Upload, IntoAFileOfAFolderThatTakesNoNewFile) {
+  std::filesystem::create_directory(dir.file("locked"));
+  dir.write("locked/out.bin", std::string(1000, 'o'));
+  dir.chmod("locked", 0555);
+  const Bytes one = Pattern(128, 1), two = Pattern(128, 2);
+  target.Blocks({one, two});
+  EXPECT_EQ(RunUpload(line, line, dir.file("locked/out.bin")), TransferOutcome::Complete);
+  EXPECT_EQ(line.Tail(3), (Events{"msg Upload compelete !!!|FINISH !!!", "stop 0", "start 1"}));
+  EXPECT_EQ(dir.read("locked/out.bin"), one + two);
+
+  FakeLine stalled;
+  UploadTarget halfway;
+  halfway.chunks = {{STX, false}, {Pattern(60), true}};
+  stalled.target = &halfway;
+  stalled.stopAt = 500;
+  EXPECT_EQ(RunUpload(stalled, stalled, dir.file("locked/out.bin")), TransferOutcome::BreakInExchange);
+  EXPECT_EQ(dir.read("locked/out.bin"), one + two);
+
   FakeLine fresh;
-  EXPECT_EQ(RunUpload(fresh, fresh, dir.file("folder")), TransferOutcome::FileNotCreated);
-  EXPECT_EQ(fresh.sent, "");
-  EXPECT_EQ(fresh.events, (Events{"reset", "msg Can not open " + dir.file("folder") +
-                                               " to save.\nIt is not a regular file.|ERROR !!!"}));
+  UploadTarget peer;
+  peer.Blocks({one});
+  fresh.target = &peer;
+  EXPECT_EQ(RunUpload(fresh, fresh, dir.file("locked/new.bin")), TransferOutcome::FileNotCreated);
+  dir.chmod("locked", 0755);
+  EXPECT_EQ(std::filesystem::directory_iterator(dir.file("locked"))->path().filename(), "out.bin")
+      << "nothing else was left there";
 }
 
 TEST_F(Upload, NoBlockBufferLeavesTheFileAsItWas) {

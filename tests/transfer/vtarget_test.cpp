@@ -67,17 +67,18 @@ TEST(VirtualTarget, QuietLineAfterALoneEscEndsTheDownload) {
   TempDir dir;
   VirtualTarget target{TargetOptions{}};
   target.Begin(VirtualTarget::Role::Store, dir.file("stored.bin"));
+  std::vector<TargetOutput> quietOut;
   EXPECT_EQ(Exchange(target, "\x02"), "00 06 ");
   EXPECT_EQ(Exchange(target, "\x02"), "06 ");
   EXPECT_FALSE(target.InBlock());
   EXPECT_EQ(Exchange(target, "\x1B\x1B"), "");
-  target.LineQuiet();
+  target.LineQuiet(quietOut);
   EXPECT_FALSE(target.Finished());
   const Bytes block = "\x1B\x1B" + Pattern(254);
   EXPECT_EQ(Exchange(target, block.substr(2) + "\x02"), "06 ");
   EXPECT_EQ(Exchange(target, "\x1B"), "");
   EXPECT_TRUE(target.InBlock());
-  target.LineQuiet();
+  target.LineQuiet(quietOut);
   EXPECT_TRUE(target.Finished());
   EXPECT_EQ(target.Summary(), "download ended by the host's ESC: 1 blocks of 256 bytes (" + dir.file("stored.bin") + ")");
   EXPECT_EQ(dir.read("stored.bin"), block);
@@ -115,6 +116,41 @@ TEST(VirtualTarget, EmptyImageEndsRightAfterTheHandshake) {
   target.Begin(VirtualTarget::Role::Serve, dir.file("empty.bin"));
   EXPECT_EQ(Exchange(target, "\x1B\x02"), "00 06 |1B ");
   EXPECT_TRUE(target.Finished());
+}
+
+// A memory: a download writes its blocks over it from address 0 and keeps the
+// rest; a host that asks nothing after the handshake gets an upload of all
+// of it; a session that took no block leaves the file as it was.
+TEST(VirtualTarget, MemoryTakesDownloadsAndServesUploads) {
+  TempDir dir;
+  const Bytes old = Pattern(600, 1), block = Pattern(256, 2);
+  dir.write("memory.bin", old);
+  VirtualTarget target{TargetOptions{}};
+  std::vector<TargetOutput> out;
+  target.Begin(VirtualTarget::Role::Memory, dir.file("memory.bin"));
+  EXPECT_EQ(Exchange(target, "\x02"), "00 06 ");
+  target.HostGone();
+  EXPECT_EQ(target.Summary(), "download the host went away: 0 blocks of 256 bytes (" + dir.file("memory.bin") + ")");
+  EXPECT_EQ(dir.read("memory.bin"), old);
+
+  target.Begin(VirtualTarget::Role::Memory, dir.file("memory.bin"));
+  EXPECT_EQ(Exchange(target, "\x02"), "00 06 ");
+  EXPECT_EQ(Exchange(target, "\x02" + block + "\x1B"), "06 ");
+  EXPECT_TRUE(target.Finished());
+  const Bytes written = block + old.substr(256);
+  EXPECT_EQ(dir.read("memory.bin"), written);
+
+  target.Begin(VirtualTarget::Role::Memory, dir.file("memory.bin"));
+  EXPECT_EQ(Exchange(target, "\x02"), "00 06 ");
+  EXPECT_EQ(target.QuietAfterMs(), 500);
+  target.LineQuiet(out);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].bytes, "\x02");
+  Bytes sent;
+  EXPECT_EQ(Exchange(target, "\x06\x06\x06", &sent), "[256] |02 [256] |02 [256] |1B ");
+  EXPECT_EQ(sent, written.substr(0, 256) + "\x02" + written.substr(256, 256) + "\x02" + written.substr(512) +
+                      Bytes(168, '\xFF') + "\x1B");
+  EXPECT_EQ(target.Summary(), "upload complete: 3 blocks of 256 bytes (" + dir.file("memory.bin") + ")");
 }
 
 }  // namespace
