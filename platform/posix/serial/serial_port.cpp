@@ -366,14 +366,15 @@ void SerialPort::Drive(std::unique_lock<std::mutex>& lock, const std::function<b
     }
     // Room to write wakes only a wait while a write is pending: a drained
     // output is otherwise no news.
-    if (waitSet.fd >= 0 && waitSet.forRoom != pendingWrite.has_value()) {
-      epoll_event device{EPOLLIN | EPOLLET | (pendingWrite ? EPOLLOUT : 0u), {.fd = fd}};
-      if (::epoll_ctl(waitSet.fd, EPOLL_CTL_MOD, fd, &device) == 0) waitSet.forRoom = pendingWrite.has_value();
+    const bool forRoom = pendingWrite.has_value();
+    if (waitSet.fd >= 0 && waitSet.forRoom != forRoom) {
+      epoll_event device{EPOLLIN | EPOLLET | (forRoom ? EPOLLOUT : 0u), {.fd = fd}};
+      if (::epoll_ctl(waitSet.fd, EPOLL_CTL_MOD, fd, &device) == 0) waitSet.forRoom = forRoom;
     }
     lock.unlock();
     epoll_event ready[3];
     int n = 0;
-    if (waitSet.fd >= 0 && waitSet.forRoom == pendingWrite.has_value()) {
+    if (waitSet.fd >= 0 && waitSet.forRoom == forRoom) {
       n = ::epoll_wait(waitSet.fd, ready, 3, timeout);
     } else {
       // No descriptor left for a set: looks at short intervals instead.
