@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/PortWait.h"
+
 namespace {
 
 constexpr DWORD kAllEvents = 0x01FF;
@@ -188,7 +190,9 @@ COMSTAT TThreadComm::ClearErrors() {
   return stat;
 }
 
-int TThreadComm::Write(const void* Buffer, DWORD Count) {
+int TThreadComm::Write(const void* Buffer, DWORD Count) { return Write(Buffer, Count, {}); }
+
+int TThreadComm::Write(const void* Buffer, DWORD Count, const std::function<bool()>& keepOn) {
   if (!FOpen) return -1;
   std::lock_guard lock(FLock);
   DWORD n = 0;
@@ -196,6 +200,22 @@ int TThreadComm::Write(const void* Buffer, DWORD Count) {
   if (GetLastError() != ERROR_IO_PENDING) {
     ClearErrors();
     return 0;
+  }
+  if (keepOn) {
+    // The write must not outlive this call, whatever keepOn raises: its
+    // bytes are the caller's.
+    bool abandon = false;
+    try {
+      while (!abandon && WaitForSingleObject(FWriteOS.hEvent, PortArrivals::HeartbeatMs) == WAIT_TIMEOUT)
+        abandon = !keepOn();
+    } catch (...) {
+      PurgeComm(FHandle, PURGE_TXABORT);
+      GetOverlappedResult(FHandle, &FWriteOS, &n, TRUE);
+      throw;
+    }
+    // keepOn may have closed the port, which ended the write.
+    if (!FOpen) return -1;
+    if (abandon) PurgeComm(FHandle, PURGE_TXABORT);
   }
   // The thread waits for the device without spinning.
   if (!GetOverlappedResult(FHandle, &FWriteOS, &n, TRUE)) ClearErrors();

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -74,8 +75,6 @@ class TCommEventThread : public TThread {
   void Execute() override;
 
  private:
-  void DoOnSignal();
-
   HANDLE FCommHandle;
   DWORD FEventMask = 0;
   DWORD FSuspendTime;  // kept; the watcher's waits need no pause
@@ -132,6 +131,11 @@ class TThreadComm : public TObject {
   // has gone while the port is open (an adapter pulled out) raises
   // "ClearCommError failure (Error: %d)" with the platform's error.
   int Write(const void* Buffer, DWORD Count);
+  // Write for a caller that keeps its own checks going meanwhile (a stop
+  // button, signals, a time limit): while the line does not take the bytes,
+  // the wait rests a watcher's heartbeat at a time and asks keepOn after
+  // each; once it says no, the write ends (PURGE_TXABORT) with what went out.
+  int Write(const void* Buffer, DWORD Count, const std::function<bool()>& keepOn);
   int Read(void* Buffer, DWORD Count);
   int InQueCount();
   int OutQueCount();

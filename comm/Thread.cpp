@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -86,7 +87,7 @@ void TThread::Resume() {
     try {
       Execute();
     } catch (...) {
-      fatal = std::current_exception();
+      // An exception ends the body, and with it the thread; nothing else.
     }
   });
 }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-#include <exception>
 #include <functional>
 #include <thread>
 
@@ -36,8 +35,6 @@ class TThread : public TObject {
   bool Terminated() const { return terminated; }
   // Waits until the body has returned (when the thread was started).
   void WaitFor();
-  // What ended the body by an exception, after WaitFor.
-  std::exception_ptr FatalException() const { return fatal; }
 
  protected:
   virtual void Execute() = 0;
@@ -48,6 +45,5 @@ class TThread : public TObject {
  private:
   std::thread thread;
   std::atomic<bool> terminated{false};
-  std::exception_ptr fatal;
   bool handOverClosed = false;  // under the hand-over queue's lock
 };

@@ -42,7 +42,7 @@ class PortArrivals {
  private:
   // Waits for the notices in the set, takes note of them, and tells whether
   // bytes arrived.
-  bool Take(int timeoutMs);
+  bool CollectNotices(int timeoutMs);
 
   int watch = -1;
   int heartbeat = -1;

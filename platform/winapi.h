@@ -17,7 +17,7 @@
 #include "platform/posix/module.h"
 #include "platform/posix/input.h"
 #include "platform/posix/sync.h"
-#include "platform/posix/comm.h"
+#include "platform/posix/serial/comm.h"
 #include "platform/posix/process.h"
 #include "platform/posix/priority.h"
 #endif

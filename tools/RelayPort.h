@@ -2,7 +2,9 @@
 // that watch the bytes (counting, tracing) override only Read and Write.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "transfer/BlockProtocol.h"
 
@@ -14,6 +16,7 @@ class RelayPort : public TransferPort {
   int Write(const void* buffer, int count) override { return line.Write(buffer, count); }
   std::string Name() override { return line.Name(); }
   PortArrivals* Arrivals() override { return line.Arrivals(); }
+  void WhileWriting(std::function<bool()> keepOn) override { line.WhileWriting(std::move(keepOn)); }
 
  protected:
   TransferPort& line;

@@ -27,8 +27,18 @@ namespace {
 
 // The line to the target and the dialog's side of the same transfer.
 struct Line {
+  Line(TransferPort& port, TransferHost& host) : port(port), host(host) {
+    // A write that the target does not take (it stopped reading) keeps the
+    // checks of a pass going, and ends at a break.
+    port.WhileWriting([this] { return Poll(); });
+  }
+  ~Line() { port.WhileWriting({}); }
+  Line(const Line&) = delete;
+  Line& operator=(const Line&) = delete;
+
   TransferPort& port;
   TransferHost& host;
+  bool broken = false;  // a break once seen holds: the Escape query forgets a press
 
   void Send(std::uint8_t byte) { port.Write(&byte, 1); }
   void Send(const std::uint8_t* block, int count) { port.Write(block, count); }
@@ -39,7 +49,10 @@ struct Line {
   }
   // A port that is not open reports -1: nothing waiting.
   int Waiting() { return std::max(port.InQueCount(), 0); }
-  bool UserBreak() { return host.EscapePressed() || host.StopRequested(); }
+  bool UserBreak() {
+    if (!broken) broken = host.EscapePressed() || host.StopRequested();
+    return broken;
+  }
   // One turn of a wait: false when the user breaks it; otherwise the dialog's
   // messages are processed, so that Stop and Close stay usable.
   bool Poll() {

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -61,6 +62,10 @@ class TransferPort {
   // Notice of bytes arriving, so that a rest between passes ends at the next
   // arrival; null when the port gives none.
   virtual PortArrivals* Arrivals() { return nullptr; }
+  // What a write that the line does not take at once asks between rests of
+  // about a pass: false ends the write with what went out. Empty: a write
+  // waits for its own end. A port whose writes never wait ignores it.
+  virtual void WhileWriting(std::function<bool()> /*keepOn*/) {}
 };
 
 // Any object with InQueCount, Read, Write and DeviceName (the dialogs' TComm)
@@ -78,10 +83,16 @@ class PortOf final : public TransferPort {
     return Guard([&] { return comm.Read(static_cast<char*>(buffer), count); });
   }
   int Write(const void* buffer, int count) override {
-    return Guard([&] { return comm.Write(static_cast<const char*>(buffer), count); });
+    return Guard([&] {
+      if constexpr (requires { comm.Write(buffer, count, keepOn); })
+        return comm.Write(buffer, static_cast<DWORD>(count), keepOn);
+      else
+        return comm.Write(static_cast<const char*>(buffer), count);
+    });
   }
   std::string Name() override { return comm.DeviceName(); }
   PortArrivals* Arrivals() override { return &arrivals; }
+  void WhileWriting(std::function<bool()> check) override { keepOn = std::move(check); }
 
  private:
   static HANDLE HandleOf(Comm& comm) {
@@ -101,6 +112,7 @@ class PortOf final : public TransferPort {
 
   Comm& comm;
   PortArrivals arrivals;
+  std::function<bool()> keepOn;
 };
 
 // The dialog's side of a transfer.

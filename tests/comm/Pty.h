@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -46,6 +47,28 @@ class PtyPair {
       if (n > 0) got.append(buffer, static_cast<size_t>(n));
     }
     return got;
+  }
+
+  // A programmer whose firmware hangs after the handshake: it answers the
+  // first STX with 256-byte blocks, grants the next acks block requests in
+  // advance, and never reads again, so that the host's writes soon fill the
+  // line and wait. False when no STX came.
+  bool AnswerThenStopReading(int acks) const {
+    std::string first;
+    for (int tries = 0; tries < 5 && first.empty(); ++tries) first = Receive(1);
+    if (first != "\x02") return false;
+    Send(std::string(1, '\0') + std::string(static_cast<size_t>(acks) + 1, '\x06'));
+    return true;
+  }
+
+  // Whether the host's bytes stopped coming: what waits unread here stays
+  // the same for a while (the line is full).
+  bool LineStalled() const {
+    int before = -1, after = -2;
+    ioctl(master, FIONREAD, &before);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ioctl(master, FIONREAD, &after);
+    return before == after && after > 0;
   }
 
   // The device goes away: the far end closes, and the kernel hangs the line

@@ -1250,6 +1250,38 @@ TEST_F(TransferTool, ATimeoutEndsTheWaitForASilentOrStalledProgrammer) {
   }
 }
 
+// A programmer that stops reading in the middle of a download holds the
+// tool's write, whose own limit is minutes a block: a signal and the time
+// limit still end the transfer at once.
+TEST_F(TransferTool, AProgrammerThatStopsReadingDoesNotHoldTheTool) {
+  using namespace std::chrono_literals;
+  dir.write("image.bin", Pattern(1 << 20, 4));
+  struct Case {
+    std::vector<std::string> options;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{}, 5, "User press ESC !!!\n"},
+      {{"--timeout", "1"}, 11, "no answer from the programmer on "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    PtyPair line;
+    std::vector<std::string> args{"download", dir.file("image.bin"), "--device", line.path};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    Tool tool;
+    tool.Start(args);
+    ASSERT_TRUE(line.AnswerThenStopReading(4096));
+    ASSERT_TRUE(WaitUntil([&] { return line.LineStalled(); }));
+    const auto stalled = std::chrono::steady_clock::now();
+    if (c.options.empty()) tool.Signal(SIGINT);
+    EXPECT_EQ(tool.Wait(), c.status);
+    const auto took = std::chrono::steady_clock::now() - stalled;
+    EXPECT_EQ(tool.stdErr.rfind(c.message, 0), 0u) << tool.stdErr;
+    EXPECT_LT(took, c.options.empty() ? 1s : 2s) << "the write held the tool";
+  }
+}
+
 // --quiet tells only failures; --json tells what was moved whatever the
 // outcome; --trace has every byte each way, in order.
 // Without a limit the wait for a silent programmer goes on, as in the

@@ -23,11 +23,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/Main.h"
@@ -713,6 +715,44 @@ TEST(DownloadDialog, AProgrammerThatExitsMidwayEndsTheTransferAtOnce) {
     }));
     EXPECT_EQ(s.messages.shown, (std::vector<std::string>{kDisconnected + "|ERROR"}));
   }
+}
+
+// A programmer that stops reading in the middle of a block holds the write,
+// whose own limit is minutes a block; Stop still ends the transfer at once.
+TEST(DownloadDialog, StopEndsAWriteThatTheProgrammerDoesNotTake) {
+  TempDir dir;
+  dir.write("image.bin", Pattern(1 << 18, 6));
+  PtyPair line;
+  Session s(Com1Device{line.path});
+  std::atomic<bool> ended = false, readsAgain = false;
+  // Should the write hold the dialog, the programmer reads again after a
+  // while, so that the test fails instead of waiting minutes.
+  std::thread programmer([&] {
+    if (!line.AnswerThenStopReading(1024)) return;
+    for (int waited = 0; waited < 150 && !ended; ++waited) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    readsAgain = true;
+    while (!ended) line.Receive(1 << 16);
+  });
+  QElapsedTimer sinceStop;
+  ASSERT_TRUE(s.download([&](TDForm& form) {
+    typeName(form.Edit1, dir.file("image.bin"));
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &form, [&] {
+      if (sinceStop.isValid() || readsAgain || !line.LineStalled()) return;
+      sinceStop.start();
+      click(form.BitBtn3);
+    });
+    watch.start(100);
+    click(form.BitBtn1);
+    ended = true;
+    EXPECT_TRUE(sinceStop.isValid());
+    EXPECT_LT(sinceStop.elapsed(), 1000) << "the write held the dialog";
+    ExpectAtRest(form);
+    click(form.BitBtn2);
+  }));
+  ended = true;
+  programmer.join();
+  EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"User press ESC !!!|USER BREAK !!!"}));
 }
 
 TEST(UploadDialog, AProgrammerThatExitsMidwayLeavesTheWholeBlocks) {

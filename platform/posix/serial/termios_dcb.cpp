@@ -1,5 +1,5 @@
 #include "platform/posix/fail.h"
-#include "platform/posix/termios_dcb.h"
+#include "platform/posix/serial/termios_dcb.h"
 
 #include <sys/ioctl.h>
 

@@ -5,7 +5,7 @@
 
 #include <termios.h>
 
-#include "platform/posix/comm.h"
+#include "platform/posix/serial/comm.h"
 
 // The terminal settings a control block gives, starting from the device's
 // current ones; false (with the last error set) for what a terminal cannot

@@ -1,5 +1,6 @@
 // The serial functions of the platform layer on real pseudo-terminals.
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 
@@ -12,12 +13,13 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "comm/Pty.h"
-#include "platform/posix/line_watch.h"
-#include "platform/posix/low_latency.h"
-#include "platform/posix/termios_dcb.h"
+#include "platform/posix/serial/line_watch.h"
+#include "platform/posix/serial/low_latency.h"
+#include "platform/posix/serial/termios_dcb.h"
 #include "platform/winapi.h"
 #include "support/ComMapping.h"
 #include "support/CpuTime.h"
@@ -228,6 +230,30 @@ TEST_F(SerialApi, TheTerminalIsRawWithTheChosenFraming) {
   EXPECT_NE(shown.find("-cstopb"), std::string::npos);
 }
 
+// Before any SetCommState the port is what GetCommState reports: binary,
+// without echo or XON/XOFF, the device's bytes passed on as they are.
+TEST_F(SerialApi, AFreshPortIsRawAsItsControlBlockSays) {
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  EXPECT_TRUE(dcb.fBinary);
+  EXPECT_FALSE(dcb.fOutX || dcb.fInX);
+  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  pty.Send("\x13on\n");
+  std::string got;
+  ASSERT_TRUE(WaitUntil([&] {
+    char buffer[16];
+    DWORD n = 0;
+    if (ReadFile(port, buffer, sizeof buffer, &n, nullptr)) got.append(buffer, n);
+    return got.size() >= 4;
+  })) << got;
+  EXPECT_EQ(got, "\x13on\n");
+  DWORD n = 0;
+  ASSERT_TRUE(WriteFile(port, "a\nb", 3, &n, nullptr));
+  EXPECT_EQ(n, 3u) << "an XOFF from the device stops nothing";
+  EXPECT_EQ(pty.Receive(4), "a\nb") << "nothing echoed, nothing added";
+}
+
 TEST_F(SerialApi, LinesOfAPseudoTerminalAreQuietNoOps) {
   for (DWORD f : {SETDTR, CLRDTR, SETRTS, CLRRTS}) EXPECT_TRUE(EscapeCommFunction(port, f)) << f;
   EXPECT_FALSE(EscapeCommFunction(port, 77));
@@ -426,9 +452,23 @@ TEST_F(SerialApi, EveryArrivalIsReportedWhileAReaderTakesTheBytes) {
     if (events.Wait(1000) != EV_RXCHAR) break;
   }
   ASSERT_TRUE(WaitUntil([&] { return read == static_cast<size_t>(reported + (reported < 200)); }));
+  // The same while the wait is under way when each byte comes: the reader,
+  // woken with it, takes it before the wait looks.
+  int late = 0;
+  for (; late < 200; ++late) {
+    events.Start();
+    std::thread sender([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      pty.Send("x");
+    });
+    const DWORD seen = events.Wait(250);
+    sender.join();
+    if (seen != EV_RXCHAR) break;
+  }
   reading = false;
   reader.join();
   EXPECT_EQ(reported, 200);
+  EXPECT_EQ(late, 200) << "an arrival that the reader took first went unreported";
 }
 
 // A pending read ends by itself: a wait for its event alone sees it end,
@@ -574,6 +614,12 @@ TEST(SerialLines, ModemLinesBreaksAndErrorsOfARealPort) {
     ++FakeLines::counters.dcd;
   });
   EXPECT_EQ(events.Wait(), EV_DSR | EV_RING | EV_RLSD);
+
+  // An 8250 counts line changes only while its modem-status interrupt is on,
+  // which CLOCAL leaves off: the line state alone tells them.
+  events.Start();
+  driver.Change([] { FakeLines::lines |= TIOCM_DSR | TIOCM_CAR; });
+  EXPECT_EQ(events.Wait(), EV_DSR | EV_RLSD);
 
   // A break and receive errors come with a NUL byte each.
   events.Start();
@@ -745,6 +791,111 @@ TEST_F(SerialApi, AVanishedDeviceFailsEveryCallUntilItIsClosed) {
   failsGone("SetCommState", SetCommState(port, &dcb));
   EXPECT_TRUE(CloseHandle(port));
   port = INVALID_HANDLE_VALUE;
+}
+
+// A signal every millisecond interrupts the waits of a read and a write
+// without a record again and again: their timeouts still end them.
+TEST_F(SerialApi, TimeoutsEndWaitsThatSignalsKeepInterrupting) {
+  SetLine(115200, 8, NOPARITY, ONESTOPBIT);
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadTotalTimeoutConstant = 200;
+  timeouts.WriteTotalTimeoutConstant = 200;
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  struct sigaction action {}, before {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &before), 0);
+  std::atomic<bool> callsDone = false, stormOver = false;
+  const pthread_t caller = pthread_self();
+  std::thread storm([&] {
+    for (int i = 0; i < 10000 && !callsDone; ++i) {
+      pthread_kill(caller, SIGUSR1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    stormOver = true;
+  });
+  char buffer[4];
+  DWORD read = 1, written = 0;
+  const BOOL readOk = ReadFile(port, buffer, sizeof buffer, &read, nullptr);
+  // Nobody reads the other end: the block fills the terminal.
+  const std::string block(1 << 20, 'x');
+  const BOOL writeOk = WriteFile(port, block.data(), static_cast<DWORD>(block.size()), &written, nullptr);
+  const bool endedInTheStorm = !stormOver;
+  callsDone = true;
+  storm.join();
+  sigaction(SIGUSR1, &before, nullptr);
+  EXPECT_TRUE(endedInTheStorm) << "a wait ended only when the signals stopped";
+  EXPECT_TRUE(readOk);
+  EXPECT_EQ(read, 0u);
+  EXPECT_TRUE(writeOk);
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, block.size());
+}
+
+// The mask watches from the moment it is set; what the purge throws away
+// still brings its events; PURGE_TXABORT ends the writes that wait, with
+// and without a record.
+TEST_F(SerialApi, MaskAndPurgeStartAndEndWhatTheyShould) {
+  SetLine(115200, 8, NOPARITY, ONESTOPBIT);
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  dcb.EvtChar = '!';
+  ASSERT_TRUE(SetCommState(port, &dcb));
+  ASSERT_TRUE(SetCommMask(port, EV_TXEMPTY));
+  pty.Send("before");
+  ASSERT_TRUE(WaitUntil([&] {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    return ClearCommError(port, &errors, &stat) && stat.cbInQue == 6;
+  }));
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR | EV_RXFLAG));
+  EventWait events(port);
+  events.Start();  // the bytes came before EV_RXCHAR was watched: nothing due
+  ASSERT_TRUE(SetCommMask(port, EV_RXFLAG));
+  EXPECT_EQ(events.Wait(), 0u) << "a new mask ends the wait";
+
+  // Nobody waits when the event character comes, and the purge comes first.
+  pty.Send("flag!");
+  ASSERT_TRUE(WaitUntil([&] {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    return ClearCommError(port, &errors, &stat) && stat.cbInQue == 11;
+  }));
+  ASSERT_TRUE(PurgeComm(port, PURGE_RXCLEAR));
+  DWORD mask = 0;
+  OVERLAPPED ov{};
+  EXPECT_TRUE(WaitCommEvent(port, &mask, &ov)) << "the purged event character went unreported";
+  EXPECT_EQ(mask, static_cast<DWORD>(EV_RXFLAG));
+  ASSERT_TRUE(SetCommMask(port, 0));  // ends the wait, should it be pending
+
+  COMMTIMEOUTS timeouts{};
+  timeouts.WriteTotalTimeoutConstant = 20000;
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  const std::string block(1 << 20, 'x');
+  Event done;
+  OVERLAPPED writeOv{};
+  writeOv.hEvent = done.handle;
+  DWORD written = 0;
+  ASSERT_FALSE(WriteFile(port, block.data(), static_cast<DWORD>(block.size()), &written, &writeOv));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  ASSERT_TRUE(PurgeComm(port, PURGE_TXABORT));
+  EXPECT_FALSE(GetOverlappedResult(port, &writeOv, &written, TRUE));
+  EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+  EXPECT_LT(written, block.size());
+
+  std::atomic<bool> ended = false;
+  DWORD error = 0;
+  std::thread writer([&] {
+    DWORD n = 0;
+    if (!WriteFile(port, block.data(), static_cast<DWORD>(block.size()), &n, nullptr)) error = GetLastError();
+    ended = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(PurgeComm(port, PURGE_TXABORT));
+  EXPECT_TRUE(WaitUntil([&] { return ended.load(); })) << "the write went on after the purge";
+  if (!ended) CloseHandle(std::exchange(port, INVALID_HANDLE_VALUE));
+  writer.join();
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
 }
 
 TEST_F(SerialApi, ClosingThePortEndsAWriteThatWaits) {

@@ -13,7 +13,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
-#include "platform/posix/serial_port.h"
+#include "platform/posix/serial/serial_port.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ PortArrivals::PortArrivals(HANDLE port) {
   const timespec period{0, HeartbeatMs * 1000000L};
   const itimerspec ticks{period, period};
   // Closing the device later takes it out of the set by itself. The timer
-  // ticks again once its ticks have been read (Take).
+  // ticks again once its ticks have been read (CollectNotices).
   epoll_event in{EPOLLIN | EPOLLET, {.u32 = Device}};
   epoll_event taken{EPOLLIN | EPOLLET, {.u32 = Taken}};
   epoll_event tick{EPOLLIN | EPOLLET, {.u32 = Heartbeat}};
@@ -55,14 +55,14 @@ bool PortArrivals::Wait(int timeoutMs) {
     ::poll(nullptr, 0, timeoutMs);
     return false;
   }
-  return Take(timeoutMs);
+  return CollectNotices(timeoutMs);
 }
 
 void PortArrivals::Forget() {
-  if (watch >= 0) Take(0);
+  if (watch >= 0) CollectNotices(0);
 }
 
-bool PortArrivals::Take(int timeoutMs) {
+bool PortArrivals::CollectNotices(int timeoutMs) {
   epoll_event events[3];
   const int n = ::epoll_wait(watch, events, 3, timeoutMs);
   bool arrived = false;

@@ -1,5 +1,5 @@
 #include "platform/posix/fail.h"
-#include "platform/posix/serial_port.h"
+#include "platform/posix/serial/serial_port.h"
 
 #include <poll.h>
 #include <sys/epoll.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "platform/posix/errors.h"
-#include "platform/posix/low_latency.h"
+#include "platform/posix/serial/low_latency.h"
 
 namespace {
 
@@ -64,8 +64,11 @@ void StartRecord(OVERLAPPED* ov, std::weak_ptr<RequestDriver> driver) {
 
 bool WaitReady(int fd, short events, int closingFd, int timeoutMs, int alsoFd) {
   pollfd fds[3] = {{fd, events, 0}, {closingFd, POLLIN, 0}, {alsoFd, POLLIN, 0}};
+  // A signal ends the wait early; it goes on for what is left of its time,
+  // so that signals coming often cannot keep it from ever ending.
+  const auto until = SerialClock::now() + std::chrono::milliseconds(timeoutMs);
   int n;
-  do n = ::poll(fds, 3, timeoutMs);
+  do n = ::poll(fds, 3, timeoutMs < 0 ? -1 : MillisecondsUntil(until));
   while (n < 0 && errno == EINTR);
   return n > 0 && fds[1].revents == 0;
 }
@@ -120,6 +123,17 @@ void SerialPort::CompleteRead(DWORD error) {
   Notify();
 }
 
+void SerialPort::EndWrite(const WriteRequest& request, DWORD error) {
+  if (request.done > 0 && (eventMask & EV_TXEMPTY)) WatchDrain();
+  CompleteRecord(request.ov, error, request.done);
+}
+
+void SerialPort::CompleteWrite(DWORD error) {
+  EndWrite(*pendingWrite, error);
+  pendingWrite.reset();
+  Notify();
+}
+
 void SerialPort::Report(DWORD events) {
   occurred |= events & eventMask;
   if (pendingEvent && occurred) {
@@ -128,9 +142,53 @@ void SerialPort::Report(DWORD events) {
   }
 }
 
+void SerialPort::SetMask(DWORD mask) {
+  if (!gone) {
+    // What happened so far is the starting point of the new mask.
+    int waiting = 0;
+    if (::ioctl(fd, FIONREAD, &waiting) == 0) seenReceived = consumed + static_cast<std::uint64_t>(waiting);
+    if (hasCounters) lineCalls->getCounters(fd, &eventCounts);
+    if (hasModemLines) lineCalls->getLines(fd, &lastLines);
+  }
+  if (!(mask & EV_TXEMPTY)) draining = false;
+  eventMask = mask;
+  occurred &= mask;
+  if (pendingEvent) CompleteEvent(0, ERROR_SUCCESS);
+}
+
+DWORD SerialPort::Purge(DWORD flags) {
+  if ((flags & PURGE_RXABORT) && pendingRead) CompleteRead(ERROR_OPERATION_ABORTED);
+  if ((flags & PURGE_TXABORT) && pendingWrite) CompleteWrite(ERROR_OPERATION_ABORTED);
+  const bool in = flags & PURGE_RXCLEAR, out = flags & PURGE_TXCLEAR;
+  // Bytes thrown away still bring their events: the event character among
+  // them is looked for first, and they count as received (the count only
+  // grows).
+  if (in && (eventMask & EV_RXFLAG)) {
+    taken.clear();
+    if (const DWORD events = TakeInput()) Report(events);
+    taken.clear();
+  }
+  int waiting = 0;
+  if (in && ::ioctl(fd, FIONREAD, &waiting) != 0) return ErrorFrom(errno);
+  if ((in || out) && ::tcflush(fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0) return ErrorFrom(errno);
+  if (in) {
+    Consume(static_cast<size_t>(waiting));
+    taken.clear();
+  }
+  return ERROR_SUCCESS;
+}
+
+void SerialPort::Consume(size_t count) {
+  consumed += count;
+  if (consumed <= seenReceived) return;
+  seenReceived = consumed;
+  Report(EV_RXCHAR);
+}
+
 void SerialPort::EndRequestsGone() {
   if (pendingEvent) CompleteEvent(0, ERROR_BAD_COMMAND);
   if (pendingRead) CompleteRead(ERROR_BAD_COMMAND);
+  if (pendingWrite) CompleteWrite(ERROR_BAD_COMMAND);
 }
 
 DWORD SerialPort::TakeErrors() {
@@ -174,7 +232,7 @@ DWORD SerialPort::TakeInput() {
     if (n <= 0) break;  // nothing more now; a failure shows at the next read
     if (std::memchr(buffer, dcb.EvtChar, static_cast<size_t>(n))) events |= EV_RXFLAG;
     taken.append(buffer, static_cast<size_t>(n));
-    consumed += static_cast<std::uint64_t>(n);
+    Consume(static_cast<size_t>(n));
   }
   if (taken.size() > before) {
     const std::uint64_t one = 1;
@@ -184,25 +242,28 @@ DWORD SerialPort::TakeInput() {
 }
 
 DWORD SerialPort::LineEvents() {
-  // The counters also catch a line that changed and changed back. A call
-  // that fails with a hang-up tells of an adapter pulled out.
+  // The counters also catch a line that changed and changed back (USB
+  // drivers count every change); the line state tells the changes of a
+  // driver that counts them only now and then (an 8250 counts them only
+  // while its modem-status interrupt is on, which CLOCAL leaves off). A
+  // call that fails with a hang-up tells of an adapter pulled out.
+  DWORD events = 0;
   if (hasCounters) {
     serial_icounter_struct now{};
     if (lineCalls->getCounters(fd, &now) != 0) {
       ErrorFrom(errno);
       return 0;
     }
-    const DWORD events = EventsFromCounters(eventCounts, now);
+    events |= EventsFromCounters(eventCounts, now);
     eventCounts = now;
-    return events;
   }
   int lines = 0;
-  if (!hasModemLines) return 0;
+  if (!hasModemLines) return events;
   if (lineCalls->getLines(fd, &lines) != 0) {
     ErrorFrom(errno);
-    return 0;
+    return events;
   }
-  const DWORD events = EventsFromLines(lines ^ lastLines);
+  events |= EventsFromLines(lines ^ lastLines);
   lastLines = lines;
   return events;
 }
@@ -240,6 +301,10 @@ void SerialPort::Look() {
     DWORD error = ERROR_SUCCESS;
     if (Advance(*pendingRead, error)) CompleteRead(error);
   }
+  if (!gone && pendingWrite) {
+    DWORD error = ERROR_SUCCESS;
+    if (AdvanceWrite(*pendingWrite, error)) CompleteWrite(error);
+  }
   if (gone) EndRequestsGone();
 }
 
@@ -249,6 +314,7 @@ int SerialPort::NextLook() const {
     if (ms >= 0 && (next < 0 || ms < next)) next = ms;
   };
   if (pendingRead) sooner(NextTimeout(*pendingRead));
+  if (pendingWrite && pendingWrite->deadline) sooner(MillisecondsUntil(*pendingWrite->deadline));
   if (pendingEvent && (eventMask & kLineEvents) && (hasCounters || hasModemLines))
     sooner(MillisecondsUntil(nextLineLook));
   if (pendingEvent && draining) {
@@ -264,9 +330,9 @@ void SerialPort::Notify() {
   [[maybe_unused]] const auto written = ::write(changedFd, &one, sizeof one);
 }
 
-int SerialPort::TakeWaitSet() {
+SerialPort::WaitSet SerialPort::TakeWaitSet() {
   if (!idleWaitSets.empty()) {
-    const int set = idleWaitSets.back();
+    const WaitSet set = idleWaitSets.back();
     idleWaitSets.pop_back();
     return set;
   }
@@ -280,15 +346,15 @@ int SerialPort::TakeWaitSet() {
                    ::epoll_ctl(set, EPOLL_CTL_ADD, closingFd, &closing) != 0 ||
                    ::epoll_ctl(set, EPOLL_CTL_ADD, changedFd, &changed) != 0)) {
     ::close(set);
-    return -1;
+    return {-1, false};
   }
-  return set;
+  return {set, false};
 }
 
 void SerialPort::Drive(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done,
                        std::optional<SerialClock::time_point> deadline) {
   ++drivers;
-  const int waitSet = TakeWaitSet();
+  WaitSet waitSet = TakeWaitSet();
   for (;;) {
     Look();
     if (done() || closed || gone) break;
@@ -298,11 +364,18 @@ void SerialPort::Drive(std::unique_lock<std::mutex>& lock, const std::function<b
       if (left == 0) break;
       timeout = timeout < 0 ? left : std::min(timeout, left);
     }
+    // Room to write wakes only a wait while a write is pending: a drained
+    // output is otherwise no news.
+    const bool forRoom = pendingWrite.has_value();
+    if (waitSet.fd >= 0 && waitSet.forRoom != forRoom) {
+      epoll_event device{EPOLLIN | EPOLLET | (forRoom ? EPOLLOUT : 0u), {.fd = fd}};
+      if (::epoll_ctl(waitSet.fd, EPOLL_CTL_MOD, fd, &device) == 0) waitSet.forRoom = forRoom;
+    }
     lock.unlock();
     epoll_event ready[3];
     int n = 0;
-    if (waitSet >= 0) {
-      n = ::epoll_wait(waitSet, ready, 3, timeout);
+    if (waitSet.fd >= 0 && waitSet.forRoom == forRoom) {
+      n = ::epoll_wait(waitSet.fd, ready, 3, timeout);
     } else {
       // No descriptor left for a set: looks at short intervals instead.
       ::poll(nullptr, 0, timeout < 0 ? kDrainLookMaxMs : std::min(timeout, kDrainLookMaxMs));
@@ -311,7 +384,7 @@ void SerialPort::Drive(std::unique_lock<std::mutex>& lock, const std::function<b
     for (int i = 0; i < n; ++i)
       if (ready[i].data.fd == fd && (ready[i].events & (EPOLLHUP | EPOLLERR))) gone = true;
   }
-  if (waitSet >= 0) idleWaitSets.push_back(waitSet);
+  if (waitSet.fd >= 0) idleWaitSets.push_back(waitSet);
   --drivers;
 }
 
@@ -340,7 +413,7 @@ bool SerialPort::Advance(ReadRequest& request, DWORD& error) {
         Report(EV_RXFLAG);
       request.done += static_cast<DWORD>(n);
       request.lastByte = SerialClock::now();
-      consumed += static_cast<std::uint64_t>(n);
+      Consume(static_cast<size_t>(n));
     } else if (n == 0) {
       // The end of the input: a hung-up line (every query fails then), or
       // nothing now on a line set to return at once.
@@ -387,7 +460,56 @@ ReadRequest SerialPort::NewRead(OVERLAPPED* ov, void* buffer, DWORD count) const
   return request;
 }
 
-void SerialPort::LetOutputLeave() {
+WriteRequest SerialPort::NewWrite(OVERLAPPED* ov, const void* bytes, DWORD count) const {
+  WriteRequest request{ov, static_cast<const char*>(bytes), count, 0, std::nullopt};
+  const std::uint64_t total =
+      std::uint64_t{timeouts.WriteTotalTimeoutMultiplier} * count + timeouts.WriteTotalTimeoutConstant;
+  if (total) request.deadline = SerialClock::now() + std::chrono::milliseconds(total);
+  return request;
+}
+
+bool SerialPort::AdvanceWrite(WriteRequest& request, DWORD& error) {
+  while (request.done < request.count) {
+    const ssize_t n = ::write(fd, request.bytes + request.done, request.count - request.done);
+    if (n > 0) {
+      request.done += static_cast<DWORD>(n);
+    } else if (n < 0 && errno == EAGAIN) {
+      // A write timeout ends it with what went out so far.
+      return request.deadline && SerialClock::now() >= *request.deadline;
+    } else if (n < 0 && errno != EINTR) {
+      error = ErrorFrom(errno);
+      return true;
+    }
+  }
+  return true;
+}
+
+DWORD SerialPort::Write(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, const void* bytes, DWORD count,
+                        DWORD& done) {
+  // A caller without a record waits for the write before it, if any.
+  if (!ov) Drive(lock, [&] { return !pendingWrite; }, std::nullopt);
+  if (closed) return ERROR_INVALID_HANDLE;  // closed meanwhile: nothing would end the write
+  if (gone) return ERROR_BAD_COMMAND;
+  if (pendingWrite) return ERROR_INVALID_PARAMETER;  // one write at a time
+  OVERLAPPED own{};
+  WriteRequest request = NewWrite(ov ? ov : &own, bytes, count);
+  DWORD error = ERROR_SUCCESS;
+  if (AdvanceWrite(request, error)) {
+    EndWrite(request, error);
+    done = request.done;
+    return error;
+  }
+  StartRecord(request.ov, weak_from_this());
+  pendingWrite = request;
+  Notify();  // a wait under way looks for room from now on
+  if (ov) return ERROR_IO_PENDING;
+  Drive(lock, [&] { return own.Internal != ERROR_IO_PENDING; }, std::nullopt);
+  if (own.Internal == ERROR_IO_PENDING) CompleteWrite(ERROR_OPERATION_ABORTED);  // the record is about to go
+  done = static_cast<DWORD>(own.InternalHigh);
+  return static_cast<DWORD>(own.Internal);
+}
+
+void SerialPort::DrainBeforeClose() {
   int queuedOut = 0;
   if (::ioctl(fd, TIOCOUTQ, &queuedOut) != 0 || queuedOut == 0) return;
   std::chrono::microseconds perByte;
@@ -410,17 +532,18 @@ void SerialPort::Shutdown() {
     closed = true;
     if (pendingEvent) CompleteEvent(0, ERROR_OPERATION_ABORTED);
     if (pendingRead) CompleteRead(ERROR_OPERATION_ABORTED);
+    if (pendingWrite) CompleteWrite(ERROR_OPERATION_ABORTED);
   }
   if (closingFd >= 0) {
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto written = ::write(closingFd, &one, sizeof one);
   }
   std::unique_lock until(fdUse);  // no call uses the descriptor any more, and no wait drives the port
-  if (!gone) LetOutputLeave();
+  if (!gone) DrainBeforeClose();
   if (serialFlags) RestoreSerialFlags(fd, path, *serialFlags);
   if (exclusive) ::ioctl(fd, TIOCNXCL);
   ::close(fd);
-  for (const int set : idleWaitSets) ::close(set);
+  for (const WaitSet& set : idleWaitSets) ::close(set.fd);
   for (const int notice : {closingFd, takenFd, changedFd})
     if (notice >= 0) ::close(notice);
 }

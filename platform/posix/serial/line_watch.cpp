@@ -1,10 +1,10 @@
-#include "platform/posix/line_watch.h"
+#include "platform/posix/serial/line_watch.h"
 
 #include <sys/ioctl.h>
 
 #include <atomic>
 
-#include "platform/posix/comm.h"
+#include "platform/posix/serial/comm.h"
 
 namespace {
 

@@ -26,9 +26,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/comm.h"
+#include "platform/posix/serial/comm.h"
 #include "platform/posix/handles.h"
-#include "platform/posix/line_watch.h"
+#include "platform/posix/serial/line_watch.h"
 
 using SerialClock = std::chrono::steady_clock;
 
@@ -68,6 +68,15 @@ struct ReadRequest {
 struct EventRequest {
   OVERLAPPED* ov;
   DWORD* mask;
+};
+
+// A write whose bytes the device has not all taken yet.
+struct WriteRequest {
+  OVERLAPPED* ov;
+  const char* bytes;
+  DWORD count;
+  DWORD done;
+  std::optional<SerialClock::time_point> deadline;  // total timeout
 };
 
 class SerialPort final : public KernelObject, public RequestDriver, public std::enable_shared_from_this<SerialPort> {
@@ -126,11 +135,24 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   std::string taken;
   std::optional<EventRequest> pendingEvent;
   std::optional<ReadRequest> pendingRead;
+  std::optional<WriteRequest> pendingWrite;
 
   void CompleteEvent(DWORD mask, DWORD error);
   void CompleteRead(DWORD error);
+  void CompleteWrite(DWORD error);
+  // SetCommMask: the events are watched from now on (what happened before
+  // is not reported), and a wait in progress ends with none, as on Windows.
+  // Under the lock.
+  void SetMask(DWORD mask);
+  // PurgeComm under the lock: the error, ERROR_SUCCESS when done.
+  DWORD Purge(DWORD flags);
+
   // Adds the watched ones among events and ends a pending event wait.
   void Report(DWORD events);
+  // Bytes were taken off the device (read, purged, or looked through): those
+  // the last look did not count are an arrival, whoever took them, reported
+  // here since the device gives no notice of bytes already taken.
+  void Consume(size_t count);
 
   // The CE_ flags of the errors the driver counted since the last call.
   DWORD TakeErrors();
@@ -164,6 +186,13 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   // A read of count bytes into buffer under the port's timeouts.
   ReadRequest NewRead(OVERLAPPED* ov, void* buffer, DWORD count) const;
 
+  // WriteFile on the port, the lock held: everything is handed to the
+  // device before the write completes, and a write timeout ends it with what
+  // went out so far. What the device does not take at once stays pending
+  // with a record (ERROR_IO_PENDING), and is waited for here without one.
+  // The error, and the bytes written so far in done.
+  DWORD Write(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, const void* bytes, DWORD count, DWORD& done);
+
   // Drives the port (the lock given up while it waits) until done() holds,
   // the deadline (none: no limit) has passed, or the port has closed or gone.
   void Drive(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done,
@@ -171,16 +200,30 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   void DriveUntil(const std::function<bool()>& done, DWORD milliseconds) override;
 
  private:
+  // An epoll set that waits for the device, the close and Notify, and
+  // whether it waits for room to write as well.
+  struct WaitSet {
+    int fd;
+    bool forRoom;
+  };
+
   // Ends every pending request and closes the device.
   void Shutdown();
   // Gives the output queue the time its bytes take on the line, and then
   // discards the rest, as Windows' serial driver does at the close: the
   // kernel would otherwise hold the close for its own closing wait (30 s on
   // a UART) while flow control holds the output.
-  void LetOutputLeave();
+  void DrainBeforeClose();
 
   // Ends the pending requests of a device that has gone; under the lock.
   void EndRequestsGone();
+  // A write of count bytes under the port's timeouts.
+  WriteRequest NewWrite(OVERLAPPED* ov, const void* bytes, DWORD count) const;
+  // Hands the device what it takes now; true when the request is done: all
+  // written, its time is up, or the device failed (error set).
+  bool AdvanceWrite(WriteRequest& request, DWORD& error);
+  // Completes a write's record; EV_TXEMPTY follows once its bytes have left.
+  void EndWrite(const WriteRequest& request, DWORD error);
   // Moves what waits in the device into taken; EV_RXFLAG when the event
   // character is among it. Under the lock.
   DWORD TakeInput();
@@ -191,14 +234,14 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   int NextLook() const;
   // A set that waits for the device, the close and Notify: from the port's
   // idle ones or new; given back after the wait. Under the lock.
-  int TakeWaitSet();
+  WaitSet TakeWaitSet();
 
   std::atomic<bool> closed{false};
   std::atomic<bool> gone{false};
   std::shared_mutex fdUse;
   int takenFd = -1;    // readable while taken may hold bytes a waiting read has not seen
   int changedFd = -1;  // each write wakes the driving threads
-  std::vector<int> idleWaitSets;
+  std::vector<WaitSet> idleWaitSets;
   int drivers = 0;                // threads driving the port now
   std::uint64_t seenReceived = 0;  // the received count at the last look
   bool draining = false;          // EV_TXEMPTY is due when the output queue is empty

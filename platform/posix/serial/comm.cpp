@@ -1,7 +1,7 @@
 // The serial functions of Win32 over the port objects of serial_port.h and
 // the settings translation of termios_dcb.h.
 #include "platform/posix/fail.h"
-#include "platform/posix/comm.h"
+#include "platform/posix/serial/comm.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,9 +21,9 @@
 #include "platform/posix/device_users.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/handles.h"
-#include "platform/posix/low_latency.h"
-#include "platform/posix/serial_port.h"
-#include "platform/posix/termios_dcb.h"
+#include "platform/posix/serial/low_latency.h"
+#include "platform/posix/serial/serial_port.h"
+#include "platform/posix/serial/termios_dcb.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ BOOL WithOpenPort(HANDLE handle, Call call) {
 // A read or write: plain(fd) moves the bytes of a plain file at once, which
 // never stays pending; a port goes through onPort.
 template <class Plain, class OnPort>
-BOOL Transfer(HANDLE handle, LPDWORD transferred, LPOVERLAPPED ov, Plain plain, OnPort onPort) {
+BOOL ReadOrWrite(HANDLE handle, LPDWORD transferred, LPOVERLAPPED ov, Plain plain, OnPort onPort) {
   if (transferred) *transferred = 0;
   if (const auto file = ObjectFromHandleAs<PlainFile>(handle)) {
     const ssize_t n = plain(file->fd);
@@ -114,9 +114,21 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
+  // The device is raw from the start, as the control block describes it: a
+  // terminal's cooked defaults would echo the device's bytes back to it and
+  // take its XOFF as flow control.
+  const DCB initial = DcbFromTerminal(fd, settings);
+  TerminalSettings raw{settings, initial.BaudRate};
+  if (!TerminalSettingsFromDcb(initial, raw) || !ApplyTerminalSettings(fd, raw)) {
+    const DWORD error = GetLastError();
+    if (exclusive) ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
   auto port = std::make_shared<SerialPort>(fd, path, exclusive);
   port->serialFlags = EnterLowLatency(fd);
-  if (!port->Start(DcbFromTerminal(fd, settings))) return INVALID_HANDLE_VALUE;
+  if (!port->Start(initial)) return INVALID_HANDLE_VALUE;
   return MakeHandle(std::move(port));
 }
 
@@ -138,7 +150,7 @@ DWORD GetFileType(HANDLE hFile) {
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped) {
   const auto plain = [&](int fd) { return ::read(fd, lpBuffer, nNumberOfBytesToRead); };
-  return Transfer(hFile, lpNumberOfBytesRead, lpOverlapped, plain, [&](SerialPort& port) -> BOOL {
+  return ReadOrWrite(hFile, lpNumberOfBytesRead, lpOverlapped, plain, [&](SerialPort& port) -> BOOL {
     std::unique_lock lock(port.mutex);
     if (port.IsClosed()) return FailWith(ERROR_INVALID_HANDLE);
     if (port.Gone()) return FailWith(ERROR_BAD_COMMAND);  // gone meanwhile: nothing would end the read
@@ -166,40 +178,11 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped) {
   const auto plain = [&](int fd) { return ::write(fd, lpBuffer, nNumberOfBytesToWrite); };
-  return Transfer(hFile, lpNumberOfBytesWritten, lpOverlapped, plain, [&](SerialPort& port) -> BOOL {
-    std::optional<SerialClock::time_point> deadline;
-    {
-      std::lock_guard lock(port.mutex);
-      const std::uint64_t total = std::uint64_t{port.timeouts.WriteTotalTimeoutMultiplier} * nNumberOfBytesToWrite +
-                                  port.timeouts.WriteTotalTimeoutConstant;
-      if (total) deadline = SerialClock::now() + std::chrono::milliseconds(total);
-    }
-    // Everything is handed to the device before the write completes; a write
-    // timeout ends it with what went out so far.
-    const char* bytes = static_cast<const char*>(lpBuffer);
-    DWORD done = 0, error = ERROR_SUCCESS;
-    while (done < nNumberOfBytesToWrite) {
-      const ssize_t n = ::write(port.fd, bytes + done, nNumberOfBytesToWrite - done);
-      if (n > 0) {
-        done += static_cast<DWORD>(n);
-      } else if (n < 0 && errno == EAGAIN) {
-        if (deadline && SerialClock::now() >= *deadline) break;
-        // Closing the handle wakes the wait for good: the write ends at once
-        // rather than at its deadline.
-        if (!WaitReady(port.fd, POLLOUT, port.closingFd, deadline ? MillisecondsUntil(*deadline) : -1) &&
-            (!deadline || port.IsClosed())) {
-          error = ERROR_OPERATION_ABORTED;
-          break;
-        }
-      } else if (n < 0 && errno != EINTR) {
-        error = port.ErrorFrom(errno);
-        break;
-      }
-    }
+  return ReadOrWrite(hFile, lpNumberOfBytesWritten, lpOverlapped, plain, [&](SerialPort& port) -> BOOL {
+    std::unique_lock lock(port.mutex);
+    DWORD done = 0;
+    const DWORD error = port.Write(lock, lpOverlapped, lpBuffer, nNumberOfBytesToWrite, done);
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
-    std::lock_guard lock(port.mutex);
-    if (done > 0 && (port.eventMask & EV_TXEMPTY)) port.WatchDrain();
-    CompleteRecord(lpOverlapped, error, done);
     return error == ERROR_SUCCESS ? TRUE : FailWith(error);
   });
 }
@@ -256,11 +239,10 @@ BOOL GetCommMask(HANDLE hFile, LPDWORD lpEvtMask) {
 }
 
 BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
-  return WithPortState(hFile, [&](SerialPort& port) {
-    port.eventMask = dwEvtMask;
-    port.occurred &= dwEvtMask;
-    // A wait in progress ends with no events, as on Windows.
-    if (port.pendingEvent) port.CompleteEvent(0, ERROR_SUCCESS);
+  return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
+    std::lock_guard lock(port.mutex);
+    port.SetMask(dwEvtMask);
+    return TRUE;
   });
 }
 
@@ -313,18 +295,8 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
 BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
   return WithOpenPort(hFile, [&](SerialPort& port) -> BOOL {
     std::lock_guard lock(port.mutex);
-    if ((dwFlags & PURGE_RXABORT) && port.pendingRead) port.CompleteRead(ERROR_OPERATION_ABORTED);
-    const bool in = dwFlags & PURGE_RXCLEAR, out = dwFlags & PURGE_TXCLEAR;
-    // What the purge throws away still counts as received (the count only grows).
-    int waiting = 0;
-    if (in && ::ioctl(port.fd, FIONREAD, &waiting) != 0) return port.Fail(errno);
-    if ((in || out) && ::tcflush(port.fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
-      return port.Fail(errno);
-    if (in) {
-      port.consumed += static_cast<std::uint64_t>(waiting);
-      port.taken.clear();
-    }
-    return TRUE;
+    const DWORD error = port.Purge(dwFlags);
+    return error == ERROR_SUCCESS ? TRUE : FailWith(error);
   });
 }
 

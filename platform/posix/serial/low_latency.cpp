@@ -1,4 +1,4 @@
-#include "platform/posix/low_latency.h"
+#include "platform/posix/serial/low_latency.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
