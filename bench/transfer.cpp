@@ -113,8 +113,9 @@ Timing Transfer(bool download, size_t size, const std::vector<std::string>& extr
   host.stopAfter = 600000;
   const double cpu = CpuSeconds(), switches = ContextSwitches();
   const auto start = std::chrono::steady_clock::now();
-  const TransferOutcome outcome = download ? RunDownload(port, host, file.string())
-                                           : RunUpload(port, host, (work / "received.bin").string());
+  const TransferOutcome outcome = download
+                                      ? RunDownload(port, host, file.string(), NameMatch::Caseless)
+                                      : RunUpload(port, host, (work / "received.bin").string(), NameMatch::Caseless);
   const Timing timing{Seconds(std::chrono::steady_clock::now() - start).count(), CpuSeconds() - cpu,
                       ContextSwitches() - switches};
   if (outcome != TransferOutcome::Complete) {

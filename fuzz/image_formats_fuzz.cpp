@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
 
   const std::string file = ScratchFile("image");
   WriteScratch(file, std::string(text));
-  const ImageFile opened = OpenImageFile(file, std::nullopt);
+  const ImageFile opened = OpenImageFile(file, NameMatch::Caseless, std::nullopt);
   FUZZ_CHECK(opened.source || !opened.fault.empty());
   if (opened.source && opened.format != ImageFormat::Binary && opened.source->Size() <= Compared) {
     MemoryImage image;

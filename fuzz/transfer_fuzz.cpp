@@ -119,7 +119,7 @@ void Download(FuzzedDataProvider& input, FuzzLine& line) {
   const std::string file = input.ConsumeRandomLengthString(1200);
   const std::string path = ScratchFile("download.bin");
   WriteScratch(path, file);
-  const TransferOutcome outcome = RunDownload(line, line, path);
+  const TransferOutcome outcome = RunDownload(line, line, path, NameMatch::Caseless);
 
   const size_t hs = line.HandshakeRead();
   const int blockSize = hs < line.reads.size() ? BlockSizeFor(static_cast<std::uint8_t>(line.reads[hs][0])) : 0;
@@ -147,7 +147,7 @@ void Download(FuzzedDataProvider& input, FuzzLine& line) {
 
 void Upload(FuzzLine& line) {
   const std::string path = ScratchFile("upload.bin");
-  const TransferOutcome outcome = RunUpload(line, line, path);
+  const TransferOutcome outcome = RunUpload(line, line, path, NameMatch::Caseless);
 
   const size_t hs = line.HandshakeRead();
   const int blockSize = hs < line.reads.size() ? BlockSizeFor(static_cast<std::uint8_t>(line.reads[hs][0])) : 0;

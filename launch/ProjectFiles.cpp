@@ -77,7 +77,7 @@ std::string ProjectFileText(const std::string& dataShortPath, const std::string&
 // disk leaves the old project, never a part of the new one.
 void WriteProjectFile(const std::string& path, const std::string& dataShortPath,
                       const std::string& programShortPath) {
-  const std::string existing = ResolvePath(path);
+  const std::string existing = ResolvePath(path, NameMatch::Caseless);
   if (!ReplaceFileContents(existing, ProjectFileText(dataShortPath, programShortPath)))
     throw std::runtime_error("Unable to write to " + path);
   // An old file that differs in case takes the name as the program spells it.

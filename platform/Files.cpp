@@ -2,5 +2,5 @@
 
 bool ReplaceFileContents(const std::string& path, const std::string& data) {
   ReplacementFile file;
-  return file.Open(path) && file.Append(data.data(), data.size()) && file.Commit();
+  return file.Open(path, NameMatch::Caseless) && file.Append(data.data(), data.size()) && file.Commit();
 }

@@ -4,20 +4,25 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
-// The path as it exists on disk: each component that does not exist as
-// spelled is matched without regard to case in its directory. Components
-// that match nothing are kept as spelled.
-std::string ResolvePath(const std::string& path);
+// How a name is found on disk. The program's own files are matched as
+// Windows matches them, without regard to case, and so is every name that
+// goes through the Win32 stand-ins; a name a user typed on the command line
+// is taken as typed, so that it is never matched to another file.
+enum class NameMatch { Caseless, AsTyped };
 
-// Turns that matching off (or on again, as it is at start) for the whole
-// process, so that every name is taken as spelled: for a command-line tool
-// once the program's own files are read, so that the names its user typed
-// are not matched to others. Windows' file names are matched without regard
-// to case by the system itself, whatever this says.
-void SetCaselessLookup(bool caseless);
+// The path as it exists on disk. Caseless: each component that does not
+// exist as spelled is matched without regard to case in its directory, and
+// components that match nothing are kept as spelled. As typed: the path
+// itself. Windows' file system matches case itself: there it is the path.
+std::string ResolvePath(const std::string& path, NameMatch match);
+
+// What GetFileAttributesA answers for the path (INVALID_FILE_ATTRIBUTES
+// with the last error set when there is nothing), the name found as told.
+std::uint32_t FileAttributesOf(const std::string& path, NameMatch match);
 
 // Reads a whole file. False with the last error set when it cannot be read.
 // Only a regular file is read, and only up to WholeFileLimit bytes: a
@@ -31,7 +36,8 @@ constexpr long long WholeFileLimit = 64LL << 20;
 // Replaces (or creates) a file with the given bytes. The bytes go to a
 // temporary file beside it that is renamed over the old one, so a crash or a
 // full disk never leaves a half-written file. False with the last error set;
-// a read-only file, a directory, a device and a pipe are refused.
+// a read-only file, a directory, a device and a pipe are refused. The name
+// is one of the program's own, matched without regard to case.
 bool ReplaceFileContents(const std::string& path, const std::string& data);
 
 // A file replaced by one written piece by piece, as safely as by
@@ -58,7 +64,7 @@ class ReplacementFile {
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-  bool Open(const std::string& path, Staging staging = Staging::BesideOnly);
+  bool Open(const std::string& path, NameMatch match, Staging staging = Staging::BesideOnly);
   bool Append(const void* data, size_t count);
   bool Commit();
   void Abandon();
@@ -71,7 +77,7 @@ class ReplacementFile {
 // Whether the path names a device, a pipe or a socket, following links;
 // false for a plain file, a folder and nothing at all. Opening such a thing
 // may wait without end, and it is never replaced by a file.
-bool IsDeviceOrPipe(const std::string& path);
+bool IsDeviceOrPipe(const std::string& path, NameMatch match);
 
 // The native path separator, used wherever the program joins a directory and
 // a name.

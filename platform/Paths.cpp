@@ -1,5 +1,6 @@
 #include "platform/Paths.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "platform/Files.h"
@@ -22,8 +23,10 @@ std::string AppFile(std::initializer_list<std::string_view> names) {
   return path;
 }
 
-bool FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+bool FileExists(const std::string& path) { return FileExists(path, NameMatch::Caseless); }
+
+bool FileExists(const std::string& path, NameMatch match) {
+  const std::uint32_t attributes = FileAttributesOf(path, match);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Files.h"
+
 // The executable's directory, without a trailing separator.
 std::string ExeDir();
 
@@ -14,8 +16,11 @@ std::string ExeDir();
 // separator: AppFile({"Devices", "Devices.lst"}).
 std::string AppFile(std::initializer_list<std::string_view> names);
 
-// True when a file, not a directory, exists at the path.
+// True when a file, not a directory, exists at the path: one of the
+// program's own, its name matched without regard to case, or any other,
+// its name found as told.
 bool FileExists(const std::string& path);
+bool FileExists(const std::string& path, NameMatch match);
 
 // The short form of an existing path, or the empty string; one of
 // ShortPathBufferSize characters or more is not taken either.

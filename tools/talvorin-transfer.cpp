@@ -2,7 +2,9 @@
 // command line. The same block protocol, serial component, line settings and
 // messages as the dialogs; the installation's "Talvorin.ini" says where COMn
 // leads, as for the program. For scripts: a limit on waiting, quiet or JSON
-// output, a trace of the line, and the list of serial ports.
+// output, a trace of the line, and the list of serial ports. The
+// installation's files are found as the program finds them, without regard
+// to case; FILE is taken as typed, never matched to another file.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -153,9 +155,10 @@ class PartKeepingSink final : public UploadSink {
 // its bytes.
 std::unique_ptr<UploadSink> UploadSinkFor(const std::string& file, ImageFormat format, std::uint32_t base) {
   const auto sinkFor = [format, base](const std::string& name) {
-    return format == ImageFormat::Binary ? FileReplacementSink(name) : RecordFileSink(name, format, base);
+    return format == ImageFormat::Binary ? FileReplacementSink(name, NameMatch::AsTyped)
+                                         : RecordFileSink(name, NameMatch::AsTyped, format, base);
   };
-  if (!FileExists(file)) return sinkFor(file);
+  if (!FileExists(file, NameMatch::AsTyped)) return sinkFor(file);
   const std::string partName = file + ".partial";
   return std::make_unique<PartKeepingSink>(sinkFor(file), sinkFor(partName), partName);
 }
@@ -173,12 +176,7 @@ void TransferOnce(HostDirection direction, std::int64_t fileSize, const ScriptOp
   else
     SetDownloadLine(comm);
   DWORD openError = ERROR_SUCCESS;
-  // The port's mapping is one of the installation's own files, read with
-  // the program's caseless lookup; FILE is taken as typed.
-  SetCaselessLookup(true);
-  const bool opened = OpenLine(comm, portName, openError);
-  SetCaselessLookup(false);
-  if (!opened) {
+  if (!OpenLine(comm, portName, openError)) {
     const std::string message = PortOpenMessage(portName, ExplainPortOpenFailure(portName, openError));
     std::fprintf(stderr, "%s\n", message.c_str());
     job.portUnavailable = true;
@@ -222,12 +220,13 @@ void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOut
     const ImageFormat format = job.format.value_or(FormatOfName(file).value_or(ImageFormat::Binary));
     report.format = FormatWord(format);
     const std::unique_ptr<UploadSink> sink = UploadSinkFor(file, format, job.offset.value_or(0));
-    TransferOnce(HostDirection::Upload, 0, script, trace, outcome, report,
-                 [&](TransferPort& port, TransferHost& host) { return RunUpload(port, host, file, *sink); });
+    TransferOnce(HostDirection::Upload, 0, script, trace, outcome, report, [&](TransferPort& port, TransferHost& host) {
+      return RunUpload(port, host, file, NameMatch::AsTyped, *sink);
+    });
     return;
   }
 
-  const ImageFile image = OpenImageFile(file, job.format, job.offset);
+  const ImageFile image = OpenImageFile(file, NameMatch::AsTyped, job.format, job.offset);
   if (!image.source) {
     std::fprintf(stderr, "%s\n", image.fault.c_str());
     outcome.invalidImage = true;
@@ -242,13 +241,14 @@ void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOut
   if (job.kind == Job::Download) {
     TransferOnce(HostDirection::Download, std::max<std::int64_t>(size, 0), script, trace, outcome, report,
                  [&](TransferPort& port, TransferHost& host) {
-                   return binary ? RunDownload(port, host, file) : RunDownload(port, host, file, *image.source);
+                   return binary ? RunDownload(port, host, file, NameMatch::AsTyped)
+                                 : RunDownload(port, host, file, *image.source);
                  });
     if (!job.verifyAfterDownload || StatusOf(outcome) != Completed) return;
   } else {
     // Refused as a download refuses it, before anything goes to the programmer.
     std::int64_t fileSize = 0;
-    if (const auto refused = RefusedDownload(file, binary, *image.source, fileSize)) {
+    if (const auto refused = RefusedDownload(file, *image.source, fileSize)) {
       std::fprintf(stderr, "%s\n", refused->message.c_str());
       outcome.transfer = refused->outcome;
       return;
@@ -258,8 +258,12 @@ void RunJob(const Job& job, const ScriptOptions& script, TraceLog& trace, JobOut
   ImageComparison comparison(*image.source);
   // A verify's own numbers are the upload's; a download's stay its own.
   TransferReport readBack = report;
-  TransferOnce(HostDirection::Upload, 0, script, trace, outcome, job.kind == Job::Verify ? report : readBack,
-               [&](TransferPort& port, TransferHost& host) { return RunUpload(port, host, file, comparison); }, true);
+  TransferOnce(
+      HostDirection::Upload, 0, script, trace, outcome, job.kind == Job::Verify ? report : readBack,
+      [&](TransferPort& port, TransferHost& host) {
+        return RunUpload(port, host, file, NameMatch::AsTyped, comparison);
+      },
+      true);
   if (outcome.transfer != TransferOutcome::Complete) return;
   report.verified = true;
   report.differingBytes = comparison.Differences();
@@ -284,11 +288,7 @@ std::filesystem::path Destination(const std::string& path) {
 // Whether a path is the device the port opens: the same file by any name,
 // or a device node of the same device.
 bool IsThePort(const std::string& path, const std::string& portName) {
-  // The port's mapping is one of the installation's own files, read with
-  // the program's caseless lookup.
-  SetCaselessLookup(true);
   const std::string device = PortDevice(portName);
-  SetCaselessLookup(false);
   struct stat at {}, port {};
   if (stat(path.c_str(), &at) != 0 || stat(device.c_str(), &port) != 0) return false;
   return (at.st_dev == port.st_dev && at.st_ino == port.st_ino) ||
@@ -433,8 +433,6 @@ int Run(int argc, char** argv) {
   if (device.empty() && com == 0) com = PortNumber(ReadComIndex());
   CatchStopSignals();
   job.kind = upload->parsed() ? Job::Upload : verify->parsed() ? Job::Verify : Job::Download;
-  // The installation's files have been read; FILE is taken as typed.
-  SetCaselessLookup(false);
   TransferReport report;
   report.command = job.kind == Job::Upload ? "upload" : job.kind == Job::Verify ? "verify" : "download";
   report.device = device.empty() ? "COM" + std::to_string(com) : device;

@@ -6,7 +6,6 @@
 #include <optional>
 
 #include "platform/Files.h"
-#include "platform/Paths.h"
 #include "texts/Texts.h"
 #include "transfer/TransferFiles.h"
 
@@ -174,9 +173,8 @@ void StartAgain(TransferHost& host) {
 
 // The file is refused before the target is asked; a missing one still
 // gets the one ESC that the dialog always sent.
-Ended CheckDownloadFile(Line& line, const std::string& fileName, bool mustExist, DownloadSource& source,
-                        std::int64_t& fileSize) {
-  const std::optional<DownloadRefusal> refused = RefusedDownload(fileName, mustExist, source, fileSize);
+Ended CheckDownloadFile(Line& line, const std::string& fileName, DownloadSource& source, std::int64_t& fileSize) {
+  const std::optional<DownloadRefusal> refused = RefusedDownload(fileName, source, fileSize);
   if (!refused) return std::nullopt;
   if (refused->outcome == TransferOutcome::FileMissing) line.Send(Ctl::ESC);
   line.host.ShowMessage(refused->message, Texts::ErrorCaption);
@@ -292,13 +290,13 @@ class BlockSender : BlockExchange {
 // pipe would hold the transfer, a device be replaced by a file); nothing is
 // sent otherwise. A folder in the file's place is found only when the file
 // cannot be created, after the target was asked.
-Ended CheckUploadDirectory(TransferHost& host, const std::string& fileName) {
+Ended CheckUploadDirectory(TransferHost& host, const std::string& fileName, NameMatch match) {
   const std::string directory = UploadDirectoryPart(fileName);
-  if (!directory.empty() && !DirectoryExists(directory)) {
+  if (!directory.empty() && !DirectoryExists(directory, match)) {
     host.ShowMessage(Texts::UploadDirectoryMissing(directory), Texts::ErrorCaptionBangs);
     return TransferOutcome::DirectoryMissing;
   }
-  if (!IsDeviceOrPipe(fileName)) return std::nullopt;
+  if (!IsDeviceOrPipe(fileName, match)) return std::nullopt;
   host.ShowMessage(Texts::UploadNotAFile(fileName), Texts::ErrorCaptionBangs);
   return TransferOutcome::FileNotCreated;
 }
@@ -459,15 +457,25 @@ class BlockReceiver : BlockExchange {
   std::int64_t kept = 0;   // bytes put in the file's place
 };
 
-// The download dialog's Start; a file that must exist is looked for first.
-TransferOutcome Download(TransferPort& port, TransferHost& host, const std::string& fileName, DownloadSource& source,
-                         bool mustExist) {
+}  // namespace
+
+std::optional<DownloadRefusal> RefusedDownload(const std::string& fileName, DownloadSource& source,
+                                               std::int64_t& fileSize) {
+  if (source.Missing()) return DownloadRefusal{TransferOutcome::FileMissing, Texts::DownloadFileMissing(fileName)};
+  fileSize = source.Size();
+  if (fileSize >= 0 && fileSize <= MaxTransferFileSize) return std::nullopt;
+  if (fileSize < 0) return DownloadRefusal{TransferOutcome::FileUnreadable, Texts::DownloadFileUnreadable(fileName)};
+  return DownloadRefusal{TransferOutcome::FileTooLarge, Texts::DownloadFileTooLarge(fileName)};
+}
+
+TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName,
+                            DownloadSource& source) {
   Line line{port, host};
   line.Started();
   host.ClearStop();
   try {
     std::int64_t fileSize = 0;
-    if (const Ended refused = CheckDownloadFile(line, fileName, mustExist, source, fileSize)) return *refused;
+    if (const Ended refused = CheckDownloadFile(line, fileName, source, fileSize)) return *refused;
     int blockSize = 0;
     if (const Ended failed = DownloadHandshake(line, blockSize)) return *failed;
     return BlockSender(line, fileName, source, static_cast<std::int32_t>(fileSize), blockSize).Run();
@@ -477,38 +485,22 @@ TransferOutcome Download(TransferPort& port, TransferHost& host, const std::stri
   }
 }
 
-}  // namespace
-
-std::optional<DownloadRefusal> RefusedDownload(const std::string& fileName, bool mustExist, DownloadSource& source,
-                                               std::int64_t& fileSize) {
-  if (mustExist && !FileExists(fileName))
-    return DownloadRefusal{TransferOutcome::FileMissing, Texts::DownloadFileMissing(fileName)};
-  fileSize = source.Size();
-  if (fileSize >= 0 && fileSize <= MaxTransferFileSize) return std::nullopt;
-  if (fileSize < 0) return DownloadRefusal{TransferOutcome::FileUnreadable, Texts::DownloadFileUnreadable(fileName)};
-  return DownloadRefusal{TransferOutcome::FileTooLarge, Texts::DownloadFileTooLarge(fileName)};
+TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName, NameMatch match) {
+  const std::unique_ptr<DownloadSource> source = FileBytesSource(fileName, match);
+  return RunDownload(port, host, fileName, *source);
 }
 
-TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName) {
-  const std::unique_ptr<DownloadSource> source = FileBytesSource(fileName);
-  return Download(port, host, fileName, *source, true);
+TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName, NameMatch match) {
+  const std::unique_ptr<UploadSink> sink = FileReplacementSink(fileName, match);
+  return RunUpload(port, host, fileName, match, *sink);
 }
 
-TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName,
-                            DownloadSource& source) {
-  return Download(port, host, fileName, source, false);
-}
-
-TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName) {
-  const std::unique_ptr<UploadSink> sink = FileReplacementSink(fileName);
-  return RunUpload(port, host, fileName, *sink);
-}
-
-TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName, UploadSink& sink) {
+TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName, NameMatch match,
+                          UploadSink& sink) {
   Line line{port, host};
   host.ProgressReset();
   if (sink.Saves())
-    if (const Ended refused = CheckUploadDirectory(host, fileName)) return *refused;
+    if (const Ended refused = CheckUploadDirectory(host, fileName, match)) return *refused;
   host.ClearStop();
   line.Started();
   std::int64_t kept = 0;

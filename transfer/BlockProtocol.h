@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/Files.h"
 #include "platform/PortWait.h"
 #include "platform/winapi.h"
 
@@ -193,6 +194,9 @@ class DownloadSource {
   virtual ~DownloadSource() = default;
   // The bytes to send, -1 when that cannot be told (the file cannot be read).
   virtual std::int64_t Size() = 0;
+  // Whether the file it reads is not there at all, which a download tells
+  // apart from one that cannot be read; an image read already is there.
+  virtual bool Missing() { return false; }
   virtual bool Open() = 0;
   virtual bool ReadNext(void* buffer, size_t count) = 0;
   virtual void Close() = 0;
@@ -218,19 +222,19 @@ class UploadSink {
 };
 
 // Why a download refuses the named file before it asks the target: missing
-// (when it must exist), unreadable, or too large for the protocol's 32-bit
+// (as the source tells), unreadable, or too large for the protocol's 32-bit
 // sizes; the outcome and the dialog's message. None when the file can go,
 // its size then in fileSize.
 struct DownloadRefusal {
   TransferOutcome outcome;
   std::string message;
 };
-std::optional<DownloadRefusal> RefusedDownload(const std::string& fileName, bool mustExist, DownloadSource& source,
+std::optional<DownloadRefusal> RefusedDownload(const std::string& fileName, DownloadSource& source,
                                                std::int64_t& fileSize);
 
 // The download dialog's Start: sends the named file, from enabling Stop and
 // clearing the stop flag to the outcome's message and button states.
-TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName);
+TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName, NameMatch match);
 // The same for an image made from the named file, which was found and read:
 // the messages name the file, the bytes come from the source.
 TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::string& fileName,
@@ -242,7 +246,9 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
 // after a break or a lost device once it holds a block; otherwise an
 // existing file stays as it was. Something that is not a plain file is
 // refused before anything is sent.
-TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName);
-// The same with the blocks going to the sink; the messages name the file. A
-// sink that saves nothing has no directory to check.
-TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName, UploadSink& sink);
+TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName, NameMatch match);
+// The same with the blocks going to the sink; the messages name the file,
+// the checks find it as told. A sink that saves nothing has no directory to
+// check.
+TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::string& fileName, NameMatch match,
+                          UploadSink& sink);

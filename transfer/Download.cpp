@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "platform/Drives.h"
+#include "platform/Files.h"
 #include "platform/Priority.h"
 #include "platform/winapi.h"
 #include "texts/Texts.h"
@@ -182,8 +183,9 @@ void TDForm::FileListBox1Click() {
 }
 
 void TDForm::BitBtn1Click() {
-  RunTransfer(
-      [this](TransferPort& port) { RunDownload(port, *this, Edit1->text().toLocal8Bit().toStdString()); });
+  RunTransfer([this](TransferPort& port) {
+    RunDownload(port, *this, Edit1->text().toLocal8Bit().toStdString(), NameMatch::Caseless);
+  });
 }
 
 void TDForm::ProgressReset() { PBar->setValue(0); }

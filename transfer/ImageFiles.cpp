@@ -97,20 +97,20 @@ std::string TextWarning(const std::string& fileName, const std::string& notRecor
          ": it is sent as it is (--format bin sends it without this warning)";
 }
 
-ImageFile BinaryFile(const std::string& fileName) {
+ImageFile BinaryFile(const std::string& fileName, NameMatch match) {
   ImageFile file;
-  file.source = FileBytesSource(fileName);
+  file.source = FileBytesSource(fileName, match);
   return file;
 }
 
 // The file's records in the format, or binary where they fail and neither
 // --format nor the file's name says that it is records.
-ImageFile ReadRecordFile(const std::string& fileName, std::FILE* stream, ImageFormat format, bool chosen,
-                         std::optional<std::uint32_t> offset) {
+ImageFile ReadRecordFile(const std::string& fileName, NameMatch match, std::FILE* stream, ImageFormat format,
+                         bool chosen, std::optional<std::uint32_t> offset) {
   auto records = std::make_unique<RecordImage>();
   RecordReader reader(format, records->image, offset.value_or(0));
   bool valid = false;
-  if (!ReadRecordFile(stream, reader, valid)) return BinaryFile(fileName);
+  if (!ReadRecordFile(stream, reader, valid)) return BinaryFile(fileName, match);
   ImageFile file;
   file.format = format;
   file.base = offset.value_or(0);
@@ -129,7 +129,7 @@ ImageFile ReadRecordFile(const std::string& fileName, std::FILE* stream, ImageFo
     file.fault = fileName + ": line " + std::to_string(reader.FaultLine()) + ": " + reader.Fault() + " (" +
                  FormatTitle(format) + ")";
   } else {
-    file = BinaryFile(fileName);
+    file = BinaryFile(fileName, match);
     if (IsText(stream))
       file.warning = TextWarning(fileName, std::string("not ") + FormatTitle(format) + " (line " +
                                                std::to_string(reader.FaultLine()) + ": " + reader.Fault() + ")");
@@ -139,14 +139,14 @@ ImageFile ReadRecordFile(const std::string& fileName, std::FILE* stream, ImageFo
 
 }  // namespace
 
-ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> chosen,
+ImageFile OpenImageFile(const std::string& fileName, NameMatch match, std::optional<ImageFormat> chosen,
                         std::optional<std::uint32_t> offset) {
-  if (chosen == ImageFormat::Binary) return BinaryFile(fileName);
-  const std::string path = ResolvePath(fileName);
+  if (chosen == ImageFormat::Binary) return BinaryFile(fileName, match);
+  const std::string path = ResolvePath(fileName, match);
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return BinaryFile(fileName);
+  if (!std::filesystem::is_regular_file(path, error)) return BinaryFile(fileName, match);
   std::FILE* stream = std::fopen(path.c_str(), "rb");
-  if (!stream) return BinaryFile(fileName);
+  if (!stream) return BinaryFile(fileName, match);
   if (!chosen && IsElf(stream)) {
     std::fclose(stream);
     ImageFile file;
@@ -159,9 +159,9 @@ ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> 
   if (!format) format = FormatOfName(fileName);
   ImageFile file;
   if (format && std::fseek(stream, 0, SEEK_SET) == 0) {
-    file = ReadRecordFile(fileName, stream, *format, chosen.has_value(), offset);
+    file = ReadRecordFile(fileName, match, stream, *format, chosen.has_value(), offset);
   } else {
-    file = BinaryFile(fileName);
+    file = BinaryFile(fileName, match);
     if (IsText(stream)) file.warning = TextWarning(fileName, "no Intel HEX or S-records");
   }
   std::fclose(stream);
@@ -172,11 +172,11 @@ namespace {
 
 class RecordSink final : public UploadSink {
  public:
-  RecordSink(const std::string& fileName, ImageFormat format, std::uint32_t base)
-      : fileName(fileName), writer(format, base), base(base) {}
+  RecordSink(const std::string& fileName, NameMatch match, ImageFormat format, std::uint32_t base)
+      : fileName(fileName), match(match), writer(format, base), base(base) {}
 
   bool Create() override {
-    return !fileName.empty() && output.Open(fileName, ReplacementFile::Staging::ElsewhereIfRefused) &&
+    return !fileName.empty() && output.Open(fileName, match, ReplacementFile::Staging::ElsewhereIfRefused) &&
            Write(writer.Begin());
   }
   bool Append(const void* data, size_t count) override {
@@ -192,6 +192,7 @@ class RecordSink final : public UploadSink {
   bool Write(const std::string& text) { return output.Append(text.data(), text.size()); }
 
   const std::string fileName;
+  const NameMatch match;
   RecordWriter writer;
   const std::uint32_t base;
   ReplacementFile output;
@@ -200,8 +201,9 @@ class RecordSink final : public UploadSink {
 
 }  // namespace
 
-std::unique_ptr<UploadSink> RecordFileSink(const std::string& fileName, ImageFormat format, std::uint32_t base) {
-  return std::make_unique<RecordSink>(fileName, format, base);
+std::unique_ptr<UploadSink> RecordFileSink(const std::string& fileName, NameMatch match, ImageFormat format,
+                                           std::uint32_t base) {
+  return std::make_unique<RecordSink>(fileName, match, format, base);
 }
 
 bool ImageComparison::Create() {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/Files.h"
 #include "transfer/BlockProtocol.h"
 #include "transfer/ImageFormats.h"
 
@@ -37,14 +38,15 @@ struct ImageFile {
 // report as before. The offset is the record address of the image's address
 // 0 (a binary file has no addresses); without it, or a chosen format,
 // records whose data begin 1 MiB or more above 0 are refused with a hint.
-ImageFile OpenImageFile(const std::string& fileName, std::optional<ImageFormat> chosen,
+ImageFile OpenImageFile(const std::string& fileName, NameMatch match, std::optional<ImageFormat> chosen,
                         std::optional<std::uint32_t> offset = std::nullopt);
 
 // An upload's image written as records into a file that takes the old one's
 // place only when kept, the image's address 0 at record address base.
 // Nothing past ImageSizeLimit bytes or 4 GiB of record addresses is
 // written: the image would not read back.
-std::unique_ptr<UploadSink> RecordFileSink(const std::string& fileName, ImageFormat format, std::uint32_t base = 0);
+std::unique_ptr<UploadSink> RecordFileSink(const std::string& fileName, NameMatch match, ImageFormat format,
+                                           std::uint32_t base = 0);
 
 // Compares the blocks of an upload with the expected image as they come;
 // saves nothing. The programmer's bytes past the image's end are not

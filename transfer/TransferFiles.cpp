@@ -1,5 +1,6 @@
 #include "transfer/TransferFiles.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 
@@ -10,9 +11,9 @@
 namespace {
 
 // The size the file system reports, or -1.
-std::int64_t FileSize(const std::string& name) {
+std::int64_t FileSize(const std::string& name, NameMatch match) {
   std::error_code error;
-  const auto size = std::filesystem::file_size(ResolvePath(name), error);
+  const auto size = std::filesystem::file_size(ResolvePath(name, match), error);
   return error ? -1 : static_cast<std::int64_t>(size);
 }
 
@@ -20,15 +21,16 @@ std::int64_t FileSize(const std::string& name) {
 // stays one block whatever the file size.
 class FileSource final : public DownloadSource {
  public:
-  explicit FileSource(const std::string& name) : name(name) {}
+  FileSource(const std::string& name, NameMatch match) : name(name), match(match) {}
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
   ~FileSource() override { Close(); }
 
-  std::int64_t Size() override { return FileSize(name); }
+  std::int64_t Size() override { return FileSize(name, match); }
+  bool Missing() override { return !FileExists(name, match); }
   bool Open() override {
     if (name.empty()) return false;
-    file = std::fopen(ResolvePath(name).c_str(), "rb");
+    file = std::fopen(ResolvePath(name, match).c_str(), "rb");
     if (file) std::setvbuf(file, nullptr, _IONBF, 0);
     return file != nullptr;
   }
@@ -40,6 +42,7 @@ class FileSource final : public DownloadSource {
 
  private:
   const std::string name;
+  const NameMatch match;
   std::FILE* file = nullptr;
 };
 
@@ -49,31 +52,34 @@ class FileSource final : public DownloadSource {
 // administrator.
 class FileSink final : public UploadSink {
  public:
-  explicit FileSink(const std::string& name) : name(name) {}
+  FileSink(const std::string& name, NameMatch match) : name(name), match(match) {}
 
-  bool Create() override { return !name.empty() && output.Open(name, ReplacementFile::Staging::ElsewhereIfRefused); }
+  bool Create() override {
+    return !name.empty() && output.Open(name, match, ReplacementFile::Staging::ElsewhereIfRefused);
+  }
   bool Append(const void* data, size_t count) override { return output.Append(data, count); }
   bool Keep() override { return output.Commit(); }
   void Abandon() override { output.Abandon(); }
 
  private:
   const std::string name;
+  const NameMatch match;
   ReplacementFile output;
 };
 
 }  // namespace
 
-bool DirectoryExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+bool DirectoryExists(const std::string& path, NameMatch match) {
+  const std::uint32_t attributes = FileAttributesOf(path, match);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-std::unique_ptr<DownloadSource> FileBytesSource(const std::string& fileName) {
-  return std::make_unique<FileSource>(fileName);
+std::unique_ptr<DownloadSource> FileBytesSource(const std::string& fileName, NameMatch match) {
+  return std::make_unique<FileSource>(fileName, match);
 }
 
-std::unique_ptr<UploadSink> FileReplacementSink(const std::string& fileName) {
-  return std::make_unique<FileSink>(fileName);
+std::unique_ptr<UploadSink> FileReplacementSink(const std::string& fileName, NameMatch match) {
+  return std::make_unique<FileSink>(fileName, match);
 }
 
 std::string UploadDirectoryPart(const std::string& fileName) {

@@ -8,6 +8,7 @@
 #include <QToolButton>
 
 #include "controls/imGauge.h"
+#include "platform/Files.h"
 #include "texts/Texts.h"
 #include "transfer/TransferLine.h"
 
@@ -81,7 +82,9 @@ void TUForm::SpeedButton1Click() {
 }
 
 void TUForm::BitBtn1Click() {
-  RunTransfer([this](TransferPort& port) { RunUpload(port, *this, Edit1->text().toLocal8Bit().toStdString()); });
+  RunTransfer([this](TransferPort& port) {
+    RunUpload(port, *this, Edit1->text().toLocal8Bit().toStdString(), NameMatch::Caseless);
+  });
 }
 
 void TUForm::ProgressReset() { imGauge1->SetPercent(0); }

@@ -4,14 +4,11 @@
 #include <strings.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <string>
 
 #include "platform/Files.h"
 
 namespace {
-
-std::atomic<bool> caselessLookup{true};
 
 // The entry of dir whose name equals name without regard to case; the
 // smallest such name when several differ only in case.
@@ -31,11 +28,9 @@ bool FindCaseless(const std::string& dir, const std::string& name, std::string& 
 
 }  // namespace
 
-void SetCaselessLookup(bool caseless) { caselessLookup = caseless; }
-
-std::string ResolvePath(const std::string& path) {
+std::string ResolvePath(const std::string& path, NameMatch match) {
   struct stat st;
-  if (!caselessLookup || path.empty() || lstat(path.c_str(), &st) == 0) return path;
+  if (match == NameMatch::AsTyped || path.empty() || lstat(path.c_str(), &st) == 0) return path;
 
   std::string resolved = path[0] == '/' ? "/" : "";
   size_t pos = path[0] == '/' ? 1 : 0;

@@ -40,7 +40,7 @@ bool ReadRegularFile(int fd, std::string& content) {
 const char PathDelim = '/';
 
 bool ReadWholeFile(const std::string& path, std::string& data) {
-  const std::string actual = ResolvePath(path);
+  const std::string actual = ResolvePath(path, NameMatch::Caseless);
   struct stat st;
   if (stat(actual.c_str(), &st) != 0) return FailWithErrno(errno);
   // A FIFO would wait for a writer and a device never end; neither is opened.
@@ -54,7 +54,7 @@ bool ReadWholeFile(const std::string& path, std::string& data) {
   return done;
 }
 
-bool IsDeviceOrPipe(const std::string& path) {
+bool IsDeviceOrPipe(const std::string& path, NameMatch match) {
   struct stat st;
-  return stat(ResolvePath(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+  return stat(ResolvePath(path, match).c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -39,10 +40,10 @@ struct FindState final : KernelObject {
 
 }  // namespace
 
-DWORD GetFileAttributesA(LPCSTR lpFileName) {
+std::uint32_t FileAttributesOf(const std::string& path, NameMatch match) {
   struct stat st;
-  if (!lpFileName || stat(ResolvePath(lpFileName).c_str(), &st) != 0) {
-    SetLastError(lpFileName ? Win32ErrorFromErrno(errno) : ERROR_INVALID_PARAMETER);
+  if (stat(ResolvePath(path, match).c_str(), &st) != 0) {
+    SetLastError(Win32ErrorFromErrno(errno));
     return INVALID_FILE_ATTRIBUTES;
   }
   WIN32_FIND_DATAA data;
@@ -50,9 +51,17 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
   return data.dwFileAttributes;
 }
 
+DWORD GetFileAttributesA(LPCSTR lpFileName) {
+  if (!lpFileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return FileAttributesOf(lpFileName, NameMatch::Caseless);
+}
+
 BOOL DeleteFileA(LPCSTR lpFileName) {
   if (!lpFileName) return FailWith(ERROR_INVALID_PARAMETER);
-  const std::string actual = ResolvePath(lpFileName);
+  const std::string actual = ResolvePath(lpFileName, NameMatch::Caseless);
   struct stat st;
   if (lstat(actual.c_str(), &st) != 0) return FailWithErrno(errno);
   if (S_ISDIR(st.st_mode) || ReadOnly(st)) return FailWith(ERROR_ACCESS_DENIED);
@@ -65,7 +74,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  const std::string dir = ResolvePath(DirName(lpFileName));
+  const std::string dir = ResolvePath(DirName(lpFileName), NameMatch::Caseless);
   const std::string pattern = BaseName(lpFileName);
   auto state = std::make_shared<FindState>();
   if (DIR* d = opendir(dir.c_str())) {
@@ -111,7 +120,7 @@ DWORD GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffe
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const std::string actual = ResolvePath(lpszLongPath);
+  const std::string actual = ResolvePath(lpszLongPath, NameMatch::Caseless);
   struct stat st;
   if (stat(actual.c_str(), &st) != 0) {
     SetLastError(Win32ErrorFromErrno(errno));

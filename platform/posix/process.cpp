@@ -115,7 +115,7 @@ int spawn(pid_t& pid, const std::vector<std::string>& args, const char* director
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  const std::string dir = directory ? ResolvePath(directory) : std::string();
+  const std::string dir = directory ? ResolvePath(directory, NameMatch::Caseless) : std::string();
   if (directory) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -145,7 +145,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
   if (!lpApplicationName || !*lpApplicationName || lpCommandLine || lpEnvironment || !lpProcessInformation)
     return FailWith(ERROR_INVALID_PARAMETER);
   // A relative name is found from the caller's directory, not the new one.
-  std::string program = ResolvePath(lpApplicationName);
+  std::string program = ResolvePath(lpApplicationName, NameMatch::Caseless);
   if (program[0] != '/') {
     char cwd[4096];
     if (!getcwd(cwd, sizeof cwd)) return FailWithErrno(errno);

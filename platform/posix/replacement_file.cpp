@@ -190,10 +190,10 @@ ReplacementFile::ReplacementFile() = default;
 
 ReplacementFile::~ReplacementFile() { Abandon(); }
 
-bool ReplacementFile::Open(const std::string& path, Staging staging) {
+bool ReplacementFile::Open(const std::string& path, NameMatch match, Staging staging) {
   Abandon();
   auto next = std::make_unique<Pending>();
-  if (!LinkTarget(ResolvePath(path), next->actual)) return FailWithErrno(errno);
+  if (!LinkTarget(ResolvePath(path, match), next->actual)) return FailWithErrno(errno);
   next->dir = DirName(next->actual);
   const std::string base = BaseName(next->actual);
   if (base.empty()) return FailWith(ERROR_PATH_NOT_FOUND);

@@ -3,6 +3,7 @@
 #include "platform/Files.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -35,9 +36,9 @@ std::string directoryOf(const std::string& path) {
 
 }  // namespace
 
-std::string ResolvePath(const std::string& path) { return path; }
+std::string ResolvePath(const std::string& path, NameMatch) { return path; }
 
-void SetCaselessLookup(bool) {}
+std::uint32_t FileAttributesOf(const std::string& path, NameMatch) { return GetFileAttributesA(path.c_str()); }
 
 bool ReadWholeFile(const std::string& path, std::string& data) {
   FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -103,7 +104,7 @@ ReplacementFile::ReplacementFile() = default;
 
 ReplacementFile::~ReplacementFile() { Abandon(); }
 
-bool ReplacementFile::Open(const std::string& path, Staging staging) {
+bool ReplacementFile::Open(const std::string& path, NameMatch, Staging staging) {
   Abandon();
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
@@ -188,7 +189,7 @@ void ReplacementFile::Abandon() {
   SetLastError(error);
 }
 
-bool IsDeviceOrPipe(const std::string& path) {
+bool IsDeviceOrPipe(const std::string& path, NameMatch) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE) != 0;
 }

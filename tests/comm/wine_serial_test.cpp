@@ -111,7 +111,8 @@ TEST(SerialOverWine, DownloadThenUploadByteForByte) {
     EXPECT_EQ(OwnThreads(), threads) << "the watcher still runs";
     PortOf<TComm> port(comm);
     Host host;
-    EXPECT_EQ(RunDownload(port, host, dir.file("image.bin")), TransferOutcome::Complete) << host.messages;
+    EXPECT_EQ(RunDownload(port, host, dir.file("image.bin"), NameMatch::Caseless), TransferOutcome::Complete)
+        << host.messages;
     EXPECT_EQ(host.messages, "Download compelete !!!\n");
     LetOutputLeave(comm);
     comm.Close();
@@ -127,7 +128,8 @@ TEST(SerialOverWine, DownloadThenUploadByteForByte) {
     OpenAsTheDialogsDo(comm);
     PortOf<TComm> port(comm);
     Host host;
-    EXPECT_EQ(RunUpload(port, host, dir.file("upload.bin")), TransferOutcome::Complete) << host.messages;
+    EXPECT_EQ(RunUpload(port, host, dir.file("upload.bin"), NameMatch::Caseless), TransferOutcome::Complete)
+        << host.messages;
     LetOutputLeave(comm);
     comm.Close();
   }

@@ -24,9 +24,9 @@ namespace {
 TEST(CaseInsensitiveNames, EachComponentIsLookedUp) {
   TempDir dir;
   dir.write("Devices/Devices.lst", "x");
-  EXPECT_EQ(ResolvePath(dir.file("DEVICES/devices.LST")), dir.file("Devices/Devices.lst"));
-  EXPECT_EQ(ResolvePath(dir.file("devices/new.txt")), dir.file("Devices/new.txt"));
-  EXPECT_EQ(ResolvePath(dir.file("none/Devices.lst")), dir.file("none/Devices.lst"));
+  EXPECT_EQ(ResolvePath(dir.file("DEVICES/devices.LST"), NameMatch::Caseless), dir.file("Devices/Devices.lst"));
+  EXPECT_EQ(ResolvePath(dir.file("devices/new.txt"), NameMatch::Caseless), dir.file("Devices/new.txt"));
+  EXPECT_EQ(ResolvePath(dir.file("none/Devices.lst"), NameMatch::Caseless), dir.file("none/Devices.lst"));
   EXPECT_TRUE(FileExists(dir.file("devices/DEVICES.lst")));
 }
 
@@ -34,8 +34,8 @@ TEST(CaseInsensitiveNames, ExactSpellingWinsOverOtherCases) {
   TempDir dir;
   dir.write("a.TXT", "upper");
   dir.write("a.txt", "lower");
-  EXPECT_EQ(ResolvePath(dir.file("a.txt")), dir.file("a.txt"));
-  EXPECT_EQ(ResolvePath(dir.file("A.Txt")), dir.file("a.TXT"));  // the smallest of the candidates
+  EXPECT_EQ(ResolvePath(dir.file("a.txt"), NameMatch::Caseless), dir.file("a.txt"));
+  EXPECT_EQ(ResolvePath(dir.file("A.Txt"), NameMatch::Caseless), dir.file("a.TXT"));  // the smallest of the candidates
 }
 
 TEST(ReplacingFiles, KeepsTheMode) {

@@ -71,7 +71,7 @@ void EveryWriteFails(const Installation& install) {
   target.Blocks({Pattern(128), Pattern(128, 2)});
   line.target = &target;
   const std::string image = install.file("image.bin");
-  EXPECT_EQ(RunUpload(line, line, image), TransferOutcome::WriteFailed);
+  EXPECT_EQ(RunUpload(line, line, image, NameMatch::Caseless), TransferOutcome::WriteFailed);
   EXPECT_EQ(line.sent.back(), static_cast<char>(Ctl::ESC));
   EXPECT_EQ(line.Tail(5)[0], "W 1B");
   EXPECT_EQ(line.Tail(5)[1], "msg " + Texts::UploadWriteFailed(image) + "|" + Texts::ErrorCaptionBangs);

@@ -763,6 +763,29 @@ TEST_F(TransferTool, NamesAreTakenAsTyped) {
   EXPECT_EQ(download.stdErr, "File : " + dir.file("BACKUP.BIN") + " is not exist.\n");
 }
 
+// Meanwhile the installation's own files are found as the program finds
+// them: COM5 leads where a "TALVORIN.INI" says.
+TEST_F(TransferTool, ComPortsLeadThroughAnyCaseOfTheSettings) {
+  dir.write("backup.bin", "old image");
+  dir.write("served.bin", Pattern(300, 3));
+  VprogProcess vprog;
+  ASSERT_TRUE(vprog.Start(VPROG_PATH, {"--serve", dir.file("served.bin")}));
+  dir.write("TALVORIN.INI", "[COM devices]\nCOM5=" + vprog.Device() + "\n");
+  const std::vector<std::string> port{"--install", dir.path(), "--com", "5"};
+  Tool upload;
+  std::vector<std::string> args = port;
+  args.insert(args.end(), {"upload", dir.file("Backup.BIN")});
+  EXPECT_EQ(Run(args, upload), 0) << upload.stdErr;
+  EXPECT_TRUE(dir.read("Backup.BIN") == Padded(Pattern(300, 3), 256));
+  EXPECT_EQ(dir.read("backup.bin"), "old image");
+
+  Tool download;
+  args = port;
+  args.insert(args.end(), {"download", dir.file("BACKUP.BIN")});
+  EXPECT_EQ(Run(args, download), 4);
+  EXPECT_EQ(download.stdErr, "File : " + dir.file("BACKUP.BIN") + " is not exist.\n");
+}
+
 TEST_F(TransferTool, ProgressLineOnlyOnATerminal) {
   dir.write("image.bin", Pattern(3000));
   VprogProcess vprog;

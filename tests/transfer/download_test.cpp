@@ -34,7 +34,7 @@ struct Download : ::testing::Test {
   void SetUp() override { line.target = &target; }
   TransferOutcome Run(const Bytes& content) {
     dir.write("image.bin", content);
-    return RunDownload(line, line, dir.file("image.bin"));
+    return RunDownload(line, line, dir.file("image.bin"), NameMatch::Caseless);
   }
 };
 
@@ -63,7 +63,7 @@ TEST_F(Download, SizesAndSizeCodes) {
       const Bytes file = Pattern(size, static_cast<unsigned>(size + code));
       dir.write("image.bin", file);
 
-      EXPECT_EQ(RunDownload(fresh, fresh, dir.file("image.bin")), TransferOutcome::Complete);
+      EXPECT_EQ(RunDownload(fresh, fresh, dir.file("image.bin"), NameMatch::Caseless), TransferOutcome::Complete);
       const int blockSize = code == 0x00 ? 256 : 128;
       const int blocks = static_cast<int>((size + static_cast<size_t>(blockSize) - 1) / static_cast<size_t>(blockSize));
       EXPECT_EQ(fresh.sent, ExpectedWire(file, blockSize));
@@ -104,7 +104,7 @@ TEST_F(Download, SilentTargetGetsStxEverySecondUntilEscape) {
     fresh.escapeDownAt = 4500;
     dir.write("image.bin", Pattern(10));
 
-    EXPECT_EQ(RunDownload(fresh, fresh, dir.file("image.bin")), TransferOutcome::BreakWaitingSize);
+    EXPECT_EQ(RunDownload(fresh, fresh, dir.file("image.bin"), NameMatch::Caseless), TransferOutcome::BreakWaitingSize);
     EXPECT_EQ(fresh.sent, Bytes(repeats, '\x02') + ESC);
     for (size_t i = 1; i + 1 < fresh.sendTimes.size(); ++i) {
       EXPECT_GE(fresh.sendTimes[i] - fresh.sendTimes[i - 1], 1000u);
@@ -130,7 +130,7 @@ TEST_F(Download, ShortReadOfTheHandshakeReplyIsADisconnection) {
     fresh.target = &peer;
     fresh.shortRead = given;
     dir.write("image.bin", Pattern(300));
-    EXPECT_EQ(RunDownload(fresh, fresh, dir.file("image.bin")), TransferOutcome::Disconnected);
+    EXPECT_EQ(RunDownload(fresh, fresh, dir.file("image.bin"), NameMatch::Caseless), TransferOutcome::Disconnected);
     EXPECT_EQ(fresh.sent, STX + ESC);
     EXPECT_EQ(fresh.Tail(3), (Events{Gone + "|ERROR", "stop 0", "start 1"}));
   }
@@ -152,7 +152,7 @@ TEST_F(Download, AVanishedDeviceEndsTheTransferAtOnce) {
   FakeLine idle;
   idle.gone = true;
   dir.write("image.bin", Pattern(300));
-  EXPECT_EQ(RunDownload(idle, idle, dir.file("image.bin")), TransferOutcome::Disconnected);
+  EXPECT_EQ(RunDownload(idle, idle, dir.file("image.bin"), NameMatch::Caseless), TransferOutcome::Disconnected);
   EXPECT_EQ(idle.events, (Events{"stop 1", "start 0", "clear", "W! 1B", Gone + "|ERROR", "stop 0", "start 1"}));
 }
 
@@ -172,7 +172,7 @@ TEST_F(Download, StopWhileWaitingForTheHandshakeReply) {
   FakeLine full;
   full.Arrive(Bytes(100000, 'U'));
   full.stopAt = 20;
-  EXPECT_EQ(RunDownload(full, full, dir.file("image.bin")), TransferOutcome::BreakWaitingSize);
+  EXPECT_EQ(RunDownload(full, full, dir.file("image.bin"), NameMatch::Caseless), TransferOutcome::BreakWaitingSize);
   EXPECT_EQ(full.sent, ESC);
   EXPECT_FALSE(full.waiting.empty());
 }
@@ -216,7 +216,7 @@ TEST_F(Download, UserBreakAfterABlock) {
 TEST_F(Download, MissingFileSendsOneEscAndNoHandshake) {
   for (const std::string& name : {dir.file("absent.bin"), std::string(), dir.path()}) {
     FakeLine fresh;
-    EXPECT_EQ(RunDownload(fresh, fresh, name), TransferOutcome::FileMissing);
+    EXPECT_EQ(RunDownload(fresh, fresh, name, NameMatch::Caseless), TransferOutcome::FileMissing);
     EXPECT_EQ(fresh.sent, ESC);
     EXPECT_EQ(fresh.events, (Events{"stop 1", "start 0", "clear", "W 1B",
                                     "msg File : " + name + " is not exist.|ERROR", "start 1", "stop 0"}));
@@ -225,7 +225,7 @@ TEST_F(Download, MissingFileSendsOneEscAndNoHandshake) {
 
 TEST_F(Download, FileNameMatchesWithoutRegardToCase) {
   dir.write("Image.BIN", Pattern(300));
-  EXPECT_EQ(RunDownload(line, line, dir.file("IMAGE.bin")), TransferOutcome::Complete);
+  EXPECT_EQ(RunDownload(line, line, dir.file("IMAGE.bin"), NameMatch::Caseless), TransferOutcome::Complete);
   EXPECT_EQ(line.sent, ExpectedWire(Pattern(300), 256));
 }
 
@@ -234,7 +234,7 @@ TEST_F(Download, FileNameMatchesWithoutRegardToCase) {
 TEST_F(Download, FilesOfTwoGigabytesAreRefusedBeforeAnythingIsSent) {
   dir.write("big.bin", "");
   std::filesystem::resize_file(dir.file("big.bin"), 0x80000000ULL);
-  EXPECT_EQ(RunDownload(line, line, dir.file("big.bin")), TransferOutcome::FileTooLarge);
+  EXPECT_EQ(RunDownload(line, line, dir.file("big.bin"), NameMatch::Caseless), TransferOutcome::FileTooLarge);
   EXPECT_EQ(line.sent, "");
   EXPECT_EQ(line.Tail(3), (Events{"msg File : " + dir.file("big.bin") +
                                       " is too large. It must be smaller than 2 GB.|ERROR",
@@ -246,7 +246,7 @@ TEST_F(Download, FilesOfTwoGigabytesAreRefusedBeforeAnythingIsSent) {
   fresh.target = &silent;
   fresh.stopAt = 10;
   std::filesystem::resize_file(dir.file("big.bin"), 0x7FFFFFFFULL);
-  EXPECT_EQ(RunDownload(fresh, fresh, dir.file("big.bin")), TransferOutcome::BreakWaitingSize);
+  EXPECT_EQ(RunDownload(fresh, fresh, dir.file("big.bin"), NameMatch::Caseless), TransferOutcome::BreakWaitingSize);
   EXPECT_EQ(fresh.sent, STX + ESC);
 }
 
@@ -261,7 +261,7 @@ TEST_F(Download, FileGoneAfterTheHandshakeEndsWithEscAndNoBlock) {
   } peer;
   peer.path = dir.file("image.bin");
   line.target = &peer;
-  EXPECT_EQ(RunDownload(line, line, dir.file("image.bin")), TransferOutcome::FileUnreadable);
+  EXPECT_EQ(RunDownload(line, line, dir.file("image.bin"), NameMatch::Caseless), TransferOutcome::FileUnreadable);
   EXPECT_EQ(line.sent, STX + ESC);
   EXPECT_EQ(line.Tail(4), (Events{"W 1B",
                                   "msg File : " + dir.file("image.bin") + " can not be read. The download is abort.|ERROR",

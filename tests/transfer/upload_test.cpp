@@ -22,7 +22,7 @@ struct Upload : ::testing::Test {
   FakeLine line;
   UploadTarget target;
   void SetUp() override { line.target = &target; }
-  TransferOutcome Run() { return RunUpload(line, line, dir.file("out.bin")); }
+  TransferOutcome Run() { return RunUpload(line, line, dir.file("out.bin"), NameMatch::Caseless); }
 };
 
 TEST_F(Upload, TwoSmallBlocksByteForByte) {
@@ -56,7 +56,7 @@ TEST_F(Upload, BlocksAreStoredWhole) {
         }
         peer.Blocks(blocks, escBehind);
         fresh.target = &peer;
-        EXPECT_EQ(RunUpload(fresh, fresh, dir.file("out.bin")), TransferOutcome::Complete);
+        EXPECT_EQ(RunUpload(fresh, fresh, dir.file("out.bin"), NameMatch::Caseless), TransferOutcome::Complete);
         EXPECT_EQ(dir.read("out.bin"), image);
         EXPECT_EQ(fresh.sent, STX + Bytes(static_cast<size_t>(count), Ctl::ACK));
       }
@@ -74,7 +74,7 @@ TEST_F(Upload, ShortReadOfTheHandshakeReplyIsADisconnection) {
     peer.Blocks({Pattern(128)});
     fresh.target = &peer;
     fresh.shortRead = given;
-    EXPECT_EQ(RunUpload(fresh, fresh, dir.file("out.bin")), TransferOutcome::Disconnected);
+    EXPECT_EQ(RunUpload(fresh, fresh, dir.file("out.bin"), NameMatch::Caseless), TransferOutcome::Disconnected);
     EXPECT_EQ(fresh.sent, STX + ESC);
     EXPECT_EQ(fresh.Tail(3), (Events{Gone + "|ERROR !!!", "stop 0", "start 1"}));
     EXPECT_FALSE(dir.exists("out.bin"));
@@ -93,7 +93,7 @@ TEST_F(Upload, ABlockReadShortIsNotWritten) {
     fresh.target = &peer;
     fresh.shortRead = given;
     fresh.readsBeforeShort = 4;  // the reply, STX, the first block, STX
-    EXPECT_EQ(RunUpload(fresh, fresh, dir.file("out.bin")), TransferOutcome::Disconnected);
+    EXPECT_EQ(RunUpload(fresh, fresh, dir.file("out.bin"), NameMatch::Caseless), TransferOutcome::Disconnected);
     EXPECT_EQ(dir.read("out.bin"), one);
     EXPECT_EQ(fresh.sent, STX + ACK + ACK + ESC);
     EXPECT_EQ(fresh.Tail(3),
@@ -114,7 +114,7 @@ TEST_F(Upload, AVanishedDeviceKeepsTheWholeBlocks) {
     peer.Blocks({Pattern(size, 1), Pattern(size, 2), Pattern(size, 3), Pattern(size, 4)});
     fresh.target = &peer;
     fresh.goneAfterSending = 4;  // the handshake STX and three ACKs
-    EXPECT_EQ(RunUpload(fresh, fresh, dir.file("out.bin")), TransferOutcome::Disconnected);
+    EXPECT_EQ(RunUpload(fresh, fresh, dir.file("out.bin"), NameMatch::Caseless), TransferOutcome::Disconnected);
     EXPECT_EQ(dir.read("out.bin"), Pattern(size, 1) + Pattern(size, 2));
     EXPECT_EQ(fresh.Tail(4), (Events{"W! 1B",
                                      Gone + "\n" + std::to_string(2 * size) + " bytes are saved in " +
@@ -124,7 +124,7 @@ TEST_F(Upload, AVanishedDeviceKeepsTheWholeBlocks) {
 
   FakeLine idle;
   idle.gone = true;
-  EXPECT_EQ(RunUpload(idle, idle, dir.file("idle.bin")), TransferOutcome::Disconnected);
+  EXPECT_EQ(RunUpload(idle, idle, dir.file("idle.bin"), NameMatch::Caseless), TransferOutcome::Disconnected);
   EXPECT_EQ(idle.events,
             (Events{"reset", "clear", "stop 1", "start 0", "W! 1B", Gone + "|ERROR !!!", "stop 0", "start 1"}));
   EXPECT_FALSE(dir.exists("idle.bin"));
@@ -159,7 +159,7 @@ TEST_F(Upload, ReplyArrivingAsTheSecondEndsStillRepeatsStx) {
   peer.replyAt = 1000;
   down.target = &peer;
   dir.write("empty.bin", "");
-  EXPECT_EQ(RunDownload(down, down, dir.file("empty.bin")), TransferOutcome::Complete);
+  EXPECT_EQ(RunDownload(down, down, dir.file("empty.bin"), NameMatch::Caseless), TransferOutcome::Complete);
   EXPECT_EQ(down.sent, STX + ESC);
 }
 
@@ -189,7 +189,7 @@ TEST_F(Upload, EscapePressedBeforeStartDoesNotBreak) {
 TEST_F(Upload, MissingDirectorySendsNothing) {
   FakeLine fresh;
   const std::string name = dir.file("absent/out.bin");
-  EXPECT_EQ(RunUpload(fresh, fresh, name), TransferOutcome::DirectoryMissing);
+  EXPECT_EQ(RunUpload(fresh, fresh, name, NameMatch::Caseless), TransferOutcome::DirectoryMissing);
   EXPECT_EQ(fresh.sent, "");
   EXPECT_EQ(fresh.events, (Events{"reset", "msg Directory : \" " + dir.file("absent") +
                                                " \" is not exist. Please create it first.|ERROR !!!"}));
@@ -205,7 +205,7 @@ TEST_F(Upload, OutputThatCannotBeCreated) {
     UploadTarget peer;
     peer.Blocks({Pattern(128)});
     fresh.target = &peer;
-    EXPECT_EQ(RunUpload(fresh, fresh, name), TransferOutcome::FileNotCreated);
+    EXPECT_EQ(RunUpload(fresh, fresh, name, NameMatch::Caseless), TransferOutcome::FileNotCreated);
     EXPECT_EQ(fresh.sent, STX + ESC);
     EXPECT_EQ(fresh.Tail(5),
               (Events{"W 1B", "msg Can not open " + name + " to save.|ERROR !!!", "reset", "stop 0", "start 1"}));
@@ -221,7 +221,7 @@ TEST_F(Upload, SomethingThatIsNoFileIsRefused) {
   // Devices by a Unix path: the Linux build's.
   if (PathDelim == '/') {
     FakeLine device;
-    EXPECT_EQ(RunUpload(device, device, "/dev/null"), TransferOutcome::FileNotCreated);
+    EXPECT_EQ(RunUpload(device, device, "/dev/null", NameMatch::Caseless), TransferOutcome::FileNotCreated);
     EXPECT_EQ(device.sent, "");
     EXPECT_EQ(device.events,
               (Events{"reset", "msg Can not open /dev/null to save.\nIt is not a regular file.|ERROR !!!"}));
@@ -232,7 +232,7 @@ TEST_F(Upload, SomethingThatIsNoFileIsRefused) {
   UploadTarget peer;
   peer.Blocks({Pattern(128)});
   folder.target = &peer;
-  EXPECT_EQ(RunUpload(folder, folder, dir.file("folder")), TransferOutcome::FileNotCreated);
+  EXPECT_EQ(RunUpload(folder, folder, dir.file("folder"), NameMatch::Caseless), TransferOutcome::FileNotCreated);
   EXPECT_EQ(folder.sent, STX + ESC);
   EXPECT_EQ(folder.Tail(5), (Events{"W 1B", "msg Can not open " + dir.file("folder") + " to save.|ERROR !!!", "reset",
                                     "stop 0", "start 1"}));
@@ -249,7 +249,7 @@ TEST_F(Upload, IntoAFileOfAFolderThatTakesNoNewFile) {
   dir.chmod("locked", 0555);
   const Bytes one = Pattern(128, 1), two = Pattern(128, 2);
   target.Blocks({one, two});
-  EXPECT_EQ(RunUpload(line, line, dir.file("locked/out.bin")), TransferOutcome::Complete);
+  EXPECT_EQ(RunUpload(line, line, dir.file("locked/out.bin"), NameMatch::Caseless), TransferOutcome::Complete);
   EXPECT_EQ(line.Tail(3), (Events{"msg Upload compelete !!!|FINISH !!!", "stop 0", "start 1"}));
   EXPECT_EQ(dir.read("locked/out.bin"), one + two);
 
@@ -258,14 +258,15 @@ TEST_F(Upload, IntoAFileOfAFolderThatTakesNoNewFile) {
   halfway.chunks = {{STX, false}, {Pattern(60), true}};
   stalled.target = &halfway;
   stalled.stopAt = 500;
-  EXPECT_EQ(RunUpload(stalled, stalled, dir.file("locked/out.bin")), TransferOutcome::BreakInExchange);
+  EXPECT_EQ(RunUpload(stalled, stalled, dir.file("locked/out.bin"), NameMatch::Caseless),
+            TransferOutcome::BreakInExchange);
   EXPECT_EQ(dir.read("locked/out.bin"), one + two);
 
   FakeLine fresh;
   UploadTarget peer;
   peer.Blocks({one});
   fresh.target = &peer;
-  EXPECT_EQ(RunUpload(fresh, fresh, dir.file("locked/new.bin")), TransferOutcome::FileNotCreated);
+  EXPECT_EQ(RunUpload(fresh, fresh, dir.file("locked/new.bin"), NameMatch::Caseless), TransferOutcome::FileNotCreated);
   dir.chmod("locked", 0755);
   EXPECT_EQ(std::filesystem::directory_iterator(dir.file("locked"))->path().filename(), "out.bin")
       << "nothing else was left there";
@@ -301,7 +302,7 @@ TEST_F(Upload, UserBreakKeepsTheBlocksReceivedInPlaceOfTheOldFile) {
   halfway.chunks = {{STX, false}, {Pattern(60), true}};
   stalled.target = &halfway;
   stalled.stopAt = 500;
-  EXPECT_EQ(RunUpload(stalled, stalled, dir.file("out.bin")), TransferOutcome::BreakInExchange);
+  EXPECT_EQ(RunUpload(stalled, stalled, dir.file("out.bin"), NameMatch::Caseless), TransferOutcome::BreakInExchange);
   EXPECT_EQ(stalled.sent, STX + ACK + ESC);
   EXPECT_EQ(dir.read("out.bin"), "old contents");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1) << "no temporary file stays";

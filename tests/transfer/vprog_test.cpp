@@ -38,11 +38,11 @@ struct Vprog : ::testing::Test {
   TransferOutcome Download(const Bytes& content) {
     dir.write("image.bin", content);
     PortOf<FdComm> port(comm);
-    return RunDownload(port, host, dir.file("image.bin"));
+    return RunDownload(port, host, dir.file("image.bin"), NameMatch::Caseless);
   }
   TransferOutcome Upload() {
     PortOf<FdComm> port(comm);
-    return RunUpload(port, host, dir.file("received.bin"));
+    return RunUpload(port, host, dir.file("received.bin"), NameMatch::Caseless);
   }
 };
 
@@ -61,7 +61,7 @@ TEST_F(Vprog, DownloadInBothBlockSizes) {
     PortOf<FdComm> port(line);
     const Bytes file = Pattern(5000, static_cast<unsigned>(block));
     dir.write("image.bin", file);
-    EXPECT_EQ(RunDownload(port, host, dir.file("image.bin")), TransferOutcome::Complete);
+    EXPECT_EQ(RunDownload(port, host, dir.file("image.bin"), NameMatch::Caseless), TransferOutcome::Complete);
     EXPECT_EQ(target.ReadLine(10000), "download ended by the host's ESC: " +
                                           std::to_string((5000 + block - 1) / block) + " blocks of " +
                                           std::to_string(block) + " bytes (" + dir.file("stored.bin") + ")");
@@ -80,7 +80,7 @@ TEST_F(Vprog, UploadInBothBlockSizes) {
     FdComm line;
     ASSERT_TRUE(line.Open(target.Device()));
     PortOf<FdComm> port(line);
-    EXPECT_EQ(RunUpload(port, host, dir.file("received.bin")), TransferOutcome::Complete);
+    EXPECT_EQ(RunUpload(port, host, dir.file("received.bin"), NameMatch::Caseless), TransferOutcome::Complete);
     EXPECT_EQ(dir.read("received.bin"), Padded(image, static_cast<size_t>(block)));
     EXPECT_EQ(host.messages.back(), "Upload compelete !!!|FINISH !!!");
   }
@@ -143,7 +143,7 @@ TEST_F(Vprog, DownloadMisbehaviour) {
     RealHost fresh;
     fresh.stopAfter = 2500;
     dir.write("image.bin", file);
-    EXPECT_EQ(RunDownload(port, fresh, dir.file("image.bin")), c.outcome);
+    EXPECT_EQ(RunDownload(port, fresh, dir.file("image.bin"), NameMatch::Caseless), c.outcome);
     if (c.outcome != TransferOutcome::BreakWaitingSize) {
       EXPECT_FALSE(target.ReadLine(10000).empty());
     }
@@ -163,7 +163,7 @@ TEST_F(Vprog, UploadMisbehaviour) {
     FdComm line;
     ASSERT_TRUE(line.Open(target.Device()));
     PortOf<FdComm> port(line);
-    EXPECT_EQ(RunUpload(port, host, dir.file("received.bin")), TransferOutcome::Complete);
+    EXPECT_EQ(RunUpload(port, host, dir.file("received.bin"), NameMatch::Caseless), TransferOutcome::Complete);
     EXPECT_EQ(dir.read("received.bin"), image);
   }
 }
