@@ -85,7 +85,7 @@ void OpenAsTheDialogsDo(TComm& comm) {
 }
 
 // The component purges its queues as it closes: the last bytes leave first.
-void LetOutputLeave(TComm& comm) {
+void WaitForOutputToLeave(TComm& comm) {
   WaitUntil([&] { return comm.OutQueCount() <= 0; }, std::chrono::seconds(2));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
@@ -114,7 +114,7 @@ TEST(SerialOverWine, DownloadThenUploadByteForByte) {
     EXPECT_EQ(RunDownload(port, host, dir.file("image.bin"), NameMatch::Caseless), TransferOutcome::Complete)
         << host.messages;
     EXPECT_EQ(host.messages, "Download compelete !!!\n");
-    LetOutputLeave(comm);
+    WaitForOutputToLeave(comm);
     comm.Close();
   }
   std::string atTheProgrammer;
@@ -130,7 +130,7 @@ TEST(SerialOverWine, DownloadThenUploadByteForByte) {
     Host host;
     EXPECT_EQ(RunUpload(port, host, dir.file("upload.bin"), NameMatch::Caseless), TransferOutcome::Complete)
         << host.messages;
-    LetOutputLeave(comm);
+    WaitForOutputToLeave(comm);
     comm.Close();
   }
   std::string expected;
