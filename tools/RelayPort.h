@@ -4,7 +4,6 @@
 
 #include <functional>
 #include <string>
-#include <utility>
 
 #include "transfer/BlockProtocol.h"
 
@@ -16,7 +15,7 @@ class RelayPort : public TransferPort {
   int Write(const void* buffer, int count) override { return line.Write(buffer, count); }
   std::string Name() override { return line.Name(); }
   PortArrivals* Arrivals() override { return line.Arrivals(); }
-  void WhileWriting(std::function<bool()> keepOn) override { line.WhileWriting(std::move(keepOn)); }
+  void WhileWriting(const std::function<bool()>& keepOn) override { line.WhileWriting(keepOn); }
 
  protected:
   TransferPort& line;

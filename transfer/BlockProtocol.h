@@ -66,7 +66,7 @@ class TransferPort {
   // What a write that the line does not take at once asks between rests of
   // about a pass: false ends the write with what went out. Empty: a write
   // waits for its own end. A port whose writes never wait ignores it.
-  virtual void WhileWriting(std::function<bool()> /*keepOn*/) {}
+  virtual void WhileWriting(const std::function<bool()>& /*keepOn*/) {}
 };
 
 // Any object with InQueCount, Read, Write and DeviceName (the dialogs' TComm)
@@ -93,7 +93,7 @@ class PortOf final : public TransferPort {
   }
   std::string Name() override { return comm.DeviceName(); }
   PortArrivals* Arrivals() override { return &arrivals; }
-  void WhileWriting(std::function<bool()> check) override { keepOn = std::move(check); }
+  void WhileWriting(const std::function<bool()>& check) override { keepOn = check; }
 
  private:
   static HANDLE HandleOf(Comm& comm) {
