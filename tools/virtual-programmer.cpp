@@ -4,10 +4,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "platform/StandardStreams.h"
+#include "platform/posix/device_users.h"
 #include "platform/winapi.h"
 #include "tools/PtyPort.h"
 #include "tools/VirtualTarget.h"
@@ -154,6 +156,67 @@ void SleepUntil(Nanos when) {
   }
 }
 
+// Tells when a host that locked the line (as the program and the transfer
+// tool do) lets it go, by closing it or by dying: that ends its session,
+// whatever state it was left in. The kernel reports every close of the
+// device before anything a next host can send, and the host's open files
+// then tell whether it still has the line; a new host that opens it the
+// moment the old one went is another process. A host that reopens the line
+// itself keeps its session, which then ends by the protocol.
+//
+// The exclusive flag that a host sets stays on a pseudo-terminal after the
+// host is gone (its master keeps the terminal), and would refuse every later
+// open but the superuser's: it is cleared whenever a host speaks or a handle
+// closes. The hosts' lock still keeps them apart.
+class HostWatch {
+ public:
+  // slave: the programmer's own descriptor of the host's end.
+  HostWatch(int slave, const std::string& device) : slave(slave) {
+    struct stat st {};
+    if (fstat(slave, &st) == 0) line = st.st_rdev;
+    if (closes >= 0) inotify_add_watch(closes, device.c_str(), IN_CLOSE);
+  }
+  HostWatch(const HostWatch&) = delete;
+  HostWatch& operator=(const HostWatch&) = delete;
+
+  // Readable when a handle of the device has been closed.
+  int Descriptor() const { return closes; }
+  // The host has begun to speak: watch it if it holds the lock. A host that
+  // takes no lock is not watched.
+  void HostSpoke() {
+    if (asked) return;
+    asked = true;
+    ioctl(slave, TIOCNXCL);
+    if (flock(slave, LOCK_EX | LOCK_NB) == 0) {
+      flock(slave, LOCK_UN);
+      return;
+    }
+    host = DeviceUser(line, false);
+  }
+  // True once the watched host has let go, until the next session.
+  bool Gone() {
+    char events[4096];
+    bool closed = false;
+    while (read(closes, events, sizeof events) > 0) closed = true;
+    if (!closed) return gone;
+    ioctl(slave, TIOCNXCL);
+    if (host != 0 && !HasDeviceOpen(host, line)) gone = true;
+    return gone;
+  }
+  // The session is over: the next one watches whoever speaks first in it.
+  void NextSession() {
+    asked = gone = false;
+    host = 0;
+  }
+
+ private:
+  const int slave;
+  const int closes = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  dev_t line = 0;
+  bool asked = false, gone = false;
+  pid_t host = 0;
+};
+
 // Moves the target's bytes over the line, at the line speed when paced. With
 // a latency, the bytes that have reached the adapter by then go on to the
 // host only at the ticks of its timer, every latency nanoseconds.
@@ -161,9 +224,8 @@ class Line {
  public:
   Line(Pty& pty, Nanos byteTime, Nanos latency) : pty(pty), byteTime(byteTime), latency(latency), origin(Clock()) {}
 
-  // A descriptor that becomes readable once the host has gone: nothing is
-  // sent to it from then on, nor waited for.
-  void WatchHostGone(int descriptor) { hostGone = descriptor; }
+  // Once the watched host has gone, nothing is sent to it, nor waited for.
+  void WatchHost(HostWatch& watch) { host = &watch; }
 
   // Bytes from the host. On a paced line they cross it one after another
   // from the moment they were written (or the line was free).
@@ -220,10 +282,7 @@ class Line {
   }
 
  private:
-  bool HostGone() const {
-    pollfd pfd{hostGone, POLLIN, 0};
-    return hostGone >= 0 && poll(&pfd, 1, 0) > 0;
-  }
+  bool HostGone() const { return host && host->Gone(); }
 
   void writeAll(const char* data, size_t size) {
     while (size > 0) {
@@ -246,7 +305,7 @@ class Line {
   Nanos origin;
   Nanos rxFree = 0, txFree = 0, rxStart = 0, lastWrite = 0;
   bool lastAlone = false;
-  int hostGone = -1;
+  HostWatch* host = nullptr;
 };
 
 // What a wrong device, or one that streams its debug output, sends: bytes
@@ -263,62 +322,6 @@ class Line {
     if (pfd.revents & POLLOUT) (void)!write(pty.master, bytes, sizeof bytes);
   }
 }
-
-// Tells when a host that locked the line (as the program and the
-// transfer tool do) lets it go, by closing it or by dying: that ends its
-// session, whatever state it was left in. The slave end that the programmer
-// keeps open would keep the exclusive flag of a killed host set for good
-// (and every later open refused), so it is cleared here then.
-class HostWatch {
- public:
-  // slave: the programmer's own descriptor of the host's end.
-  explicit HostWatch(int slave) : slave(slave) {
-    std::thread([this] { Watch(); }).detach();
-  }
-  HostWatch(const HostWatch&) = delete;
-  HostWatch& operator=(const HostWatch&) = delete;
-
-  // Readable once a watched host has let go.
-  int Descriptor() const { return gone; }
-  // The host sent something: watch it if it holds the lock. A host that
-  // takes no lock is not watched.
-  void HostSpoke() {
-    if (watching) return;
-    if (flock(slave, LOCK_EX | LOCK_NB) == 0) {
-      flock(slave, LOCK_UN);
-      return;
-    }
-    watching = true;
-    const std::uint64_t one = 1;
-    (void)!write(arm, &one, sizeof one);
-  }
-  // Takes the news; true when a watched host has gone.
-  bool Gone() {
-    std::uint64_t count = 0;
-    if (read(gone, &count, sizeof count) != sizeof count) return false;
-    watching = false;
-    return true;
-  }
-
- private:
-  void Watch() {
-    for (;;) {
-      std::uint64_t count = 0;
-      if (read(arm, &count, sizeof count) != sizeof count) continue;
-      while (flock(slave, LOCK_EX) != 0 && errno == EINTR) {
-      }
-      ioctl(slave, TIOCNXCL);
-      flock(slave, LOCK_UN);
-      const std::uint64_t one = 1;
-      (void)!write(gone, &one, sizeof one);
-    }
-  }
-
-  const int slave;
-  const int arm = eventfd(0, EFD_CLOEXEC);
-  const int gone = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  bool watching = false;
-};
 
 int Number(const char* text) { return static_cast<int>(std::strtol(text, nullptr, 0)); }
 
@@ -392,26 +395,20 @@ int main(int argc, char** argv) {
   if (baud > 0 || latencyMs > 0) prctl(PR_SET_TIMERSLACK, 1UL);
   Line line(pty, baud > 0 ? 10'000'000'000LL / baud : 0, latencyMs * 1'000'000LL);
   VirtualTarget target(options);
-  HostWatch host(pty.slave);
-  line.WatchHostGone(host.Descriptor());
+  HostWatch host(pty.slave, pty.device);
+  line.WatchHost(host);
   std::vector<TargetOutput> out;
   std::uint8_t buffer[4096];
   for (int session = 0; sessions == 0 || session < sessions; ++session) {
     const auto& [role, path] = jobs[std::min<size_t>(static_cast<size_t>(session), jobs.size() - 1)];
     target.Begin(role, path);
+    host.NextSession();
     while (!target.Finished()) {
-      pollfd pfd[2] = {{pty.master, POLLIN, 0}, {host.Descriptor(), POLLIN, 0}};
-      // A host writes a block at once: a pause inside one is far longer
-      // than any gap between its bytes.
-      const int ready = poll(pfd, 2, target.QuietAfterMs());
-      out.clear();
-      if (ready == 0) target.LineQuiet(out);
-      for (const auto& output : out) line.Send(output, 0, false);
-      if (ready <= 0) continue;
-      if ((pfd[1].revents & POLLIN) && host.Gone()) {
+      if (host.Gone()) {
         // What the host sent before it went still tells how its session
         // ended, but nothing goes back: an answer left on the line would
-        // reach the next host.
+        // reach the next host. A next host that was quicker than this loses
+        // its first request with them, and repeats it.
         while (target.InSession() && line.HostSent()) {
           const size_t n = line.FromHost(buffer, sizeof buffer);
           for (size_t at = 0; at < n && !target.Finished();) {
@@ -420,10 +417,19 @@ int main(int argc, char** argv) {
           }
         }
         target.HostGone();
-        tcflush(pty.slave, TCIOFLUSH);
+        tcflush(pty.slave, TCIFLUSH);
+        host.NextSession();
         continue;
       }
-      if (!(pfd[0].revents & POLLIN)) continue;
+      pollfd pfd[2] = {{pty.master, POLLIN, 0}, {host.Descriptor(), POLLIN, 0}};
+      // A host writes a block at once: a pause inside one is far longer
+      // than any gap between its bytes.
+      const int ready = poll(pfd, 2, target.QuietAfterMs());
+      out.clear();
+      if (ready == 0) target.LineQuiet(out);
+      for (const auto& output : out) line.Send(output, 0, false);
+      // The host's going is taken before anything sent after it.
+      if (ready <= 0 || host.Gone() || !(pfd[0].revents & POLLIN)) continue;
       const size_t n = line.FromHost(buffer, sizeof buffer);
       if (n > 0) host.HostSpoke();
       for (size_t at = 0; at < n && !target.Finished();) {

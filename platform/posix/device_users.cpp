@@ -91,3 +91,7 @@ pid_t DeviceUser(dev_t device, bool countSelf) {
   }
   return countSelf && UseOf(self, device, Clock::now() + kSearchLimit).opened ? getpid() : 0;
 }
+
+bool HasDeviceOpen(pid_t process, dev_t device) {
+  return UseOf(std::to_string(process), device, Clock::now() + kSearchLimit).opened;
+}

@@ -10,3 +10,7 @@
 // see (other users', without privilege) stay hidden, and the search gives up
 // after a quarter of a second, however many processes there are.
 pid_t DeviceUser(dev_t device, bool countSelf);
+
+// Whether the process has the device itself open (not through the master of
+// a pseudo-terminal, nor by an O_PATH descriptor). False once it is gone.
+bool HasDeviceOpen(pid_t process, dev_t device);
