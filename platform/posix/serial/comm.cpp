@@ -258,7 +258,7 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
     if (port.occurred) {
       *lpEvtMask = port.occurred;
       port.occurred = 0;
-      CompleteRecord(lpOverlapped, ERROR_SUCCESS, 0);
+      CompleteRecord(lpOverlapped, ERROR_SUCCESS, sizeof(DWORD));
       return TRUE;
     }
     StartRecord(lpOverlapped, port.weak_from_this());
