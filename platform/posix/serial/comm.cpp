@@ -198,8 +198,10 @@ BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumb
       port->Drive(lock, [&] { return lpOverlapped->Internal != ERROR_IO_PENDING; },
                   bWait ? std::nullopt : std::optional(SerialClock::now()));
     if (lpOverlapped->Internal == ERROR_IO_PENDING) return FailWith(ERROR_IO_INCOMPLETE);
-  } else if (!ObjectFromHandle(hFile)) {
-    return FALSE;
+  } else if (lpOverlapped->Internal == ERROR_IO_PENDING) {
+    // Otherwise the record alone tells, as on Windows: also once the handle
+    // is closed, whose close ended what was pending.
+    return FailWith(ERROR_IO_INCOMPLETE);
   }
   if (lpNumberOfBytesTransferred) *lpNumberOfBytesTransferred = static_cast<DWORD>(lpOverlapped->InternalHigh);
   return lpOverlapped->Internal == ERROR_SUCCESS ? TRUE : FailWith(static_cast<DWORD>(lpOverlapped->Internal));
