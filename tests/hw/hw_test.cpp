@@ -719,6 +719,119 @@ TEST(UartLoopback, BytesComeBackAndTheModemLinesFollow) {
   comm.Close();
 }
 
+// The overlapped results as Windows gives them, on the 16550 in loopback
+// mode, where the UART itself ends each request: the byte counts of pending
+// reads, writes and event waits, zero-length requests, a new mask ending a
+// wait with none, and the records of what the close aborted.
+TEST(UartLoopback, OverlappedResultsAsOnWindows) {
+  ASSERT_TRUE(Host::UartFarEnd({"--silent", "--store", "/dev/null"}));
+  const HANDLE port = CreateFileA(kUart.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  const int line = open(kUart.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(line, 0);
+  int bits = 0;
+  ASSERT_EQ(ioctl(line, TIOCMGET, &bits), 0);
+  bits |= kModemLoop;
+  ASSERT_EQ(ioctl(line, TIOCMSET, &bits), 0);
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  dcb.BaudRate = 115200;
+  ASSERT_TRUE(SetCommState(port, &dcb));
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadTotalTimeoutConstant = 1500;
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  struct Request {
+    Request() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+    ~Request() { CloseHandle(ov.hEvent); }
+    bool Signalled() const { return WaitForSingleObject(ov.hEvent, 10000) == WAIT_OBJECT_0; }
+    OVERLAPPED ov{};
+  };
+  const auto pending = [](BOOL result, const DWORD& count) {
+    return !result && GetLastError() == ERROR_IO_PENDING && count == 0;
+  };
+  const auto started = [](BOOL result) { return result || GetLastError() == ERROR_IO_PENDING; };
+  const auto waiting = [&] {
+    COMSTAT stat{};
+    return ClearCommError(port, nullptr, &stat) ? stat.cbInQue : 0xFFFFFFFF;
+  };
+  Request wait, read, write;
+  DWORD mask = 0, n = 0xDEADBEEF;
+  char buffer[32] = {};
+
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  ASSERT_TRUE(pending(WaitCommEvent(port, &mask, &wait.ov), 0));
+  ASSERT_TRUE(started(WriteFile(port, "X", 1, &n, &write.ov)));
+  ASSERT_TRUE(wait.Signalled());
+  EXPECT_EQ(mask, static_cast<DWORD>(EV_RXCHAR));
+  ASSERT_TRUE(GetOverlappedResult(port, &wait.ov, &n, FALSE));
+  EXPECT_EQ(n, sizeof(DWORD));
+  ASSERT_TRUE(GetOverlappedResult(port, &write.ov, &n, TRUE));
+  EXPECT_EQ(n, 1u);
+
+  // Zero-length requests move nothing; a read of more than comes back ends
+  // at its total timeout with what came.
+  ASSERT_TRUE(WaitFor([&] { return waiting() == 1; }, 5s));
+  ASSERT_TRUE(ReadFile(port, buffer, 0, &n, &read.ov));
+  EXPECT_EQ(n, 0u);
+  ASSERT_TRUE(WriteFile(port, buffer, 0, &n, &write.ov));
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(waiting(), 1u);
+  ASSERT_TRUE(ReadFile(port, buffer, 1, &n, &read.ov) || GetOverlappedResult(port, &read.ov, &n, TRUE));
+  ASSERT_EQ(n, 1u);
+  n = 0xDEADBEEF;
+  ASSERT_TRUE(pending(ReadFile(port, buffer, sizeof buffer, &n, &read.ov), n));
+  ASSERT_TRUE(started(WriteFile(port, "sixteen bytes...", 16, &n, &write.ov)));
+  ASSERT_TRUE(GetOverlappedResult(port, &read.ov, &n, TRUE)) << GetLastError();
+  EXPECT_EQ(std::string(buffer, n), "sixteen bytes...");
+
+  // A write longer than the driver's buffer: EV_TXEMPTY comes once it has
+  // all gone out, and so it has ended by then, with every byte counted.
+  ASSERT_TRUE(SetCommMask(port, EV_TXEMPTY));
+  ASSERT_TRUE(pending(WaitCommEvent(port, &mask, &wait.ov), 0));
+  const std::string block = Pattern(8192, 6);
+  n = 0xDEADBEEF;
+  const BOOL wrote = WriteFile(port, block.data(), static_cast<DWORD>(block.size()), &n, &write.ov);
+  ASSERT_TRUE(wrote || pending(wrote, n));
+  ASSERT_TRUE(wait.Signalled());
+  EXPECT_EQ(mask, static_cast<DWORD>(EV_TXEMPTY));
+  EXPECT_EQ(WaitForSingleObject(write.ov.hEvent, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(GetOverlappedResult(port, &write.ov, &n, FALSE));
+  EXPECT_EQ(n, block.size());
+  std::this_thread::sleep_for(300ms);  // the last bytes back through the FIFO
+  ASSERT_TRUE(PurgeComm(port, PURGE_RXCLEAR));
+
+  // A new mask ends the pending wait with none; the close ends a read and
+  // a wait, whose records then tell it through the closed handle.
+  ASSERT_TRUE(SetCommMask(port, EV_CTS));
+  mask = 0xFFFF;
+  ASSERT_TRUE(pending(WaitCommEvent(port, &mask, &wait.ov), 0));
+  std::thread other([&] {
+    std::this_thread::sleep_for(50ms);
+    SetCommMask(port, EV_RXCHAR);
+  });
+  const bool ended = wait.Signalled();
+  other.join();
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(mask, 0u);
+  EXPECT_TRUE(GetOverlappedResult(port, &wait.ov, &n, FALSE));
+  timeouts.ReadTotalTimeoutConstant = 0;
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  ASSERT_TRUE(pending(ReadFile(port, buffer, 4, &n, &read.ov), n));
+  ASSERT_TRUE(pending(WaitCommEvent(port, &mask, &wait.ov), 0));
+  ASSERT_TRUE(CloseHandle(port));
+  for (Request* aborted : {&read, &wait}) {
+    EXPECT_TRUE(aborted->Signalled());
+    n = 0xDEADBEEF;
+    EXPECT_FALSE(GetOverlappedResult(port, &aborted->ov, &n, TRUE));
+    EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+    EXPECT_EQ(n, 0u);
+  }
+  bits &= ~kModemLoop;
+  ioctl(line, TIOCMSET, &bits);
+  close(line);
+}
+
 std::vector<SerialDeviceRecord> PortsNow(SerialDeviceSource& source) { return SerialPorts(source.Present()); }
 
 const SerialDeviceRecord* Find(const std::vector<SerialDeviceRecord>& ports, const std::string& node) {

@@ -198,8 +198,10 @@ BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumb
       port->Drive(lock, [&] { return lpOverlapped->Internal != ERROR_IO_PENDING; },
                   bWait ? std::nullopt : std::optional(SerialClock::now()));
     if (lpOverlapped->Internal == ERROR_IO_PENDING) return FailWith(ERROR_IO_INCOMPLETE);
-  } else if (!ObjectFromHandle(hFile)) {
-    return FALSE;
+  } else if (lpOverlapped->Internal == ERROR_IO_PENDING) {
+    // Otherwise the record alone tells, as on Windows: also once the handle
+    // is closed, whose close ended what was pending.
+    return FailWith(ERROR_IO_INCOMPLETE);
   }
   if (lpNumberOfBytesTransferred) *lpNumberOfBytesTransferred = static_cast<DWORD>(lpOverlapped->InternalHigh);
   return lpOverlapped->Internal == ERROR_SUCCESS ? TRUE : FailWith(static_cast<DWORD>(lpOverlapped->Internal));
@@ -258,7 +260,7 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
     if (port.occurred) {
       *lpEvtMask = port.occurred;
       port.occurred = 0;
-      CompleteRecord(lpOverlapped, ERROR_SUCCESS, 0);
+      CompleteRecord(lpOverlapped, ERROR_SUCCESS, sizeof(DWORD));
       return TRUE;
     }
     StartRecord(lpOverlapped, port.weak_from_this());

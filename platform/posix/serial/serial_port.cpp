@@ -112,7 +112,8 @@ bool SerialPort::Start(const DCB& initial) {
 
 void SerialPort::CompleteEvent(DWORD mask, DWORD error) {
   *pendingEvent->mask = mask;
-  CompleteRecord(pendingEvent->ov, error, 0);
+  // A wait that ends with its mask has moved the mask's bytes, as Windows counts them.
+  CompleteRecord(pendingEvent->ov, error, error == ERROR_SUCCESS ? sizeof(DWORD) : 0);
   pendingEvent.reset();
   Notify();
 }
