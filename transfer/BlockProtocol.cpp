@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "platform/Files.h"
+#include "platform/PortWait.h"
 #include "texts/Texts.h"
 #include "transfer/TransferFiles.h"
 
@@ -107,11 +108,11 @@ Handshake OpenHandshake(Line& line, HandshakeDirection direction, int& blockSize
   if (!DrainInput(line)) return Handshake::Break;
   if (!upload) host.ProgressReset();
   line.Send(Ctl::STX);
-  DWORD t0 = host.Now();
+  std::uint32_t t0 = host.Now();
   for (;;) {
     const int waiting = line.Waiting();
     if (!upload && waiting >= 2) break;
-    const DWORD now = host.Now();
+    const std::uint32_t now = host.Now();
     if (now - t0 >= 1000) {
       line.Send(Ctl::STX);
       t0 = now;
@@ -119,7 +120,7 @@ Handshake OpenHandshake(Line& line, HandshakeDirection direction, int& blockSize
     if (!line.Poll()) return Handshake::Break;
     if (upload && waiting >= 2) break;
     // No later than the next repeat is due.
-    const DWORD since = host.Now() - t0;
+    const std::uint32_t since = host.Now() - t0;
     line.Rest(since >= 1000 ? 0 : static_cast<int>(1000 - since));
   }
   line.ReadCounted(reply, 2);
