@@ -485,9 +485,10 @@ class BlockReceiver : BlockExchange {
     kept = saved;
     return true;
   }
-  // A break before any block leaves the old file as it was.
+  // A break before any block leaves the old file as it was. Blocks kept
+  // already stay so: a device lost at the break's ESC asks again.
   bool KeepAfterBreak() {
-    if (saved == 0) return true;
+    if (saved == 0 || kept == saved) return true;
     if (!sink.KeepPart()) return false;
     kept = saved;
     return true;
