@@ -32,6 +32,7 @@
 #include "tools/QuietHost.h"
 #include "tools/VprogProcess.h"
 #include "transfer/BlockProtocol.h"
+#include "transfer/TransferLine.h"
 
 namespace {
 

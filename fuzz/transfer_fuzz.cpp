@@ -28,7 +28,7 @@ class FuzzLine final : public TransferPort, public TransferHost {
   std::vector<std::string> reads;   // each read of the host
   std::vector<size_t> waitingAtRead;
   size_t readsBeforeFirstWrite = SIZE_MAX;  // the drain's reads come before the first STX
-  DWORD now = 0;
+  std::uint32_t now = 0;
   bool stop = false;
   long pumpsAfterStop = 0;
   bool gone = false;
@@ -61,7 +61,7 @@ class FuzzLine final : public TransferPort, public TransferHost {
   }
   std::string Name() override { return "COM1"; }
 
-  DWORD Now() override { return now; }
+  std::uint32_t Now() override { return now; }
   bool EscapePressed() override { return false; }
   void ProcessMessages() override {
     if (stop) {
@@ -73,7 +73,7 @@ class FuzzLine final : public TransferPort, public TransferHost {
       stop = true;
       return;
     }
-    now += input.ConsumeIntegralInRange<DWORD>(0, 1500);
+    now += input.ConsumeIntegralInRange<std::uint32_t>(0, 1500);
     switch (input.ConsumeIntegralInRange(0, 9)) {
       case 0:
         stop = true;

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "comm/Thread.h"
+#include "platform/winapi.h"
 #include "texts/Texts.h"
 
 namespace {
@@ -77,6 +78,9 @@ bool ConsoleHost::StopRequested() {
   if (silenceLimit > Clock::duration::zero() && Clock::now() - lastHeard >= silenceLimit) timedOut = true;
   return timedOut;
 }
+
+// The dialogs' clock, so that the handshake repeats as theirs does.
+std::uint32_t ConsoleHost::Now() { return timeGetTime(); }
 
 void ConsoleHost::ProcessMessages() {
   // The serial watcher hands its events over here, as to a dialog's message loop.

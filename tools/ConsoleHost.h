@@ -62,6 +62,7 @@ class ConsoleHost final : public TransferHost {
   // the flag is never cleared.
   bool StopRequested() override;
   void ClearStop() override {}
+  std::uint32_t Now() override;
   // No keyboard is watched: the signals stand for Escape.
   bool EscapePressed() override { return false; }
   void ProcessMessages() override;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/winapi.h"
 #include "transfer/BlockProtocol.h"
 
 struct QuietHost : TransferHost {
@@ -14,6 +15,7 @@ struct QuietHost : TransferHost {
   DWORD started = timeGetTime();
   std::vector<std::string> messages;
 
+  std::uint32_t Now() override { return timeGetTime(); }
   bool EscapePressed() override { return false; }
   void ProcessMessages() override {
     if (timeGetTime() - started >= stopAfter) stop = true;

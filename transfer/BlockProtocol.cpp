@@ -1,11 +1,14 @@
 #include "transfer/BlockProtocol.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <optional>
 
 #include "platform/Files.h"
+#include "platform/PortWait.h"
 #include "texts/Texts.h"
 #include "transfer/TransferFiles.h"
 
@@ -62,14 +65,10 @@ struct Line {
   // Between a pass that found nothing to do and the next: a rest that ends
   // at the next arrival or window message, or once timeoutMs has passed.
   void Rest(int timeoutMs = -1) { host.AwaitMore(port, timeoutMs); }
-  // Stop on and Start off while a transfer runs, the other way round once it has ended.
+  // Stop on and Start off while a transfer runs; each ending turns them back.
   void Started() {
     host.SetStopEnabled(true);
     host.SetStartEnabled(false);
-  }
-  void Finished() {
-    host.SetStopEnabled(false);
-    host.SetStartEnabled(true);
   }
 };
 
@@ -107,11 +106,11 @@ Handshake OpenHandshake(Line& line, HandshakeDirection direction, int& blockSize
   if (!DrainInput(line)) return Handshake::Break;
   if (!upload) host.ProgressReset();
   line.Send(Ctl::STX);
-  DWORD t0 = host.Now();
+  std::uint32_t t0 = host.Now();
   for (;;) {
     const int waiting = line.Waiting();
     if (!upload && waiting >= 2) break;
-    const DWORD now = host.Now();
+    const std::uint32_t now = host.Now();
     if (now - t0 >= 1000) {
       line.Send(Ctl::STX);
       t0 = now;
@@ -119,7 +118,7 @@ Handshake OpenHandshake(Line& line, HandshakeDirection direction, int& blockSize
     if (!line.Poll()) return Handshake::Break;
     if (upload && waiting >= 2) break;
     // No later than the next repeat is due.
-    const DWORD since = host.Now() - t0;
+    const std::uint32_t since = host.Now() - t0;
     line.Rest(since >= 1000 ? 0 : static_cast<int>(1000 - since));
   }
   line.ReadCounted(reply, 2);
@@ -133,18 +132,135 @@ Handshake OpenHandshake(Line& line, HandshakeDirection direction, int& blockSize
 // transfer goes on.
 using Ended = std::optional<TransferOutcome>;
 
-// The device went away (PortGone): ESC is attempted all the same, in case the
-// line still reaches the target; then the message, and the buttons as after
-// a break. Whatever the transfer held is given up before.
-TransferOutcome Disconnected(Line& line, const std::string& text, const char* caption) {
-  try {
-    line.Send(Ctl::ESC);
-  } catch (const PortGone&) {
-    // Expected: nothing answers any more.
+// What an ending does, one step at a time.
+enum class Step : std::uint8_t {
+  None,       // no further step
+  Esc,        // ESC to the target
+  TryEsc,     // ESC to a device that went away, in case the line still reaches the target
+  ClearStop,  // the stop flag cleared
+  Message,    // the message, shown until it is closed
+  StartOn,    // Start enabled
+  StopOff,    // Stop disabled
+  Reset,      // the progress back at 0
+  Release,    // the file closed and the block buffer freed, as the exchange of blocks holds them
+};
+
+// How a transfer ends: its outcome, its message, and its steps in the order
+// in which the dialogs take them.
+struct Ending {
+  TransferOutcome outcome;
+  const char* text;  // null where the message names the file or the port: the ending is given it
+  const char* caption;
+  std::array<Step, 6> steps;
+};
+
+// Every ending of either direction. Each direction's own come first, in the
+// order of the dialog's table; then those of a file that cannot be sent or
+// kept, and of a device that went away.
+namespace Endings {
+using enum Step;
+using enum TransferOutcome;
+namespace T = Texts;
+constexpr Ending DownloadWaitBreak{
+    BreakWaitingSize, T::DownloadWaitBreak, T::DownloadWaitBreakCaption, {Esc, ClearStop, StartOn, StopOff, Message}};
+constexpr Ending DownloadHandshakeFailed{
+    HandshakeFailed, T::DownloadNoBlockSize, T::ErrorCaption, {Esc, Message, StartOn, StopOff}};
+constexpr Ending DownloadNoBuffer{BufferFailed, T::DownloadNoMemory, T::ErrorCaption, {Message, Esc, StopOff, StartOn}};
+constexpr Ending DownloadReplyBreak{
+    BreakWaitingReply, T::UserPressedEsc, T::UserBreakCaption, {Esc, Message, StopOff, StartOn, Release}};
+constexpr Ending DownloadExchangeBreak{
+    BreakInExchange, T::UserPressedEsc, T::UserBreakCaption, {Esc, Release, Message, StopOff, StartOn}};
+constexpr Ending DownloadTargetBreak{
+    TargetBreak, T::TargetSentEsc, T::TargetBreakCaption, {Release, Message, StopOff, StartOn}};
+constexpr Ending DownloadComplete{
+    Complete, T::DownloadComplete, T::DownloadCompleteCaption, {Esc, Release, Message, StopOff, StartOn}};
+// A missing file still gets the one ESC that the dialog always sent.
+constexpr Ending DownloadMissing{FileMissing, nullptr, T::ErrorCaption, {Esc, Message, StartOn, StopOff}};
+constexpr Ending DownloadTooLarge{FileTooLarge, nullptr, T::ErrorCaption, {Message, StartOn, StopOff}};
+constexpr Ending DownloadUnreadable{FileUnreadable, nullptr, T::ErrorCaption, {Message, StartOn, StopOff}};
+constexpr Ending DownloadReadFailed{
+    FileUnreadable, nullptr, T::ErrorCaption, {Esc, Release, Message, StopOff, StartOn}};
+constexpr Ending DownloadDisconnected{Disconnected, nullptr, T::ErrorCaption, {TryEsc, Message, StopOff, StartOn}};
+
+constexpr Ending UploadWaitBreak{
+    BreakWaitingSize, T::UploadWaitBreak, T::UserBreakCaption, {Esc, StopOff, StartOn, Reset, Message}};
+constexpr Ending UploadHandshakeFailed{
+    HandshakeFailed, T::UploadNoBlockSize, T::ErrorCaptionBangs, {Esc, Message, Reset, StopOff, StartOn}};
+constexpr Ending UploadNotCreated{
+    FileNotCreated, nullptr, T::ErrorCaptionBangs, {Esc, Message, Reset, StopOff, StartOn}};
+constexpr Ending UploadNoBuffer{
+    BufferFailed, T::UploadNoMemory, T::ErrorCaptionBangs, {Esc, Message, Reset, StopOff, StartOn}};
+// The file is kept first: blocks that cannot take its place end the upload
+// as a failed write instead.
+constexpr Ending UploadExchangeBreak{
+    BreakInExchange, T::UserPressedEsc, T::UserBreakCaption, {Release, Esc, Message, StopOff, StartOn}};
+constexpr Ending UploadComplete{
+    Complete, T::UploadComplete, T::UploadCompleteCaption, {Reset, Release, Message, StopOff, StartOn}};
+// Refused before anything is sent: the buttons stay as they were.
+constexpr Ending UploadNoDirectory{DirectoryMissing, nullptr, T::ErrorCaptionBangs, {Message}};
+constexpr Ending UploadNotAFile{FileNotCreated, nullptr, T::ErrorCaptionBangs, {Message}};
+constexpr Ending UploadWriteFailed{
+    WriteFailed, nullptr, T::ErrorCaptionBangs, {Release, Esc, Message, Reset, StopOff, StartOn}};
+constexpr Ending UploadDisconnected{Disconnected, nullptr, T::ErrorCaptionBangs, {TryEsc, Message, StopOff, StartOn}};
+}  // namespace Endings
+
+// Takes the ending's steps and returns its outcome; text is the message
+// where the row has none. The Release step is release's: it gives up what
+// the exchange of blocks holds, and when the file cannot be kept it ends
+// the transfer otherwise and returns that outcome.
+TransferOutcome End(Line& line, const Ending& ending, const std::string& text = {},
+                    const std::function<Ended()>& release = {}) {
+  TransferHost& host = line.host;
+  for (const Step step : ending.steps) {
+    switch (step) {
+      case Step::None:
+        break;
+      case Step::Esc:
+        line.Send(Ctl::ESC);
+        break;
+      case Step::TryEsc:
+        try {
+          line.Send(Ctl::ESC);
+        } catch (const PortGone&) {
+          // Expected: nothing answers any more.
+        }
+        break;
+      case Step::ClearStop:
+        host.ClearStop();
+        break;
+      case Step::Message:
+        host.ShowMessage(ending.text ? std::string(ending.text) : text, ending.caption);
+        break;
+      case Step::StartOn:
+        host.SetStartEnabled(true);
+        break;
+      case Step::StopOff:
+        host.SetStopEnabled(false);
+        break;
+      case Step::Reset:
+        host.ProgressReset();
+        break;
+      case Step::Release:
+        if (const Ended instead = release()) return *instead;
+        break;
+    }
   }
-  line.host.ShowMessage(text, caption);
-  line.Finished();
-  return TransferOutcome::Disconnected;
+  return ending.outcome;
+}
+
+// The handshake of either direction, ended by a user break or by a reply
+// that fails it.
+Ended AskBlockSize(Line& line, HandshakeDirection direction, int& blockSize) {
+  const bool upload = direction == HandshakeDirection::Upload;
+  switch (OpenHandshake(line, direction, blockSize)) {
+    case Handshake::Break:
+      return End(line, upload ? Endings::UploadWaitBreak : Endings::DownloadWaitBreak);
+    case Handshake::Failed:
+      return End(line, upload ? Endings::UploadHandshakeFailed : Endings::DownloadHandshakeFailed);
+    case Handshake::Done:
+      break;
+  }
+  return std::nullopt;
 }
 
 // What either direction holds while blocks go over the line: the buffer of
@@ -165,41 +281,14 @@ class BlockExchange {
 
 // Download
 
-// A download that ends before its blocks gives Start back before it takes Stop away.
-void StartAgain(TransferHost& host) {
-  host.SetStartEnabled(true);
-  host.SetStopEnabled(false);
-}
-
-// The file is refused before the target is asked; a missing one still
-// gets the one ESC that the dialog always sent.
+// The file is refused before the target is asked.
 Ended CheckDownloadFile(Line& line, const std::string& fileName, DownloadSource& source, std::int64_t& fileSize) {
   const std::optional<DownloadRefusal> refused = RefusedDownload(fileName, source, fileSize);
   if (!refused) return std::nullopt;
-  if (refused->outcome == TransferOutcome::FileMissing) line.Send(Ctl::ESC);
-  line.host.ShowMessage(refused->message, Texts::ErrorCaption);
-  StartAgain(line.host);
-  return refused->outcome;
-}
-
-Ended DownloadHandshake(Line& line, int& blockSize) {
-  TransferHost& host = line.host;
-  switch (OpenHandshake(line, HandshakeDirection::Download, blockSize)) {
-    case Handshake::Break:
-      line.Send(Ctl::ESC);
-      host.ClearStop();
-      StartAgain(host);
-      host.ShowMessage(Texts::DownloadWaitBreak, Texts::DownloadWaitBreakCaption);
-      return TransferOutcome::BreakWaitingSize;
-    case Handshake::Failed:
-      line.Send(Ctl::ESC);
-      host.ShowMessage(Texts::DownloadNoBlockSize, Texts::ErrorCaption);
-      StartAgain(host);
-      return TransferOutcome::HandshakeFailed;
-    case Handshake::Done:
-      break;
-  }
-  return std::nullopt;
+  const Ending& ending = refused->outcome == TransferOutcome::FileMissing    ? Endings::DownloadMissing
+                         : refused->outcome == TransferOutcome::FileTooLarge ? Endings::DownloadTooLarge
+                                                                             : Endings::DownloadUnreadable;
+  return End(line, ending, refused->message);
 }
 
 // Sends the file: for each block STX, and the block, filled up with 0xFF,
@@ -217,17 +306,12 @@ class BlockSender : BlockExchange {
 
   TransferOutcome Run() {
     buffer = host.AllocateBlock(blockSize);
-    if (!buffer) {
-      host.ShowMessage(Texts::DownloadNoMemory, Texts::ErrorCaption);
-      line.Send(Ctl::ESC);
-      line.Finished();
-      return TransferOutcome::BufferFailed;
-    }
+    if (!buffer) return Finish(Endings::DownloadNoBuffer);
     host.ProgressRange(blocks);
     if (!source.Open()) return Unreadable();
     for (std::int32_t i = 0; i < blocks; ++i)
       if (const Ended ended = SendBlock(i)) return *ended;
-    return End(TransferOutcome::Complete, Texts::DownloadComplete, Texts::DownloadCompleteCaption);
+    return Finish(Endings::DownloadComplete);
   }
 
  private:
@@ -238,7 +322,7 @@ class BlockSender : BlockExchange {
     if (!source.ReadNext(buffer.get(), static_cast<size_t>(piece))) return Unreadable();
     line.Send(Ctl::STX);
     while (line.Waiting() < 1) {
-      if (!line.Poll()) return BreakWaitingReply();
+      if (!line.Poll()) return Finish(Endings::DownloadReplyBreak);
       line.Rest();
     }
     std::uint8_t answer = 0;
@@ -246,37 +330,26 @@ class BlockSender : BlockExchange {
     if (answer == Ctl::ACK) {
       line.Send(buffer.get(), blockSize);
     } else if (answer == Ctl::ESC) {
-      return End(TransferOutcome::TargetBreak, Texts::TargetSentEsc, Texts::TargetBreakCaption, false);
+      return Finish(Endings::DownloadTargetBreak);
     } else {
       // Any other answer drops this block; the next one is offered.
       host.BlockSkipped();
     }
-    if (!line.Poll()) return End(TransferOutcome::BreakInExchange, Texts::UserPressedEsc, Texts::UserBreakCaption);
+    if (!line.Poll()) return Finish(Endings::DownloadExchangeBreak);
     return std::nullopt;
   }
 
   // The file could not be opened or gave fewer bytes than its size promised:
   // no block of stale or fill bytes goes out in their place.
-  TransferOutcome Unreadable() {
-    return End(TransferOutcome::FileUnreadable, Texts::DownloadReadFailed(fileName), Texts::ErrorCaption);
-  }
+  TransferOutcome Unreadable() { return Finish(Endings::DownloadReadFailed, Texts::DownloadReadFailed(fileName)); }
 
-  TransferOutcome BreakWaitingReply() {
-    line.Send(Ctl::ESC);
-    host.ShowMessage(Texts::UserPressedEsc, Texts::UserBreakCaption);
-    line.Finished();
-    return TransferOutcome::BreakWaitingReply;
-  }
-
-  // ESC tells the target that the host has stopped, unless the target ended
-  // the transfer itself; the file and the buffer are given up before the message.
-  TransferOutcome End(TransferOutcome outcome, const std::string& text, const char* caption, bool tellTarget = true) {
-    if (tellTarget) line.Send(Ctl::ESC);
-    source.Close();
-    buffer.reset();
-    host.ShowMessage(text, caption);
-    line.Finished();
-    return outcome;
+  // The file and the buffer are given up where the ending says.
+  TransferOutcome Finish(const Ending& ending, const std::string& text = {}) {
+    return End(line, ending, text, [this]() -> Ended {
+      source.Close();
+      buffer.reset();
+      return std::nullopt;
+    });
   }
 
   DownloadSource& source;
@@ -290,40 +363,12 @@ class BlockSender : BlockExchange {
 // pipe would hold the transfer, a device be replaced by a file); nothing is
 // sent otherwise. A folder in the file's place is found only when the file
 // cannot be created, after the target was asked.
-Ended CheckUploadDirectory(TransferHost& host, const std::string& fileName, NameMatch match) {
+Ended CheckUploadDirectory(Line& line, const std::string& fileName, NameMatch match) {
   const std::string directory = UploadDirectoryPart(fileName);
-  if (!directory.empty() && !DirectoryExists(directory, match)) {
-    host.ShowMessage(Texts::UploadDirectoryMissing(directory), Texts::ErrorCaptionBangs);
-    return TransferOutcome::DirectoryMissing;
-  }
+  if (!directory.empty() && !DirectoryExists(directory, match))
+    return End(line, Endings::UploadNoDirectory, Texts::UploadDirectoryMissing(directory));
   if (!IsDeviceOrPipe(fileName, match)) return std::nullopt;
-  host.ShowMessage(Texts::UploadNotAFile(fileName), Texts::ErrorCaptionBangs);
-  return TransferOutcome::FileNotCreated;
-}
-
-// The failures from a wrong handshake reply on: ESC tells the target that the host has stopped.
-TransferOutcome UploadFailed(Line& line, const std::string& text, TransferOutcome outcome) {
-  line.Send(Ctl::ESC);
-  line.host.ShowMessage(text, Texts::ErrorCaptionBangs);
-  line.host.ProgressReset();
-  line.Finished();
-  return outcome;
-}
-
-Ended UploadHandshake(Line& line, int& blockSize) {
-  switch (OpenHandshake(line, HandshakeDirection::Upload, blockSize)) {
-    case Handshake::Break:
-      line.Send(Ctl::ESC);
-      line.Finished();
-      line.host.ProgressReset();
-      line.host.ShowMessage(Texts::UploadWaitBreak, Texts::UserBreakCaption);
-      return TransferOutcome::BreakWaitingSize;
-    case Handshake::Failed:
-      return UploadFailed(line, Texts::UploadNoBlockSize, TransferOutcome::HandshakeFailed);
-    case Handshake::Done:
-      break;
-  }
-  return std::nullopt;
+  return End(line, Endings::UploadNotAFile, Texts::UploadNotAFile(fileName));
 }
 
 // Receives blocks into the file until the target sends ESC. An existing
@@ -341,28 +386,21 @@ class BlockReceiver : BlockExchange {
   std::int64_t Kept() const { return kept; }
 
   TransferOutcome Run() {
-    if (!sink.Create())
-      return UploadFailed(line, Texts::UploadFileNotCreated(fileName), TransferOutcome::FileNotCreated);
+    if (!sink.Create()) return Finish(Endings::UploadNotCreated, Texts::UploadFileNotCreated(fileName));
     buffer = host.AllocateBlock(blockSize);
-    if (!buffer) return UploadFailed(line, Texts::UploadNoMemory, TransferOutcome::BufferFailed);
+    if (!buffer) return Finish(Endings::UploadNoBuffer);
     try {
       if (const Ended ended = ReceiveBlocks()) return *ended;
     } catch (const PortGone&) {
       buffer.reset();
       const std::string gone = line.port.Name();
       // A part kept elsewhere is told of after the message.
-      return Disconnected(line,
-                          KeepAfterBreak() && kept > 0 && sink.Saves() && sink.PartName(fileName) == fileName
-                              ? Texts::UploadDisconnected(gone, kept, fileName)
-                              : Texts::PortDisconnected(gone),
-                          Texts::ErrorCaptionBangs);
+      return End(line, Endings::UploadDisconnected,
+                 KeepAfterBreak() && kept > 0 && sink.Saves() && sink.PartName(fileName) == fileName
+                     ? Texts::UploadDisconnected(gone, kept, fileName)
+                     : Texts::PortDisconnected(gone));
     }
-    host.ProgressReset();
-    buffer.reset();
-    if (!Keep()) return WriteFailed();
-    host.ShowMessage(Texts::UploadComplete, Texts::UploadCompleteCaption);
-    line.Finished();
-    return TransferOutcome::Complete;
+    return Finish(Endings::UploadComplete);
   }
 
  private:
@@ -422,19 +460,22 @@ class BlockReceiver : BlockExchange {
     return std::nullopt;
   }
 
-  TransferOutcome BreakByUser() {
-    if (!KeepAfterBreak()) return WriteFailed();
-    line.Send(Ctl::ESC);
-    host.ShowMessage(Texts::UserPressedEsc, Texts::UserBreakCaption);
-    line.Finished();
-    return TransferOutcome::BreakInExchange;
-  }
+  TransferOutcome BreakByUser() { return Finish(Endings::UploadExchangeBreak); }
 
   // A full disk or a removed medium must not end as a complete upload.
-  TransferOutcome WriteFailed() {
-    buffer.reset();
-    sink.Abandon();
-    return UploadFailed(line, Texts::UploadWriteFailed(fileName), TransferOutcome::WriteFailed);
+  TransferOutcome WriteFailed() { return Finish(Endings::UploadWriteFailed, Texts::UploadWriteFailed(fileName)); }
+
+  // The buffer is freed where the ending says, and the file kept or given up
+  // as it has it: whole blocks that cannot be kept make a failed write.
+  TransferOutcome Finish(const Ending& ending, const std::string& text = {}) {
+    return End(line, ending, text, [this, &ending]() -> Ended {
+      buffer.reset();
+      if (ending.outcome == TransferOutcome::WriteFailed)
+        sink.Abandon();
+      else if (!(ending.outcome == TransferOutcome::Complete ? Keep() : KeepAfterBreak()))
+        return WriteFailed();
+      return std::nullopt;
+    });
   }
 
   // The whole blocks received take the file's place; false when they cannot
@@ -444,9 +485,10 @@ class BlockReceiver : BlockExchange {
     kept = saved;
     return true;
   }
-  // A break before any block leaves the old file as it was.
+  // A break before any block leaves the old file as it was. Blocks kept
+  // already stay so: a device lost at the break's ESC asks again.
   bool KeepAfterBreak() {
-    if (saved == 0) return true;
+    if (saved == 0 || kept == saved) return true;
     if (!sink.KeepPart()) return false;
     kept = saved;
     return true;
@@ -477,11 +519,11 @@ TransferOutcome RunDownload(TransferPort& port, TransferHost& host, const std::s
     std::int64_t fileSize = 0;
     if (const Ended refused = CheckDownloadFile(line, fileName, source, fileSize)) return *refused;
     int blockSize = 0;
-    if (const Ended failed = DownloadHandshake(line, blockSize)) return *failed;
+    if (const Ended failed = AskBlockSize(line, HandshakeDirection::Download, blockSize)) return *failed;
     return BlockSender(line, fileName, source, static_cast<std::int32_t>(fileSize), blockSize).Run();
   } catch (const PortGone&) {
     // The sender has closed the file and freed its buffer on the way here.
-    return Disconnected(line, Texts::PortDisconnected(port.Name()), Texts::ErrorCaption);
+    return End(line, Endings::DownloadDisconnected, Texts::PortDisconnected(port.Name()));
   }
 }
 
@@ -500,21 +542,21 @@ TransferOutcome RunUpload(TransferPort& port, TransferHost& host, const std::str
   Line line{port, host};
   host.ProgressReset();
   if (sink.Saves())
-    if (const Ended refused = CheckUploadDirectory(host, fileName, match)) return *refused;
+    if (const Ended refused = CheckUploadDirectory(line, fileName, match)) return *refused;
   host.ClearStop();
   line.Started();
   std::int64_t kept = 0;
   const TransferOutcome outcome = [&] {
     try {
       int blockSize = 0;
-      if (const Ended failed = UploadHandshake(line, blockSize)) return *failed;
+      if (const Ended failed = AskBlockSize(line, HandshakeDirection::Upload, blockSize)) return *failed;
       BlockReceiver receiver(line, fileName, sink, blockSize);
       const TransferOutcome received = receiver.Run();
       kept = receiver.Kept();
       return received;
     } catch (const PortGone&) {
       // Gone outside the exchange of blocks, which reports what it kept itself.
-      return Disconnected(line, Texts::PortDisconnected(port.Name()), Texts::ErrorCaptionBangs);
+      return End(line, Endings::UploadDisconnected, Texts::PortDisconnected(port.Name()));
     }
   }();
   // The message of a lost device tells what was kept in the file's place.

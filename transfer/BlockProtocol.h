@@ -17,8 +17,8 @@
 #include <string>
 
 #include "platform/Files.h"
-#include "platform/PortWait.h"
-#include "platform/winapi.h"
+
+class PortArrivals;
 
 namespace Ctl {
 constexpr std::uint8_t STX = 0x02;
@@ -69,63 +69,16 @@ class TransferPort {
   virtual void WhileWriting(const std::function<bool()>& /*keepOn*/) {}
 };
 
-// Any object with InQueCount, Read, Write and DeviceName (the dialogs' TComm)
-// as a port. What those raise, they raise only for a device that no longer
-// answers. Arrivals are noticed when the object shows its Win32 handle (as
-// TComm does) and the port is open when the PortOf is made.
-template <class Comm>
-class PortOf final : public TransferPort {
- public:
-  explicit PortOf(Comm& comm) : comm(comm), arrivals(HandleOf(comm)) {}
-  int InQueCount() override {
-    return Guard([&] { return comm.InQueCount(); });
-  }
-  int Read(void* buffer, int count) override {
-    return Guard([&] { return comm.Read(static_cast<char*>(buffer), count); });
-  }
-  int Write(const void* buffer, int count) override {
-    return Guard([&] {
-      if constexpr (requires { comm.Write(buffer, count, keepOn); })
-        return comm.Write(buffer, static_cast<DWORD>(count), keepOn);
-      else
-        return comm.Write(static_cast<const char*>(buffer), count);
-    });
-  }
-  std::string Name() override { return comm.DeviceName(); }
-  PortArrivals* Arrivals() override { return &arrivals; }
-  void WhileWriting(const std::function<bool()>& check) override { keepOn = check; }
-
- private:
-  static HANDLE HandleOf(Comm& comm) {
-    if constexpr (requires { comm.Handle(); })
-      return comm.Handle();
-    else
-      return INVALID_HANDLE_VALUE;
-  }
-  template <class Call>
-  static int Guard(Call call) {
-    try {
-      return call();
-    } catch (const std::runtime_error& error) {
-      throw PortGone(error.what());
-    }
-  }
-
-  Comm& comm;
-  PortArrivals arrivals;
-  std::function<bool()> keepOn;
-};
-
 // The dialog's side of a transfer.
 class TransferHost {
  public:
   virtual ~TransferHost() = default;
 
-  // Polling services: the millisecond counter, the asynchronous Escape state
-  // (any non-zero answer counts: down now or pressed since the last query),
-  // and processing every pending window message.
-  virtual DWORD Now() { return timeGetTime(); }
-  virtual bool EscapePressed() { return GetAsyncKeyState(VK_ESCAPE) != 0; }
+  // Polling services: a millisecond counter that may wrap, the Escape key
+  // (true when down now or pressed since the last query), and processing
+  // every pending window message.
+  virtual std::uint32_t Now() = 0;
+  virtual bool EscapePressed() = 0;
   virtual void ProcessMessages() = 0;
   // The rest after a pass that found nothing to do: returns once bytes may
   // have arrived at the port, a window message waits, or timeoutMs (-1: no

@@ -106,6 +106,12 @@ void TTransferForm::RunTransfer(const std::function<void(TransferPort&)>& transf
   if (closePending) done(closeResult);
 }
 
+std::uint32_t TTransferForm::Now() { return timeGetTime(); }
+
+// Any non-zero answer counts: the key is down now, or was pressed since the
+// previous query.
+bool TTransferForm::EscapePressed() { return GetAsyncKeyState(VK_ESCAPE) != 0; }
+
 void TTransferForm::SetStartEnabled(bool enabled) { BitBtn1->setEnabled(enabled); }
 
 void TTransferForm::SetStopEnabled(bool enabled) { BitBtn3->setEnabled(enabled); }

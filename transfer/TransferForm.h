@@ -44,7 +44,10 @@ class TTransferForm : public QDialog, public TransferHost {
   // True while a Start runs its transfer.
   bool Transferring() const { return transferring; }
 
-  // TransferHost: the services the protocol polls.
+  // TransferHost: the services the protocol polls; the clock and the key
+  // are the system's.
+  std::uint32_t Now() override;
+  bool EscapePressed() override;
   void ProcessMessages() override;
   // Waits in the event loop for window events, the port's arrivals and
   // heartbeat, and the rest's time limit together, whichever comes first.

@@ -45,6 +45,7 @@ class Host final : public TransferHost {
   void ProcessMessages() override { std::this_thread::yield(); }
   bool StopRequested() override { return Clock::now() > deadline; }
   void ClearStop() override {}
+  std::uint32_t Now() override { return timeGetTime(); }
   bool EscapePressed() override { return false; }
   void SetStartEnabled(bool) override {}
   void SetStopEnabled(bool) override {}

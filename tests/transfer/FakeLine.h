@@ -28,23 +28,23 @@ class ScriptedTarget {
 
 class FakeLine : public TransferPort, public TransferHost {
  public:
-  static constexpr DWORD Never = 0xFFFFFFFF;
+  static constexpr std::uint32_t Never = 0xFFFFFFFF;
 
   // The line.
   std::deque<std::uint8_t> waiting;  // at the host, not yet read
   Bytes sent;                        // everything the host wrote
-  std::vector<DWORD> sendTimes;      // the clock at each write
+  std::vector<std::uint32_t> sendTimes;      // the clock at each write
   bool portOpen = true;
 
   // The host's surroundings.
-  DWORD now = 0;
-  DWORD tick = 1;  // milliseconds per pump
-  DWORD rest = 0;  // milliseconds a rest between passes lasts when nothing arrives
+  std::uint32_t now = 0;
+  std::uint32_t tick = 1;  // milliseconds per pump
+  std::uint32_t rest = 0;  // milliseconds a rest between passes lasts when nothing arrives
   int rests = 0;
   bool stop = false;
-  DWORD stopAt = Never;
+  std::uint32_t stopAt = Never;
   bool escapePressedEarlier = false;  // a press not yet seen by a query
-  DWORD escapeDownAt = Never;
+  std::uint32_t escapeDownAt = Never;
   bool failAllocation = false;
   ScriptedTarget* target = nullptr;
   // A device that goes away between the count and the read: the read after
@@ -104,7 +104,7 @@ class FakeLine : public TransferPort, public TransferHost {
   }
   std::string Name() override { return "COM1"; }
 
-  DWORD Now() override { return now; }
+  std::uint32_t Now() override { return now; }
   bool EscapePressed() override {
     const bool pressed = escapePressedEarlier || now >= escapeDownAt;
     escapePressedEarlier = false;
@@ -123,7 +123,7 @@ class FakeLine : public TransferPort, public TransferHost {
   // A rest ends at once when bytes arrived since the previous one.
   void AwaitMore(TransferPort&, int timeoutMs) override {
     ++rests;
-    if (!arrived) now += timeoutMs >= 0 ? std::min<DWORD>(rest, static_cast<DWORD>(timeoutMs)) : rest;
+    if (!arrived) now += timeoutMs >= 0 ? std::min<std::uint32_t>(rest, static_cast<std::uint32_t>(timeoutMs)) : rest;
     arrived = false;
   }
   bool StopRequested() override { return stop; }
@@ -180,7 +180,7 @@ class FakeLine : public TransferPort, public TransferHost {
 class DownloadTarget : public ScriptedTarget {
  public:
   Bytes reply = Bytes("\x00\x06", 2);
-  DWORD replyAt = 0;
+  std::uint32_t replyAt = 0;
   bool silent = false;
   std::vector<std::uint8_t> answers;
   int stopWithAnswer = 0;  // the stop flag is set together with this answer (1-based)
@@ -231,7 +231,7 @@ class UploadTarget : public ScriptedTarget {
     bool afterAck;
   };
   Bytes reply = Bytes("\x01\x06", 2);
-  DWORD replyAt = 0;
+  std::uint32_t replyAt = 0;
   bool silent = false;
   std::vector<Chunk> chunks;
 

@@ -90,7 +90,7 @@ TEST_F(Download, ReplyWithoutAckFailsTheHandshake) {
 // pressed during a rest is seen at the next pass.
 TEST_F(Download, SilentTargetGetsStxEverySecondUntilEscape) {
   struct Pace {
-    DWORD tick, rest;
+    std::uint32_t tick, rest;
     size_t repeats;
   };
   for (const auto& [tick, rest, repeats] : {Pace{1, 0, 5}, {7, 0, 5}, {333, 0, 4}, {0, 1, 5}, {1, 1, 5}, {2, 3, 5}, {1, 400, 5}}) {
@@ -108,7 +108,7 @@ TEST_F(Download, SilentTargetGetsStxEverySecondUntilEscape) {
     EXPECT_EQ(fresh.sent, Bytes(repeats, '\x02') + ESC);
     for (size_t i = 1; i + 1 < fresh.sendTimes.size(); ++i) {
       EXPECT_GE(fresh.sendTimes[i] - fresh.sendTimes[i - 1], 1000u);
-      EXPECT_LT(fresh.sendTimes[i] - fresh.sendTimes[i - 1], 1000u + tick + std::min<DWORD>(rest, 2));
+      EXPECT_LT(fresh.sendTimes[i] - fresh.sendTimes[i - 1], 1000u + tick + std::min<std::uint32_t>(rest, 2));
     }
     EXPECT_LT(fresh.sendTimes.back(), fresh.escapeDownAt + tick + rest);
     if (rest > 0) {

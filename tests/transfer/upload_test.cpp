@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
+#include <utility>
 
 #include "platform/Files.h"
 #include "support/TempDir.h"
@@ -306,6 +308,32 @@ TEST_F(Upload, UserBreakKeepsTheBlocksReceivedInPlaceOfTheOldFile) {
   EXPECT_EQ(stalled.sent, STX + ACK + ESC);
   EXPECT_EQ(dir.read("out.bin"), "old contents");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1) << "no temporary file stays";
+}
+
+// The device goes just as a break has put the blocks in the file's place,
+// so that the break's ESC finds no line: the message still tells of them.
+TEST_F(Upload, ADeviceGoneAtTheBreaksEscStillTellsOfTheBlocksKept) {
+  struct GoneAtKeep final : UploadSink {
+    GoneAtKeep(FakeLine& line, std::unique_ptr<UploadSink> file) : line(line), file(std::move(file)) {}
+    bool Create() override { return file->Create(); }
+    bool Append(const void* data, size_t count) override { return file->Append(data, count); }
+    bool Keep() override { return file->Keep(); }
+    bool KeepPart() override {
+      line.gone = true;
+      return file->KeepPart();
+    }
+    void Abandon() override { file->Abandon(); }
+    FakeLine& line;
+    std::unique_ptr<UploadSink> file;
+  };
+  dir.write("out.bin", "old contents");
+  target.chunks = {{STX, false}, {Pattern(128), true}, {STX, false}};
+  line.stopAt = 500;
+  GoneAtKeep sink(line, FileReplacementSink(dir.file("out.bin"), NameMatch::Caseless));
+  EXPECT_EQ(RunUpload(line, line, dir.file("out.bin"), NameMatch::Caseless, sink), TransferOutcome::Disconnected);
+  EXPECT_EQ(dir.read("out.bin"), Pattern(128));
+  EXPECT_EQ(line.Tail(4), (Events{"W! 1B", Gone + "\n128 bytes are saved in " + dir.file("out.bin") + " .|ERROR !!!",
+                                  "stop 0", "start 1"}));
 }
 
 // A target that keeps a flood of blocks waiting does not hold the transfer:

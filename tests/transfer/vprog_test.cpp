@@ -20,6 +20,7 @@
 #include "tools/VprogProcess.h"
 #include "transfer/BlockProtocol.h"
 #include "transfer/FakeLine.h"
+#include "transfer/TransferLine.h"
 
 namespace {
 
