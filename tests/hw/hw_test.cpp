@@ -63,6 +63,29 @@ const std::string kUart = "/dev/ttyS1";
 // The modem-control loopback bit of TIOCMSET (TIOCM_LOOP), which glibc's
 // headers leave out.
 constexpr int kModemLoop = 0x8000;
+
+// The 16550 in loopback mode, set through a descriptor of its own, for as
+// long as this lives.
+class LoopbackMode {
+ public:
+  LoopbackMode() {
+    if (fd < 0 || ioctl(fd, TIOCMGET, &bits) != 0) return;
+    const int looped = bits | kModemLoop;
+    on = ioctl(fd, TIOCMSET, &looped) == 0;
+  }
+  ~LoopbackMode() {
+    if (on) ioctl(fd, TIOCMSET, &bits);
+    if (fd >= 0) close(fd);
+  }
+  LoopbackMode(const LoopbackMode&) = delete;
+  LoopbackMode& operator=(const LoopbackMode&) = delete;
+  bool On() const { return on; }
+
+ private:
+  const int fd = open(kUart.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int bits = 0;
+  bool on = false;
+};
 const std::string kDisconnected = "COM1 was disconnected.\nThe programmer is no longer connected.";
 
 std::string RunDir() {
@@ -683,12 +706,8 @@ TEST(UartLoopback, BytesComeBackAndTheModemLinesFollow) {
   comm.SetDeviceName(kUart);
   comm.Open();
   ASSERT_TRUE(IsOpen(comm));
-  const int line = open(kUart.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_GE(line, 0);
-  int bits = 0;
-  ASSERT_EQ(ioctl(line, TIOCMGET, &bits), 0);
-  bits |= kModemLoop;
-  ASSERT_EQ(ioctl(line, TIOCMSET, &bits), 0);
+  const LoopbackMode loopback;
+  ASSERT_TRUE(loopback.On());
 
   ASSERT_EQ(comm.Write("loop", 4), 4);
   EXPECT_TRUE(PumpUntil([&] { return events.received >= 4; }, 5s)) << events.received;
@@ -713,9 +732,6 @@ TEST(UartLoopback, BytesComeBackAndTheModemLinesFollow) {
                 "were not seen\n");
   else
     EXPECT_GE(events.cts, 1);
-  bits &= ~kModemLoop;
-  ioctl(line, TIOCMSET, &bits);
-  close(line);
   comm.Close();
 }
 
@@ -728,12 +744,8 @@ TEST(UartLoopback, OverlappedResultsAsOnWindows) {
   const HANDLE port = CreateFileA(kUart.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OVERLAPPED, nullptr);
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
-  const int line = open(kUart.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_GE(line, 0);
-  int bits = 0;
-  ASSERT_EQ(ioctl(line, TIOCMGET, &bits), 0);
-  bits |= kModemLoop;
-  ASSERT_EQ(ioctl(line, TIOCMSET, &bits), 0);
+  const LoopbackMode loopback;
+  ASSERT_TRUE(loopback.On());
   DCB dcb{};
   ASSERT_TRUE(GetCommState(port, &dcb));
   dcb.BaudRate = 115200;
@@ -827,9 +839,6 @@ TEST(UartLoopback, OverlappedResultsAsOnWindows) {
     EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
     EXPECT_EQ(n, 0u);
   }
-  bits &= ~kModemLoop;
-  ioctl(line, TIOCMSET, &bits);
-  close(line);
 }
 
 std::vector<SerialDeviceRecord> PortsNow(SerialDeviceSource& source) { return SerialPorts(source.Present()); }
