@@ -14,6 +14,7 @@
 
 #include "platform/posix/errors.h"
 #include "platform/posix/serial/low_latency.h"
+#include "platform/posix/serial/termios_dcb.h"
 
 namespace {
 
@@ -80,19 +81,22 @@ int MillisecondsUntil(SerialClock::time_point when) {
 
 PlainFile::~PlainFile() { ::close(fd); }
 
-SerialPort::Use::Use(SerialPort& port) : lock(port.fdUse), open(!port.closed) {
-  if (!open) SetLastError(ERROR_INVALID_HANDLE);
-}
-
 DWORD SerialPort::ErrorFrom(int err) {
   if (!HangUpErrno(err)) return Win32ErrorFromErrno(err);
   gone = true;
   return ERROR_BAD_COMMAND;
 }
 
-BOOL SerialPort::Fail(int err) { return FailWith(ErrorFrom(err)); }
+template <class Call>
+DWORD SerialPort::WhileOpen(Call call) {
+  const Use use(*this);
+  if (!use) return ERROR_INVALID_HANDLE;
+  if (gone) return ERROR_BAD_COMMAND;
+  return call();
+}
 
-bool SerialPort::Start(const DCB& initial) {
+DWORD SerialPort::Start(const DCB& initial) {
+  serialFlags = EnterLowLatency(fd);
   // A pseudo-terminal has neither modem lines nor counters: its line never
   // changes and it counts no errors, so nothing looks at them.
   lineCalls = &CurrentLineCalls();
@@ -106,8 +110,160 @@ bool SerialPort::Start(const DCB& initial) {
   closingFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   takenFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   changedFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (closingFd < 0 || takenFd < 0 || changedFd < 0) return FailWithErrno(errno);
-  return TRUE;
+  if (closingFd < 0 || takenFd < 0 || changedFd < 0) return Win32ErrorFromErrno(errno);
+  return ERROR_SUCCESS;
+}
+
+DCB SerialPort::State() {
+  std::lock_guard lock(mutex);
+  return dcb;
+}
+
+DWORD SerialPort::SetState(const DCB& wanted) {
+  return WhileOpen([&] {
+    TerminalSettings settings{};
+    if (::tcgetattr(fd, &settings.attributes) != 0) return ErrorFrom(errno);
+    if (!TerminalSettingsFromDcb(wanted, settings)) return GetLastError();
+    if (!ApplyTerminalSettings(fd, settings)) return ErrorFrom(errno);
+    std::lock_guard lock(mutex);
+    dcb = wanted;
+    return DWORD{ERROR_SUCCESS};
+  });
+}
+
+COMMTIMEOUTS SerialPort::Timeouts() {
+  std::lock_guard lock(mutex);
+  return timeouts;
+}
+
+void SerialPort::SetTimeouts(const COMMTIMEOUTS& wanted) {
+  std::lock_guard lock(mutex);
+  timeouts = wanted;
+}
+
+DWORD SerialPort::Mask() {
+  std::lock_guard lock(mutex);
+  return eventMask;
+}
+
+DWORD SerialPort::BeginEventWait(DWORD* mask, OVERLAPPED* ov) {
+  return WhileOpen([&]() -> DWORD {
+    std::unique_lock lock(mutex);
+    if (closed) return ERROR_INVALID_HANDLE;  // closed meanwhile: nothing would end the wait
+    if (gone) return ERROR_BAD_COMMAND;       // likewise gone
+    if (!ov || pendingEvent) return ERROR_INVALID_PARAMETER;
+    *mask = 0;
+    Look();  // what happened while nobody waited
+    if (gone) return ERROR_BAD_COMMAND;
+    if (occurred) {
+      *mask = occurred;
+      occurred = 0;
+      CompleteRecord(ov, ERROR_SUCCESS, 0);
+      return ERROR_SUCCESS;
+    }
+    StartRecord(ov, weak_from_this());
+    pendingEvent = EventRequest{ov, mask};
+    return ERROR_IO_PENDING;
+  });
+}
+
+DWORD SerialPort::CountsAndErrors(DWORD* errors, COMSTAT* stat) {
+  return WhileOpen([&]() -> DWORD {
+    // Under the lock no wait moves bytes from the device into the store of
+    // the event character: both parts of the count are of one moment.
+    int in = 0, out = 0;
+    DWORD held = 0;
+    {
+      std::lock_guard lock(mutex);
+      held = static_cast<DWORD>(taken.size());
+      if (::ioctl(fd, FIONREAD, &in) != 0) return ErrorFrom(errno);
+    }
+    if (::ioctl(fd, TIOCOUTQ, &out) != 0) return ErrorFrom(errno);
+    // The driver's counters tell the errors; a device without them (a
+    // pseudo-terminal) has none to tell.
+    const DWORD found = TakeErrors();
+    if (errors) *errors = found;
+    if (stat) {
+      *stat = COMSTAT{};
+      stat->cbInQue = static_cast<DWORD>(in) + held;
+      stat->cbOutQue = static_cast<DWORD>(out);
+    }
+    return ERROR_SUCCESS;
+  });
+}
+
+DWORD SerialPort::StartRead(OVERLAPPED* ov, void* buffer, DWORD count, DWORD& done) {
+  return WhileOpen([&]() -> DWORD {
+    std::unique_lock lock(mutex);
+    if (closed) return ERROR_INVALID_HANDLE;
+    if (gone) return ERROR_BAD_COMMAND;  // gone meanwhile: nothing would end the read
+    if (ov && pendingRead) return ERROR_INVALID_PARAMETER;  // one read at a time
+    ReadRequest request = NewRead(ov, buffer, count);
+    DWORD error = ERROR_SUCCESS;
+    if (!Advance(request, error)) {
+      if (ov) {
+        StartRecord(ov, weak_from_this());
+        pendingRead = request;
+        Notify();  // a wait under way keeps the read's timeouts too
+        return ERROR_IO_PENDING;
+      }
+      do {  // a caller without a record waits here
+        const bool ready = WaitForInput(lock, NextTimeout(request));
+        if (!ready && closed) error = ERROR_OPERATION_ABORTED;
+      } while (error == ERROR_SUCCESS && !Advance(request, error));
+    }
+    done = request.done;
+    CompleteRecord(ov, error, request.done);
+    return error;
+  });
+}
+
+void SerialPort::Await(OVERLAPPED* ov, bool wait) {
+  const Use use(*this);
+  std::unique_lock lock(mutex);
+  if (use)
+    Drive(lock, [&] { return ov->Internal != ERROR_IO_PENDING; },
+          wait ? std::nullopt : std::optional(SerialClock::now()));
+}
+
+DWORD SerialPort::Escape(DWORD function) {
+  return WhileOpen([&]() -> DWORD {
+    const auto line = [&](unsigned long request, int bit) -> DWORD {
+      // No modem-control lines (a pseudo-terminal): the change has nowhere to go.
+      return ::ioctl(fd, request, &bit) == 0 || errno == ENOTTY ? ERROR_SUCCESS : ErrorFrom(errno);
+    };
+    const auto check = [&](int result) -> DWORD { return result == 0 ? ERROR_SUCCESS : ErrorFrom(errno); };
+    switch (function) {
+      case SETDTR: return line(TIOCMBIS, TIOCM_DTR);
+      case CLRDTR: return line(TIOCMBIC, TIOCM_DTR);
+      case SETRTS: return line(TIOCMBIS, TIOCM_RTS);
+      case CLRRTS: return line(TIOCMBIC, TIOCM_RTS);
+      case SETBREAK: return check(::ioctl(fd, TIOCSBRK));
+      case CLRBREAK: return check(::ioctl(fd, TIOCCBRK));
+      case SETXOFF: return check(::tcflow(fd, TCOOFF));
+      case SETXON: return check(::tcflow(fd, TCOON));
+      default: return ERROR_INVALID_PARAMETER;
+    }
+  });
+}
+
+DWORD SerialPort::ModemStatus(DWORD& status) {
+  return WhileOpen([&]() -> DWORD {
+    int lines = 0;
+    if (lineCalls->getLines(fd, &lines) != 0) {
+      if (errno != ENOTTY) return ErrorFrom(errno);
+      lines = 0;  // no modem-control lines: all off
+    }
+    status = ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0) |
+             ((lines & TIOCM_RNG) ? MS_RING_ON : 0) | ((lines & TIOCM_CAR) ? MS_RLSD_ON : 0);
+    return ERROR_SUCCESS;
+  });
+}
+
+bool SerialPort::AddTo(int set, std::uint32_t events, std::uint64_t data) {
+  const Use use(*this);  // the descriptor stays open meanwhile
+  epoll_event member{events, {.u64 = data}};
+  return use && ::epoll_ctl(set, EPOLL_CTL_ADD, fd, &member) == 0;
 }
 
 void SerialPort::CompleteEvent(DWORD mask, DWORD error) {
@@ -142,21 +298,30 @@ void SerialPort::Report(DWORD events) {
   }
 }
 
-void SerialPort::SetMask(DWORD mask) {
-  if (!gone) {
+DWORD SerialPort::SetMask(DWORD mask) {
+  return WhileOpen([&] {
+    std::lock_guard lock(mutex);
     // What happened so far is the starting point of the new mask.
     int waiting = 0;
     if (::ioctl(fd, FIONREAD, &waiting) == 0) seenReceived = consumed + static_cast<std::uint64_t>(waiting);
     if (hasCounters) lineCalls->getCounters(fd, &eventCounts);
     if (hasModemLines) lineCalls->getLines(fd, &lastLines);
-  }
-  if (!(mask & EV_TXEMPTY)) draining = false;
-  eventMask = mask;
-  occurred &= mask;
-  if (pendingEvent) CompleteEvent(0, ERROR_SUCCESS);
+    if (!(mask & EV_TXEMPTY)) draining = false;
+    eventMask = mask;
+    occurred &= mask;
+    if (pendingEvent) CompleteEvent(0, ERROR_SUCCESS);
+    return DWORD{ERROR_SUCCESS};
+  });
 }
 
 DWORD SerialPort::Purge(DWORD flags) {
+  return WhileOpen([&] {
+    std::lock_guard lock(mutex);
+    return PurgeLocked(flags);
+  });
+}
+
+DWORD SerialPort::PurgeLocked(DWORD flags) {
   if ((flags & PURGE_RXABORT) && pendingRead) CompleteRead(ERROR_OPERATION_ABORTED);
   if ((flags & PURGE_TXABORT) && pendingWrite) CompleteWrite(ERROR_OPERATION_ABORTED);
   const bool in = flags & PURGE_RXCLEAR, out = flags & PURGE_TXCLEAR;
@@ -484,8 +649,15 @@ bool SerialPort::AdvanceWrite(WriteRequest& request, DWORD& error) {
   return true;
 }
 
-DWORD SerialPort::Write(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, const void* bytes, DWORD count,
-                        DWORD& done) {
+DWORD SerialPort::Write(OVERLAPPED* ov, const void* bytes, DWORD count, DWORD& done) {
+  return WhileOpen([&] {
+    std::unique_lock lock(mutex);
+    return WriteLocked(lock, ov, bytes, count, done);
+  });
+}
+
+DWORD SerialPort::WriteLocked(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, const void* bytes, DWORD count,
+                              DWORD& done) {
   // A caller without a record waits for the write before it, if any.
   if (!ov) Drive(lock, [&] { return !pendingWrite; }, std::nullopt);
   if (closed) return ERROR_INVALID_HANDLE;  // closed meanwhile: nothing would end the write
@@ -525,7 +697,7 @@ void SerialPort::DrainBeforeClose() {
   ::tcflush(fd, TCOFLUSH);
 }
 
-void SerialPort::Shutdown() {
+void SerialPort::Close() {
   {
     std::lock_guard lock(mutex);
     if (closed) return;

@@ -82,29 +82,62 @@ struct WriteRequest {
 class SerialPort final : public KernelObject, public RequestDriver, public std::enable_shared_from_this<SerialPort> {
  public:
   SerialPort(int fd, std::string path, bool exclusive) : fd(fd), path(std::move(path)), exclusive(exclusive) {}
-  ~SerialPort() override { Shutdown(); }
+  ~SerialPort() override { Close(); }
 
-  // Takes the device's control block and what the driver can tell; false
-  // with the last error set.
-  bool Start(const DCB& initial);
+  // Puts the driver into low latency and takes the device's control block
+  // and what the driver can tell. The operations below give a Win32 error:
+  // ERROR_SUCCESS when done, ERROR_IO_PENDING for a request that goes on
+  // with its record.
+  DWORD Start(const DCB& initial);
 
-  void HandleClosed() override { Shutdown(); }
-  bool IsClosed() const { return closed; }
+  // CloseHandle: ends every pending request and closes the device.
+  void HandleClosed() override { Close(); }
 
-  // The device went away for good: unplugged, or the far end of a
-  // pseudo-terminal closed, which the kernel reports as a hang-up. From then
-  // on every call fails, and every pending request ends, with
-  // ERROR_BAD_COMMAND, as a removed USB serial device answers on Windows.
-  bool Gone() const { return gone; }
-  // The Win32 error for a system call on the device that failed with err;
-  // a hang-up marks the device gone.
-  DWORD ErrorFrom(int err);
-  BOOL Fail(int err);
+  // GetCommState, SetCommState, GetCommTimeouts, SetCommTimeouts, GetCommMask.
+  DCB State();
+  DWORD SetState(const DCB& dcb);
+  COMMTIMEOUTS Timeouts();
+  void SetTimeouts(const COMMTIMEOUTS& timeouts);
+  DWORD Mask();
+  // SetCommMask: the events are watched from now on (what happened before
+  // is not reported), and a wait in progress ends with none, as on Windows.
+  DWORD SetMask(DWORD mask);
+  // WaitCommEvent: what happened since the last report completes it at once
+  // into mask; otherwise it stays pending with its record.
+  DWORD BeginEventWait(DWORD* mask, OVERLAPPED* ov);
+  // ClearCommError: the errors since the last call (cleared), and the queues.
+  DWORD CountsAndErrors(DWORD* errors, COMSTAT* stat);
+  // PurgeComm.
+  DWORD Purge(DWORD flags);
+  // ReadFile: what is there under the timeouts; without a record the caller
+  // waits here for the rest, with one it stays pending. The bytes so far in done.
+  DWORD StartRead(OVERLAPPED* ov, void* buffer, DWORD count, DWORD& done);
+  // WriteFile: everything is handed to the device before the write
+  // completes, and a write timeout ends it with what went out so far. What
+  // the device does not take at once stays pending with a record, and is
+  // waited for here without one. The bytes written so far in done.
+  DWORD Write(OVERLAPPED* ov, const void* bytes, DWORD count, DWORD& done);
+  // GetOverlappedResult: drives the port until the request of ov is done,
+  // or looks once when the caller does not wait.
+  void Await(OVERLAPPED* ov, bool wait);
+  // EscapeCommFunction and GetCommModemStatus.
+  DWORD Escape(DWORD function);
+  DWORD ModemStatus(DWORD& status);
 
+  // Adds the device to an epoll set (while it is open) with events and
+  // data; false when it is closed or the set refuses it.
+  bool AddTo(int set, std::uint32_t events, std::uint64_t data);
+  // The notice given each time bytes are taken off the device for the event
+  // character, for waits of their own (PortArrivals).
+  int TakenNotice() const { return takenFd; }
+
+  void DriveUntil(const std::function<bool()>& done, DWORD milliseconds) override;
+
+ private:
   // Keeps the descriptor open for the duration of one call.
   class Use {
    public:
-    explicit Use(SerialPort& port);
+    explicit Use(SerialPort& port) : lock(port.fdUse), open(!port.closed) {}
     explicit operator bool() const { return open; }
 
    private:
@@ -112,40 +145,25 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
     bool open;
   };
 
-  const int fd;
-  const std::string path;  // the device's, for what must reach it once the descriptor is hung up
-  const bool exclusive;
-  std::optional<int> serialFlags;  // the driver's flags before low latency, restored at the close
-  const LineCalls* lineCalls = nullptr;  // the modem-line calls of this open period
-  bool hasModemLines = false;
-  bool hasCounters = false;  // the driver counts line changes, breaks and errors
-  int closingFd = -1;
-  std::mutex mutex;  // guards everything below
-  DCB dcb{};
-  COMMTIMEOUTS timeouts{};
-  DWORD eventMask = 0;
-  DWORD occurred = 0;  // events seen since the last report
-  // Bytes taken off the device so far (read, purged, or taken to look for
-  // the event character): with the input queue, the count of every byte
-  // received, which only grows.
-  std::uint64_t consumed = 0;
-  // Bytes taken off the device to look for the event character (only while
-  // a wait for EV_RXFLAG drives the port): reads take them first, and the
-  // queue counts them.
-  std::string taken;
-  std::optional<EventRequest> pendingEvent;
-  std::optional<ReadRequest> pendingRead;
-  std::optional<WriteRequest> pendingWrite;
+  // An epoll set that waits for the device, the close and Notify, and
+  // whether it waits for room to write as well.
+  struct WaitSet {
+    int fd;
+    bool forRoom;
+  };
+
+  // Runs call while the descriptor stays open: ERROR_INVALID_HANDLE once
+  // the port is closed, ERROR_BAD_COMMAND once the device has gone.
+  template <class Call>
+  DWORD WhileOpen(Call call);
+
+  // The Win32 error for a system call on the device that failed with err;
+  // a hang-up marks the device gone.
+  DWORD ErrorFrom(int err);
 
   void CompleteEvent(DWORD mask, DWORD error);
   void CompleteRead(DWORD error);
   void CompleteWrite(DWORD error);
-  // SetCommMask: the events are watched from now on (what happened before
-  // is not reported), and a wait in progress ends with none, as on Windows.
-  // Under the lock.
-  void SetMask(DWORD mask);
-  // PurgeComm under the lock: the error, ERROR_SUCCESS when done.
-  DWORD Purge(DWORD flags);
 
   // Adds the watched ones among events and ends a pending event wait.
   void Report(DWORD events);
@@ -172,9 +190,6 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   // timeout (-1: none) has passed or the port closes; false on timeout or
   // closing.
   bool WaitForInput(std::unique_lock<std::mutex>& lock, int timeoutMs);
-  // The notice given each time bytes are taken off the device for the event
-  // character, for waits of their own (PortArrivals).
-  int TakenNotice() const { return takenFd; }
 
   // Moves what is waiting into the request; true when the request is done
   // under the timeouts (error set when the device failed or is gone).
@@ -186,29 +201,17 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   // A read of count bytes into buffer under the port's timeouts.
   ReadRequest NewRead(OVERLAPPED* ov, void* buffer, DWORD count) const;
 
-  // WriteFile on the port, the lock held: everything is handed to the
-  // device before the write completes, and a write timeout ends it with what
-  // went out so far. What the device does not take at once stays pending
-  // with a record (ERROR_IO_PENDING), and is waited for here without one.
-  // The error, and the bytes written so far in done.
-  DWORD Write(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, const void* bytes, DWORD count, DWORD& done);
-
   // Drives the port (the lock given up while it waits) until done() holds,
   // the deadline (none: no limit) has passed, or the port has closed or gone.
   void Drive(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done,
              std::optional<SerialClock::time_point> deadline);
-  void DriveUntil(const std::function<bool()>& done, DWORD milliseconds) override;
-
- private:
-  // An epoll set that waits for the device, the close and Notify, and
-  // whether it waits for room to write as well.
-  struct WaitSet {
-    int fd;
-    bool forRoom;
-  };
 
   // Ends every pending request and closes the device.
-  void Shutdown();
+  void Close();
+  // PurgeComm and WriteFile under the lock.
+  DWORD PurgeLocked(DWORD flags);
+  DWORD WriteLocked(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, const void* bytes, DWORD count,
+                    DWORD& done);
   // Gives the output queue the time its bytes take on the line, and then
   // discards the rest, as Windows' serial driver does at the close: the
   // kernel would otherwise hold the close for its own closing wait (30 s on
@@ -236,9 +239,37 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   // idle ones or new; given back after the wait. Under the lock.
   WaitSet TakeWaitSet();
 
+  const int fd;
+  const std::string path;  // the device's, for what must reach it once the descriptor is hung up
+  const bool exclusive;
+  std::optional<int> serialFlags;  // the driver's flags before low latency, restored at the close
+  const LineCalls* lineCalls = nullptr;  // the modem-line calls of this open period
+  bool hasModemLines = false;
+  bool hasCounters = false;  // the driver counts line changes, breaks and errors
+  int closingFd = -1;
   std::atomic<bool> closed{false};
+  // The device went away for good: unplugged, or the far end of a
+  // pseudo-terminal closed, which the kernel reports as a hang-up. From then
+  // on every call fails, and every pending request ends, with
+  // ERROR_BAD_COMMAND, as a removed USB serial device answers on Windows.
   std::atomic<bool> gone{false};
   std::shared_mutex fdUse;
+  std::mutex mutex;  // guards everything below
+  DCB dcb{};
+  COMMTIMEOUTS timeouts{};
+  DWORD eventMask = 0;
+  DWORD occurred = 0;  // events seen since the last report
+  // Bytes taken off the device so far (read, purged, or taken to look for
+  // the event character): with the input queue, the count of every byte
+  // received, which only grows.
+  std::uint64_t consumed = 0;
+  // Bytes taken off the device to look for the event character (only while
+  // a wait for EV_RXFLAG drives the port): reads take them first, and the
+  // queue counts them.
+  std::string taken;
+  std::optional<EventRequest> pendingEvent;
+  std::optional<ReadRequest> pendingRead;
+  std::optional<WriteRequest> pendingWrite;
   int takenFd = -1;    // readable while taken may hold bytes a waiting read has not seen
   int changedFd = -1;  // each write wakes the driving threads
   std::vector<WaitSet> idleWaitSets;
