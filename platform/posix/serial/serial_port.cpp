@@ -106,11 +106,14 @@ DWORD SerialPort::Start(const DCB& initial) {
   dcb = initial;
   // Bytes that wait already are no arrival.
   int waiting = 0;
-  if (::ioctl(fd, FIONREAD, &waiting) == 0) seenReceived = static_cast<std::uint64_t>(waiting);
+  if (::ioctl(fd, FIONREAD, &waiting) == 0) seenReceived = errorsLookedAt = static_cast<std::uint64_t>(waiting);
   closingFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   takenFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  changedFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (closingFd < 0 || takenFd < 0 || changedFd < 0) return Win32ErrorFromErrno(errno);
+  for (int& changed : changedFds) {
+    changed = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (changed < 0) return Win32ErrorFromErrno(errno);
+  }
+  if (closingFd < 0 || takenFd < 0) return Win32ErrorFromErrno(errno);
   return ERROR_SUCCESS;
 }
 
@@ -161,7 +164,7 @@ DWORD SerialPort::BeginEventWait(DWORD* mask, OVERLAPPED* ov) {
       CompleteRecord(ov, ERROR_SUCCESS, 0);
       return ERROR_SUCCESS;
     }
-    StartRecord(ov, weak_from_this());
+    StartRecord(ov, DriverFor(Concern::Event));
     pendingEvent = EventRequest{ov, mask};
     return ERROR_IO_PENDING;
   });
@@ -170,23 +173,22 @@ DWORD SerialPort::BeginEventWait(DWORD* mask, OVERLAPPED* ov) {
 DWORD SerialPort::CountsAndErrors(DWORD* errors, COMSTAT* stat) {
   return WhileOpen([&]() -> DWORD {
     // Under the lock no wait moves bytes from the device into the store of
-    // the event character: both parts of the count are of one moment.
-    int in = 0, out = 0;
-    DWORD held = 0;
-    {
-      std::lock_guard lock(mutex);
-      held = static_cast<DWORD>(taken.size());
-      if (::ioctl(fd, FIONREAD, &in) != 0) return ErrorFrom(errno);
+    // the event character: both parts of the count are of one moment. A
+    // count is one ioctl: the output queue is asked only while a write's
+    // bytes may wait in it, the counters only when they can have grown.
+    std::lock_guard lock(mutex);
+    int in = 0;
+    if (::ioctl(fd, FIONREAD, &in) != 0) return ErrorFrom(errno);
+    if (unsentMayWait) {
+      if (::ioctl(fd, TIOCOUTQ, &unsentNow) != 0) return ErrorFrom(errno);
+      unsentMayWait = unsentNow > 0;
     }
-    if (::ioctl(fd, TIOCOUTQ, &out) != 0) return ErrorFrom(errno);
-    // The driver's counters tell the errors; a device without them (a
-    // pseudo-terminal) has none to tell.
-    const DWORD found = TakeErrors();
+    const DWORD found = TakeErrors(static_cast<size_t>(in));
     if (errors) *errors = found;
     if (stat) {
       *stat = COMSTAT{};
-      stat->cbInQue = static_cast<DWORD>(in) + held;
-      stat->cbOutQue = static_cast<DWORD>(out);
+      stat->cbInQue = static_cast<DWORD>(in) + static_cast<DWORD>(taken.size());
+      stat->cbOutQue = static_cast<DWORD>(unsentNow);
     }
     return ERROR_SUCCESS;
   });
@@ -202,9 +204,8 @@ DWORD SerialPort::StartRead(OVERLAPPED* ov, void* buffer, DWORD count, DWORD& do
     DWORD error = ERROR_SUCCESS;
     if (!Advance(request, error)) {
       if (ov) {
-        StartRecord(ov, weak_from_this());
+        StartRecord(ov, DriverFor(Concern::Read));
         pendingRead = request;
-        Notify();  // a wait under way keeps the read's timeouts too
         return ERROR_IO_PENDING;
       }
       do {  // a caller without a record waits here
@@ -221,8 +222,11 @@ DWORD SerialPort::StartRead(OVERLAPPED* ov, void* buffer, DWORD count, DWORD& do
 void SerialPort::Await(OVERLAPPED* ov, bool wait) {
   const Use use(*this);
   std::unique_lock lock(mutex);
+  const Concern concern = pendingRead && pendingRead->ov == ov     ? Concern::Read
+                          : pendingWrite && pendingWrite->ov == ov ? Concern::Write
+                                                                   : Concern::Event;
   if (use)
-    Drive(lock, [&] { return ov->Internal != ERROR_IO_PENDING; },
+    Drive(lock, concern, [&] { return ov->Internal != ERROR_IO_PENDING; },
           wait ? std::nullopt : std::optional(SerialClock::now()));
 }
 
@@ -270,13 +274,13 @@ void SerialPort::CompleteEvent(DWORD mask, DWORD error) {
   *pendingEvent->mask = mask;
   CompleteRecord(pendingEvent->ov, error, 0);
   pendingEvent.reset();
-  Notify();
+  Notify(Concern::Event);
 }
 
 void SerialPort::CompleteRead(DWORD error) {
   CompleteRecord(pendingRead->ov, error, pendingRead->done);
   pendingRead.reset();
-  Notify();
+  Notify(Concern::Read);
 }
 
 void SerialPort::EndWrite(const WriteRequest& request, DWORD error) {
@@ -287,7 +291,7 @@ void SerialPort::EndWrite(const WriteRequest& request, DWORD error) {
 void SerialPort::CompleteWrite(DWORD error) {
   EndWrite(*pendingWrite, error);
   pendingWrite.reset();
-  Notify();
+  Notify(Concern::Write);
 }
 
 void SerialPort::Report(DWORD events) {
@@ -356,9 +360,14 @@ void SerialPort::EndRequestsGone() {
   if (pendingWrite) CompleteWrite(ERROR_BAD_COMMAND);
 }
 
-DWORD SerialPort::TakeErrors() {
-  if (!hasCounters) return 0;
-  std::lock_guard lock(mutex);
+DWORD SerialPort::TakeErrors(size_t waiting) {
+  // A pseudo-terminal counts nothing. Elsewhere every break and receive
+  // error comes with a byte of its own (a NUL, or the byte in error), so the
+  // counters can have grown only when bytes arrived since the last look;
+  // only a full input queue drops bytes without counting them as received.
+  const std::uint64_t received = consumed + waiting;
+  if (!hasCounters || (received == errorsLookedAt && waiting == 0)) return 0;
+  errorsLookedAt = received;
   serial_icounter_struct now{};
   if (lineCalls->getCounters(fd, &now) != 0) return 0;
   const DWORD errors = ErrorsFromCounters(errorCounts, now);
@@ -375,7 +384,7 @@ void SerialPort::WatchDrain() {
     return;
   }
   draining = true;
-  Notify();  // a wait under way looks at the queue from now on
+  Notify(Concern::Event);  // a wait under way looks at the queue from now on
 }
 
 bool SerialPort::WaitForInput(std::unique_lock<std::mutex>& lock, int timeoutMs) {
@@ -473,73 +482,95 @@ void SerialPort::Look() {
   if (gone) EndRequestsGone();
 }
 
-int SerialPort::NextLook() const {
+int SerialPort::NextLook(Concern concern) const {
   int next = -1;
   const auto sooner = [&](int ms) {
     if (ms >= 0 && (next < 0 || ms < next)) next = ms;
   };
-  if (pendingRead) sooner(NextTimeout(*pendingRead));
-  if (pendingWrite && pendingWrite->deadline) sooner(MillisecondsUntil(*pendingWrite->deadline));
-  if (pendingEvent && (eventMask & kLineEvents) && (hasCounters || hasModemLines))
-    sooner(MillisecondsUntil(nextLineLook));
-  if (pendingEvent && draining) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(ByteTime(dcb) * unsent).count();
-    sooner(static_cast<int>(std::clamp<long long>(left, kDrainLookMinMs, kDrainLookMaxMs)));
+  switch (concern) {
+    case Concern::Read:
+      if (pendingRead) sooner(NextTimeout(*pendingRead));
+      break;
+    case Concern::Write:
+      if (pendingWrite && pendingWrite->deadline) sooner(MillisecondsUntil(*pendingWrite->deadline));
+      break;
+    case Concern::Event:
+      if (pendingEvent && (eventMask & kLineEvents) && (hasCounters || hasModemLines))
+        sooner(MillisecondsUntil(nextLineLook));
+      if (pendingEvent && draining) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(ByteTime(dcb) * unsent).count();
+        sooner(static_cast<int>(std::clamp<long long>(left, kDrainLookMinMs, kDrainLookMaxMs)));
+      }
+      break;
   }
   return next;
 }
 
-void SerialPort::Notify() {
-  if (drivers == 0) return;
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const auto written = ::write(changedFd, &one, sizeof one);
+std::uint32_t SerialPort::Interest(Concern concern) const {
+  // A hang-up needs no asking: epoll reports it for any set of events.
+  switch (concern) {
+    case Concern::Read: return EPOLLIN | EPOLLET;
+    case Concern::Write: return EPOLLOUT | EPOLLET;
+    case Concern::Event: break;
+  }
+  return (eventMask & (EV_RXCHAR | EV_RXFLAG)) ? EPOLLIN | EPOLLET : EPOLLET;
 }
 
-SerialPort::WaitSet SerialPort::TakeWaitSet() {
-  if (!idleWaitSets.empty()) {
-    const WaitSet set = idleWaitSets.back();
-    idleWaitSets.pop_back();
+void SerialPort::Notify(Concern concern) {
+  const auto at = static_cast<size_t>(concern);
+  if (drivers[at] == 0) return;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const auto written = ::write(changedFds[at], &one, sizeof one);
+}
+
+SerialPort::WaitSet SerialPort::TakeWaitSet(Concern concern) {
+  const auto idle = std::find_if(idleWaitSets.begin(), idleWaitSets.end(),
+                                 [&](const WaitSet& set) { return set.concern == concern; });
+  if (idle != idleWaitSets.end()) {
+    const WaitSet set = *idle;
+    idleWaitSets.erase(idle);
     return set;
   }
-  // Edge-triggered: one notice for each arrival, none for bytes that wait
-  // unread, and one for each Notify.
+  // Edge-triggered: one notice for each arrival (or room to write), none
+  // for bytes that wait unread, and one for each Notify of the concern.
   const int set = ::epoll_create1(EPOLL_CLOEXEC);
-  epoll_event device{EPOLLIN | EPOLLET, {.fd = fd}};
+  const std::uint32_t interest = Interest(concern);
+  epoll_event device{interest, {.fd = fd}};
   epoll_event closing{EPOLLIN, {.fd = closingFd}};
-  epoll_event changed{EPOLLIN | EPOLLET, {.fd = changedFd}};
+  epoll_event changed{EPOLLIN | EPOLLET, {.fd = changedFds[static_cast<size_t>(concern)]}};
   if (set >= 0 && (::epoll_ctl(set, EPOLL_CTL_ADD, fd, &device) != 0 ||
                    ::epoll_ctl(set, EPOLL_CTL_ADD, closingFd, &closing) != 0 ||
-                   ::epoll_ctl(set, EPOLL_CTL_ADD, changedFd, &changed) != 0)) {
+                   ::epoll_ctl(set, EPOLL_CTL_ADD, changed.data.fd, &changed) != 0)) {
     ::close(set);
-    return {-1, false};
+    return {-1, concern, 0};
   }
-  return {set, false};
+  return {set, concern, interest};
 }
 
-void SerialPort::Drive(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done,
+void SerialPort::Drive(std::unique_lock<std::mutex>& lock, Concern concern, const std::function<bool()>& done,
                        std::optional<SerialClock::time_point> deadline) {
-  ++drivers;
-  WaitSet waitSet = TakeWaitSet();
+  ++drivers[static_cast<size_t>(concern)];
+  WaitSet waitSet = TakeWaitSet(concern);
   for (;;) {
     Look();
     if (done() || closed || gone) break;
-    int timeout = NextLook();
+    int timeout = NextLook(concern);
     if (deadline) {
       const int left = MillisecondsUntil(*deadline);
       if (left == 0) break;
       timeout = timeout < 0 ? left : std::min(timeout, left);
     }
-    // Room to write wakes only a wait while a write is pending: a drained
-    // output is otherwise no news.
-    const bool forRoom = pendingWrite.has_value();
-    if (waitSet.fd >= 0 && waitSet.forRoom != forRoom) {
-      epoll_event device{EPOLLIN | EPOLLET | (forRoom ? EPOLLOUT : 0u), {.fd = fd}};
-      if (::epoll_ctl(waitSet.fd, EPOLL_CTL_MOD, fd, &device) == 0) waitSet.forRoom = forRoom;
+    // The device wakes the wait only for what it waits for: arrivals for a
+    // read and for an event wait that watches them, room for a write.
+    const std::uint32_t interest = Interest(concern);
+    if (waitSet.fd >= 0 && waitSet.interest != interest) {
+      epoll_event device{interest, {.fd = fd}};
+      if (::epoll_ctl(waitSet.fd, EPOLL_CTL_MOD, fd, &device) == 0) waitSet.interest = interest;
     }
     lock.unlock();
     epoll_event ready[3];
     int n = 0;
-    if (waitSet.fd >= 0 && waitSet.forRoom == forRoom) {
+    if (waitSet.fd >= 0 && waitSet.interest == interest) {
       n = ::epoll_wait(waitSet.fd, ready, 3, timeout);
     } else {
       // No descriptor left for a set: looks at short intervals instead.
@@ -550,16 +581,20 @@ void SerialPort::Drive(std::unique_lock<std::mutex>& lock, const std::function<b
       if (ready[i].data.fd == fd && (ready[i].events & (EPOLLHUP | EPOLLERR))) gone = true;
   }
   if (waitSet.fd >= 0) idleWaitSets.push_back(waitSet);
-  --drivers;
+  --drivers[static_cast<size_t>(concern)];
 }
 
-void SerialPort::DriveUntil(const std::function<bool()>& done, DWORD milliseconds) {
-  const Use use(*this);
+void SerialPort::Driver::DriveUntil(const std::function<bool()>& done, DWORD milliseconds) {
+  const Use use(port);
   if (!use) return;
   std::optional<SerialClock::time_point> deadline;
   if (milliseconds != INFINITE) deadline = SerialClock::now() + std::chrono::milliseconds(milliseconds);
-  std::unique_lock lock(mutex);
-  Drive(lock, done, deadline);
+  std::unique_lock lock(port.mutex);
+  port.Drive(lock, concern, done, deadline);
+}
+
+std::weak_ptr<RequestDriver> SerialPort::DriverFor(Concern concern) {
+  return std::shared_ptr<RequestDriver>(shared_from_this(), &requestDrivers[static_cast<size_t>(concern)]);
 }
 
 bool SerialPort::Advance(ReadRequest& request, DWORD& error) {
@@ -638,6 +673,7 @@ bool SerialPort::AdvanceWrite(WriteRequest& request, DWORD& error) {
     const ssize_t n = ::write(fd, request.bytes + request.done, request.count - request.done);
     if (n > 0) {
       request.done += static_cast<DWORD>(n);
+      unsentMayWait = true;
     } else if (n < 0 && errno == EAGAIN) {
       // A write timeout ends it with what went out so far.
       return request.deadline && SerialClock::now() >= *request.deadline;
@@ -659,7 +695,7 @@ DWORD SerialPort::Write(OVERLAPPED* ov, const void* bytes, DWORD count, DWORD& d
 DWORD SerialPort::WriteLocked(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, const void* bytes, DWORD count,
                               DWORD& done) {
   // A caller without a record waits for the write before it, if any.
-  if (!ov) Drive(lock, [&] { return !pendingWrite; }, std::nullopt);
+  if (!ov) Drive(lock, Concern::Write, [&] { return !pendingWrite; }, std::nullopt);
   if (closed) return ERROR_INVALID_HANDLE;  // closed meanwhile: nothing would end the write
   if (gone) return ERROR_BAD_COMMAND;
   if (pendingWrite) return ERROR_INVALID_PARAMETER;  // one write at a time
@@ -671,11 +707,10 @@ DWORD SerialPort::WriteLocked(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov
     done = request.done;
     return error;
   }
-  StartRecord(request.ov, weak_from_this());
+  StartRecord(request.ov, DriverFor(Concern::Write));
   pendingWrite = request;
-  Notify();  // a wait under way looks for room from now on
   if (ov) return ERROR_IO_PENDING;
-  Drive(lock, [&] { return own.Internal != ERROR_IO_PENDING; }, std::nullopt);
+  Drive(lock, Concern::Write, [&] { return own.Internal != ERROR_IO_PENDING; }, std::nullopt);
   if (own.Internal == ERROR_IO_PENDING) CompleteWrite(ERROR_OPERATION_ABORTED);  // the record is about to go
   done = static_cast<DWORD>(own.InternalHigh);
   return static_cast<DWORD>(own.Internal);
@@ -716,6 +751,6 @@ void SerialPort::Close() {
   if (exclusive) ::ioctl(fd, TIOCNXCL);
   ::close(fd);
   for (const WaitSet& set : idleWaitSets) ::close(set.fd);
-  for (const int notice : {closingFd, takenFd, changedFd})
+  for (const int notice : {closingFd, takenFd, changedFds[0], changedFds[1], changedFds[2]})
     if (notice >= 0) ::close(notice);
 }

@@ -79,7 +79,7 @@ struct WriteRequest {
   std::optional<SerialClock::time_point> deadline;  // total timeout
 };
 
-class SerialPort final : public KernelObject, public RequestDriver, public std::enable_shared_from_this<SerialPort> {
+class SerialPort final : public KernelObject, public std::enable_shared_from_this<SerialPort> {
  public:
   SerialPort(int fd, std::string path, bool exclusive) : fd(fd), path(std::move(path)), exclusive(exclusive) {}
   ~SerialPort() override { Close(); }
@@ -127,13 +127,20 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   // Adds the device to an epoll set (while it is open) with events and
   // data; false when it is closed or the set refuses it.
   bool AddTo(int set, std::uint32_t events, std::uint64_t data);
-  // The notice given each time bytes are taken off the device for the event
-  // character, for waits of their own (PortArrivals).
-  int TakenNotice() const { return takenFd; }
-
-  void DriveUntil(const std::function<bool()>& done, DWORD milliseconds) override;
 
  private:
+  // What a thread that drives the port waits for: it is woken by the device
+  // and by the other threads only for that (and for a hang-up or the close).
+  enum class Concern { Event, Read, Write };
+
+  // Drives the port for a wait on the event of a record of one concern.
+  struct Driver final : RequestDriver {
+    Driver(SerialPort& port, Concern concern) : port(port), concern(concern) {}
+    void DriveUntil(const std::function<bool()>& done, DWORD milliseconds) override;
+    SerialPort& port;
+    const Concern concern;
+  };
+
   // Keeps the descriptor open for the duration of one call.
   class Use {
    public:
@@ -149,7 +156,8 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   // whether it waits for room to write as well.
   struct WaitSet {
     int fd;
-    bool forRoom;
+    Concern concern;
+    std::uint32_t interest;  // the device's epoll events in it
   };
 
   // Runs call while the descriptor stays open: ERROR_INVALID_HANDLE once
@@ -172,15 +180,19 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   // here since the device gives no notice of bytes already taken.
   void Consume(size_t count);
 
-  // The CE_ flags of the errors the driver counted since the last call.
-  DWORD TakeErrors();
+  // The CE_ flags of the errors the driver counted since the last call,
+  // with waiting bytes in the input queue. Under the lock.
+  DWORD TakeErrors(size_t waiting);
 
   // A write put bytes out: EV_TXEMPTY follows once the output queue is
   // empty, at once when it is already. Under the lock.
   void WatchDrain();
 
-  // Wakes the threads that drive the port, to look again. Under the lock.
-  void Notify();
+  // Wakes the threads that drive the port for concern, to look again.
+  // Under the lock.
+  void Notify(Concern concern);
+  // The driver that a record's event hands the waits for it to.
+  std::weak_ptr<RequestDriver> DriverFor(Concern concern);
 
   // Takes what happened since the last look into the events, and moves a
   // pending read on (ending it when it is done). Under the lock.
@@ -203,7 +215,7 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
 
   // Drives the port (the lock given up while it waits) until done() holds,
   // the deadline (none: no limit) has passed, or the port has closed or gone.
-  void Drive(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done,
+  void Drive(std::unique_lock<std::mutex>& lock, Concern concern, const std::function<bool()>& done,
              std::optional<SerialClock::time_point> deadline);
 
   // Ends every pending request and closes the device.
@@ -232,12 +244,14 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   DWORD TakeInput();
   // The events since the last look at the modem lines and counters. Under the lock.
   DWORD LineEvents();
-  // Milliseconds until the next look is due without a notice from the
-  // device (-1: none), for what is pending now. Under the lock.
-  int NextLook() const;
-  // A set that waits for the device, the close and Notify: from the port's
-  // idle ones or new; given back after the wait. Under the lock.
-  WaitSet TakeWaitSet();
+  // Milliseconds until the next look for concern is due without a notice
+  // from the device (-1: none). Under the lock.
+  int NextLook(Concern concern) const;
+  // The device's epoll events that concern waits for now. Under the lock.
+  std::uint32_t Interest(Concern concern) const;
+  // A set that waits for the device, the close and Notify of concern: from
+  // the port's idle ones or new; given back after the wait. Under the lock.
+  WaitSet TakeWaitSet(Concern concern);
 
   const int fd;
   const std::string path;  // the device's, for what must reach it once the descriptor is hung up
@@ -271,9 +285,10 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   std::optional<ReadRequest> pendingRead;
   std::optional<WriteRequest> pendingWrite;
   int takenFd = -1;    // readable while taken may hold bytes a waiting read has not seen
-  int changedFd = -1;  // each write wakes the driving threads
+  Driver requestDrivers[3] = {{*this, Concern::Event}, {*this, Concern::Read}, {*this, Concern::Write}};
+  int changedFds[3] = {-1, -1, -1};  // by concern: each write wakes its driving threads
   std::vector<WaitSet> idleWaitSets;
-  int drivers = 0;                // threads driving the port now
+  int drivers[3] = {};               // by concern: threads driving the port now
   std::uint64_t seenReceived = 0;  // the received count at the last look
   bool draining = false;          // EV_TXEMPTY is due when the output queue is empty
   int unsent = 0;                 // the output queue at the last look while draining
@@ -281,4 +296,7 @@ class SerialPort final : public KernelObject, public RequestDriver, public std::
   int lastLines = 0;
   serial_icounter_struct eventCounts{};  // the counters when events were last taken from them
   serial_icounter_struct errorCounts{};  // the same for the error flags
+  std::uint64_t errorsLookedAt = 0;      // the received count when the error flags were taken
+  bool unsentMayWait = false;            // a write's bytes may be in the output queue
+  int unsentNow = 0;                     // the output queue when last asked
 };
