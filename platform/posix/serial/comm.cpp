@@ -10,14 +10,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <string>
 
 #include "platform/posix/comdevices.h"
 #include "platform/posix/device_users.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/handles.h"
-#include "platform/posix/serial/low_latency.h"
 #include "platform/posix/serial/serial_port.h"
 #include "platform/posix/serial/termios_dcb.h"
 

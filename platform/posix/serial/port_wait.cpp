@@ -1,8 +1,11 @@
 // Arrivals through an epoll set of the port's own: edge-triggered, so that
 // every batch of bytes the driver receives is one notice, however long the
-// bytes then wait in the input queue, and whoever takes them off the device.
-// The waits that drive the serial stand-in use sets of their own and are not
-// disturbed. A periodic timer in the same set is the heartbeat.
+// bytes then wait in the input queue. The waits that drive the serial
+// stand-in use sets of their own and are not disturbed; where one takes
+// bytes off the device (to look for the event character), its notice of
+// each take is in the set too, so that a count taken just while it moved
+// them is followed by another notice. A periodic timer in the same set is
+// the heartbeat.
 #include "platform/PortWait.h"
 
 #include <poll.h>
@@ -15,7 +18,7 @@
 namespace {
 
 // What each member of the set stands for.
-enum Member : std::uint32_t { Device, Heartbeat };
+enum Member : std::uint32_t { Device, Taken, Heartbeat };
 
 }  // namespace
 
@@ -28,9 +31,11 @@ PortArrivals::PortArrivals(HANDLE port) {
   const itimerspec ticks{period, period};
   // Closing the device later takes it out of the set by itself. The timer
   // ticks again once its ticks have been read (CollectNotices).
+  epoll_event taken{EPOLLIN | EPOLLET, {.u32 = Taken}};
   epoll_event tick{EPOLLIN | EPOLLET, {.u32 = Heartbeat}};
   if (watch < 0 || heartbeat < 0 || ::timerfd_settime(heartbeat, 0, &ticks, nullptr) != 0 ||
       !serial->AddTo(watch, EPOLLIN | EPOLLET, Device) ||
+      ::epoll_ctl(watch, EPOLL_CTL_ADD, serial->TakenNotice(), &taken) != 0 ||
       ::epoll_ctl(watch, EPOLL_CTL_ADD, heartbeat, &tick) != 0) {
     if (watch >= 0) ::close(watch);
     watch = -1;
@@ -55,8 +60,8 @@ void PortArrivals::Forget() {
 }
 
 bool PortArrivals::CollectNotices(int timeoutMs) {
-  epoll_event events[2];
-  const int n = ::epoll_wait(watch, events, 2, timeoutMs);
+  epoll_event events[3];
+  const int n = ::epoll_wait(watch, events, 3, timeoutMs);
   bool arrived = false;
   for (int i = 0; i < n; ++i) {
     if (events[i].data.u32 != Heartbeat) {

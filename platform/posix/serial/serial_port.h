@@ -1,11 +1,15 @@
 // The kernel objects behind the handles CreateFileA gives: a serial port over
 // a terminal device, with its pending overlapped requests, and a plain file
-// for anything else. Internal to the serial stand-in (platform/posix/comm.cpp).
+// for anything else. Internal to the serial stand-in: its Win32 functions
+// (comm.cpp) only translate handles, arguments and errors to the port's
+// operations.
 //
 // A port has no thread of its own. The thread that waits for a pending
 // request (in WaitForSingleObject on its event, or in GetOverlappedResult)
 // drives the port: it waits on the device and the close's notice, and then
-// takes what happened since it last looked. EV_RXCHAR comes from a count of
+// takes what happened since it last looked. The device wakes it only for
+// what its request waits for (an event wait that watches no arrivals sleeps
+// through them), and a hang-up always. EV_RXCHAR comes from a count of
 // received bytes that only grows (reads do not lower it, so a reader cannot
 // hide an arrival), EV_TXEMPTY from the output queue, and the modem-line,
 // break and error events from the line state and the driver's counters, read
@@ -127,6 +131,11 @@ class SerialPort final : public KernelObject, public std::enable_shared_from_thi
   // Adds the device to an epoll set (while it is open) with events and
   // data; false when it is closed or the set refuses it.
   bool AddTo(int set, std::uint32_t events, std::uint64_t data);
+  // The notice given each time bytes are taken off the device for the event
+  // character, for waits of their own (PortArrivals): epoll looks at the
+  // device again before it reports an edge, and misses one whose bytes were
+  // taken meanwhile.
+  int TakenNotice() const { return takenFd; }
 
  private:
   // What a thread that drives the port waits for: it is woken by the device
@@ -152,8 +161,7 @@ class SerialPort final : public KernelObject, public std::enable_shared_from_thi
     bool open;
   };
 
-  // An epoll set that waits for the device, the close and Notify, and
-  // whether it waits for room to write as well.
+  // An epoll set of one concern: the device, the close and its Notify.
   struct WaitSet {
     int fd;
     Concern concern;
