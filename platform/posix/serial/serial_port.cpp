@@ -179,16 +179,14 @@ DWORD SerialPort::CountsAndErrors(DWORD* errors, COMSTAT* stat) {
     std::lock_guard lock(mutex);
     int in = 0;
     if (::ioctl(fd, FIONREAD, &in) != 0) return ErrorFrom(errno);
-    if (unsentMayWait) {
-      if (::ioctl(fd, TIOCOUTQ, &unsentNow) != 0) return ErrorFrom(errno);
-      unsentMayWait = unsentNow > 0;
-    }
+    const int out = Unsent();
+    if (out < 0) return ErrorFrom(errno);
     const DWORD found = TakeErrors(static_cast<size_t>(in));
     if (errors) *errors = found;
     if (stat) {
       *stat = COMSTAT{};
       stat->cbInQue = static_cast<DWORD>(in) + static_cast<DWORD>(taken.size());
-      stat->cbOutQue = static_cast<DWORD>(unsentNow);
+      stat->cbOutQue = static_cast<DWORD>(out);
     }
     return ERROR_SUCCESS;
   });
@@ -375,11 +373,19 @@ DWORD SerialPort::TakeErrors(size_t waiting) {
   return errors;
 }
 
+int SerialPort::Unsent() {
+  if (unsentMayWait) {
+    if (::ioctl(fd, TIOCOUTQ, &unsent) != 0) return -1;
+    unsentMayWait = unsent > 0;
+  }
+  return unsent;
+}
+
 void SerialPort::WatchDrain() {
   if (draining) return;
   // Often the bytes have left already (always on a pseudo-terminal): the
   // event goes at once.
-  if (::ioctl(fd, TIOCOUTQ, &unsent) == 0 && unsent == 0) {
+  if (Unsent() == 0) {
     Report(EV_TXEMPTY);
     return;
   }
@@ -458,7 +464,7 @@ void SerialPort::Look() {
       seen |= EV_RXCHAR;
       seenReceived = received;
     }
-    if (draining && ::ioctl(fd, TIOCOUTQ, &unsent) == 0 && unsent == 0) {
+    if (draining && Unsent() == 0) {
       draining = false;
       seen |= EV_TXEMPTY;
     }

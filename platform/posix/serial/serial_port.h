@@ -192,6 +192,10 @@ class SerialPort final : public KernelObject, public std::enable_shared_from_thi
   // with waiting bytes in the input queue. Under the lock.
   DWORD TakeErrors(size_t waiting);
 
+  // The bytes in the output queue, asked only while a write's bytes may
+  // wait there (-1 with errno when the device fails). Under the lock.
+  int Unsent();
+
   // A write put bytes out: EV_TXEMPTY follows once the output queue is
   // empty, at once when it is already. Under the lock.
   void WatchDrain();
@@ -299,12 +303,11 @@ class SerialPort final : public KernelObject, public std::enable_shared_from_thi
   int drivers[3] = {};               // by concern: threads driving the port now
   std::uint64_t seenReceived = 0;  // the received count at the last look
   bool draining = false;          // EV_TXEMPTY is due when the output queue is empty
-  int unsent = 0;                 // the output queue at the last look while draining
+  int unsent = 0;                 // the output queue when last asked
   SerialClock::time_point nextLineLook{};
   int lastLines = 0;
   serial_icounter_struct eventCounts{};  // the counters when events were last taken from them
   serial_icounter_struct errorCounts{};  // the same for the error flags
   std::uint64_t errorsLookedAt = 0;      // the received count when the error flags were taken
-  bool unsentMayWait = false;            // a write's bytes may be in the output queue
-  int unsentNow = 0;                     // the output queue when last asked
+  bool unsentMayWait = false;            // a write's bytes may be in the output queue since it was last asked
 };
