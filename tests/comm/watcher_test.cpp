@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <string>
@@ -341,13 +342,18 @@ std::set<std::string> Tasks() {
   return tasks;
 }
 
-// A field of a thread's status ("State", "voluntary_ctxt_switches"), empty
-// once the thread has ended.
-std::string TaskStatus(const std::string& task, const std::string& field) {
-  std::ifstream status("/proc/self/task/" + task + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind(field + ":", 0) == 0) return line.substr(field.size() + 1);
-  return {};
+// A file of a thread in /proc ("wchan": where it sleeps), empty once the
+// thread has ended.
+std::string TaskFile(const std::string& task, const char* name) {
+  std::ifstream in("/proc/self/task/" + task + "/" + name);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The times a thread gave up the processor to wait.
+std::string VoluntarySwitches(const std::string& task) {
+  const std::string status = TaskFile(task, "status"), field = "voluntary_ctxt_switches:";
+  const size_t at = status.find(field);
+  return at == std::string::npos ? "" : status.substr(at + field.size(), status.find('\n', at) - at - field.size());
 }
 
 // A transfer's traffic, blocks one way and single bytes the other, with no
@@ -363,8 +369,8 @@ TEST_F(Watcher, UnwatchedEventsNeverWakeTheWatcher) {
   for (const std::string& task : Tasks())
     if (!before.count(task)) watcher = task;
   ASSERT_FALSE(watcher.empty());
-  ASSERT_TRUE(WaitUntil([&] { return TaskStatus(watcher, "State").find('S') != std::string::npos; }));
-  const std::string switches = TaskStatus(watcher, "voluntary_ctxt_switches");
+  ASSERT_TRUE(WaitUntil([&] { return TaskFile(watcher, "wchan") == "do_epoll_wait"; }));
+  const std::string switches = VoluntarySwitches(watcher);
   const std::string block(258, '\x55');
   char buffer[258];
   for (int i = 0; i < 40; ++i) {
@@ -374,9 +380,9 @@ TEST_F(Watcher, UnwatchedEventsNeverWakeTheWatcher) {
     ASSERT_TRUE(PumpUntil([&] { return comm.InQueCount() == 258; }));
     ASSERT_EQ(comm.Read(buffer, 258), 258);
   }
-  EXPECT_EQ(TaskStatus(watcher, "voluntary_ctxt_switches"), switches) << "the watcher woke for unwatched events";
+  EXPECT_EQ(VoluntarySwitches(watcher), switches) << "the watcher woke for unwatched events";
   pty.Vanish();
-  EXPECT_TRUE(WaitUntil([&] { return TaskStatus(watcher, "State").empty(); })) << "the hang-up did not end the watcher";
+  EXPECT_TRUE(WaitUntil([&] { return TaskFile(watcher, "status").empty(); })) << "the hang-up did not end the watcher";
 }
 
 }  // namespace
