@@ -317,32 +317,29 @@ DWORD SerialPort::SetMask(DWORD mask) {
 }
 
 DWORD SerialPort::Purge(DWORD flags) {
-  return WhileOpen([&] {
+  return WhileOpen([&]() -> DWORD {
     std::lock_guard lock(mutex);
-    return PurgeLocked(flags);
+    if ((flags & PURGE_RXABORT) && pendingRead) CompleteRead(ERROR_OPERATION_ABORTED);
+    if ((flags & PURGE_TXABORT) && pendingWrite) CompleteWrite(ERROR_OPERATION_ABORTED);
+    const bool in = flags & PURGE_RXCLEAR, out = flags & PURGE_TXCLEAR;
+    // Bytes thrown away still bring their events: the event character among
+    // them is looked for first, and they count as received (the count only
+    // grows).
+    if (in && (eventMask & EV_RXFLAG)) {
+      taken.clear();
+      if (const DWORD events = TakeInput()) Report(events);
+      taken.clear();
+    }
+    int waiting = 0;
+    if (in && ::ioctl(fd, FIONREAD, &waiting) != 0) return ErrorFrom(errno);
+    if ((in || out) && ::tcflush(fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
+      return ErrorFrom(errno);
+    if (in) {
+      Consume(static_cast<size_t>(waiting));
+      taken.clear();
+    }
+    return ERROR_SUCCESS;
   });
-}
-
-DWORD SerialPort::PurgeLocked(DWORD flags) {
-  if ((flags & PURGE_RXABORT) && pendingRead) CompleteRead(ERROR_OPERATION_ABORTED);
-  if ((flags & PURGE_TXABORT) && pendingWrite) CompleteWrite(ERROR_OPERATION_ABORTED);
-  const bool in = flags & PURGE_RXCLEAR, out = flags & PURGE_TXCLEAR;
-  // Bytes thrown away still bring their events: the event character among
-  // them is looked for first, and they count as received (the count only
-  // grows).
-  if (in && (eventMask & EV_RXFLAG)) {
-    taken.clear();
-    if (const DWORD events = TakeInput()) Report(events);
-    taken.clear();
-  }
-  int waiting = 0;
-  if (in && ::ioctl(fd, FIONREAD, &waiting) != 0) return ErrorFrom(errno);
-  if ((in || out) && ::tcflush(fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0) return ErrorFrom(errno);
-  if (in) {
-    Consume(static_cast<size_t>(waiting));
-    taken.clear();
-  }
-  return ERROR_SUCCESS;
 }
 
 void SerialPort::Consume(size_t count) {
@@ -692,34 +689,29 @@ bool SerialPort::AdvanceWrite(WriteRequest& request, DWORD& error) {
 }
 
 DWORD SerialPort::Write(OVERLAPPED* ov, const void* bytes, DWORD count, DWORD& done) {
-  return WhileOpen([&] {
+  return WhileOpen([&]() -> DWORD {
     std::unique_lock lock(mutex);
-    return WriteLocked(lock, ov, bytes, count, done);
+    // A caller without a record waits for the write before it, if any.
+    if (!ov) Drive(lock, Concern::Write, [&] { return !pendingWrite; }, std::nullopt);
+    if (closed) return ERROR_INVALID_HANDLE;  // closed meanwhile: nothing would end the write
+    if (gone) return ERROR_BAD_COMMAND;
+    if (pendingWrite) return ERROR_INVALID_PARAMETER;  // one write at a time
+    OVERLAPPED own{};
+    WriteRequest request = NewWrite(ov ? ov : &own, bytes, count);
+    DWORD error = ERROR_SUCCESS;
+    if (AdvanceWrite(request, error)) {
+      EndWrite(request, error);
+      done = request.done;
+      return error;
+    }
+    StartRecord(request.ov, DriverFor(Concern::Write));
+    pendingWrite = request;
+    if (ov) return ERROR_IO_PENDING;
+    Drive(lock, Concern::Write, [&] { return own.Internal != ERROR_IO_PENDING; }, std::nullopt);
+    if (own.Internal == ERROR_IO_PENDING) CompleteWrite(ERROR_OPERATION_ABORTED);  // the record is about to go
+    done = static_cast<DWORD>(own.InternalHigh);
+    return static_cast<DWORD>(own.Internal);
   });
-}
-
-DWORD SerialPort::WriteLocked(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, const void* bytes, DWORD count,
-                              DWORD& done) {
-  // A caller without a record waits for the write before it, if any.
-  if (!ov) Drive(lock, Concern::Write, [&] { return !pendingWrite; }, std::nullopt);
-  if (closed) return ERROR_INVALID_HANDLE;  // closed meanwhile: nothing would end the write
-  if (gone) return ERROR_BAD_COMMAND;
-  if (pendingWrite) return ERROR_INVALID_PARAMETER;  // one write at a time
-  OVERLAPPED own{};
-  WriteRequest request = NewWrite(ov ? ov : &own, bytes, count);
-  DWORD error = ERROR_SUCCESS;
-  if (AdvanceWrite(request, error)) {
-    EndWrite(request, error);
-    done = request.done;
-    return error;
-  }
-  StartRecord(request.ov, DriverFor(Concern::Write));
-  pendingWrite = request;
-  if (ov) return ERROR_IO_PENDING;
-  Drive(lock, Concern::Write, [&] { return own.Internal != ERROR_IO_PENDING; }, std::nullopt);
-  if (own.Internal == ERROR_IO_PENDING) CompleteWrite(ERROR_OPERATION_ABORTED);  // the record is about to go
-  done = static_cast<DWORD>(own.InternalHigh);
-  return static_cast<DWORD>(own.Internal);
 }
 
 void SerialPort::DrainBeforeClose() {

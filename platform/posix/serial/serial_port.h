@@ -232,10 +232,6 @@ class SerialPort final : public KernelObject, public std::enable_shared_from_thi
 
   // Ends every pending request and closes the device.
   void Close();
-  // PurgeComm and WriteFile under the lock.
-  DWORD PurgeLocked(DWORD flags);
-  DWORD WriteLocked(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, const void* bytes, DWORD count,
-                    DWORD& done);
   // Gives the output queue the time its bytes take on the line, and then
   // discards the rest, as Windows' serial driver does at the close: the
   // kernel would otherwise hold the close for its own closing wait (30 s on
