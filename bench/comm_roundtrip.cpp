@@ -155,10 +155,12 @@ int main() {
   unwatched.Print("the same, no line events watched:");
   spinning.Print("the same, counting without rest:");
   plain.Print("plain write/read:");
-  std::printf("ratio: %.2f (goal: within 1.20); only arrivals watched %.2f; no line events watched %.2f; "
-              "counting without rest %.2f\n",
-              Median(port.whole) / Median(plain.whole), Median(arrivals.whole) / Median(plain.whole),
-              Median(unwatched.whole) / Median(plain.whole), Median(spinning.whole) / Median(plain.whole));
+  const double ratio = Median(port.whole) / Median(plain.whole);
+  std::printf(
+      "ratio: %.2f with all nine events watched (goal: within 1.10: %s); only arrivals watched %.2f; "
+      "no line events watched %.2f; counting without rest %.2f\n",
+      ratio, ratio <= 1.10 ? "met" : "NOT met", Median(arrivals.whole) / Median(plain.whole),
+      Median(unwatched.whole) / Median(plain.whole), Median(spinning.whole) / Median(plain.whole));
   close(master);
   close(slave);
   return 0;

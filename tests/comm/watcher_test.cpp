@@ -5,7 +5,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <fstream>
+#include <iterator>
 #include <mutex>
+#include <set>
+#include <string>
 
 #include "comm/Comm.h"
 #include "comm/Pty.h"
@@ -326,6 +330,59 @@ TEST_F(Watcher, ManyOpenCloseCyclesWithEventsLeaveNothingBehind) {
   EXPECT_FALSE(CheckSynchronize());
   EXPECT_EQ(Entries("/proc/self/fd"), descriptors);
   EXPECT_EQ(Entries("/proc/self/task"), threads);
+}
+
+// The threads of this process.
+std::set<std::string> Tasks() {
+  std::set<std::string> tasks;
+  DIR* dir = opendir("/proc/self/task");
+  while (const dirent* e = readdir(dir))
+    if (e->d_name[0] != '.') tasks.insert(e->d_name);
+  closedir(dir);
+  return tasks;
+}
+
+// A file of a thread in /proc ("wchan": where it sleeps), empty once the
+// thread has ended.
+std::string TaskFile(const std::string& task, const char* name) {
+  std::ifstream in("/proc/self/task/" + task + "/" + name);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The times a thread gave up the processor to wait.
+std::string VoluntarySwitches(const std::string& task) {
+  const std::string status = TaskFile(task, "status"), field = "voluntary_ctxt_switches:";
+  const size_t at = status.find(field);
+  return at == std::string::npos ? "" : status.substr(at + field.size(), status.find('\n', at) - at - field.size());
+}
+
+// A transfer's traffic, blocks one way and single bytes the other, with no
+// handler and none of its events watched: the watcher sleeps through it
+// (each wake-up would be a voluntary switch once it sleeps again), and
+// wakes for the hang-up, which ends it.
+TEST_F(Watcher, UnwatchedEventsNeverWakeTheWatcher) {
+  comm.SetMonitorEvents({evCts});
+  const std::set<std::string> before = Tasks();
+  comm.Open();
+  ASSERT_TRUE(comm.Enabled());
+  std::string watcher;
+  for (const std::string& task : Tasks())
+    if (!before.count(task)) watcher = task;
+  ASSERT_FALSE(watcher.empty());
+  ASSERT_TRUE(WaitUntil([&] { return TaskFile(watcher, "wchan") == "do_epoll_wait"; }));
+  const std::string switches = VoluntarySwitches(watcher);
+  const std::string block(258, '\x55');
+  char buffer[258];
+  for (int i = 0; i < 40; ++i) {
+    ASSERT_EQ(comm.Write("\x06", 1), 1);
+    ASSERT_EQ(pty.Receive(1), "\x06");
+    pty.Send(block);
+    ASSERT_TRUE(PumpUntil([&] { return comm.InQueCount() == 258; }));
+    ASSERT_EQ(comm.Read(buffer, 258), 258);
+  }
+  EXPECT_EQ(VoluntarySwitches(watcher), switches) << "the watcher woke for unwatched events";
+  pty.Vanish();
+  EXPECT_TRUE(WaitUntil([&] { return TaskFile(watcher, "status").empty(); })) << "the hang-up did not end the watcher";
 }
 
 }  // namespace

@@ -25,19 +25,16 @@ enum Member : std::uint32_t { Device, Taken, Heartbeat };
 PortArrivals::PortArrivals(HANDLE port) {
   const auto serial = ObjectFromHandleAs<SerialPort>(port);
   if (!serial) return;
-  const SerialPort::Use use(*serial);  // the descriptor stays open meanwhile
-  if (!use) return;
   watch = ::epoll_create1(EPOLL_CLOEXEC);
   heartbeat = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
   const timespec period{0, HeartbeatMs * 1000000L};
   const itimerspec ticks{period, period};
   // Closing the device later takes it out of the set by itself. The timer
   // ticks again once its ticks have been read (CollectNotices).
-  epoll_event in{EPOLLIN | EPOLLET, {.u32 = Device}};
   epoll_event taken{EPOLLIN | EPOLLET, {.u32 = Taken}};
   epoll_event tick{EPOLLIN | EPOLLET, {.u32 = Heartbeat}};
   if (watch < 0 || heartbeat < 0 || ::timerfd_settime(heartbeat, 0, &ticks, nullptr) != 0 ||
-      ::epoll_ctl(watch, EPOLL_CTL_ADD, serial->fd, &in) != 0 ||
+      !serial->AddTo(watch, EPOLLIN | EPOLLET, Device) ||
       ::epoll_ctl(watch, EPOLL_CTL_ADD, serial->TakenNotice(), &taken) != 0 ||
       ::epoll_ctl(watch, EPOLL_CTL_ADD, heartbeat, &tick) != 0) {
     if (watch >= 0) ::close(watch);

@@ -14,6 +14,7 @@
 
 #include "platform/posix/errors.h"
 #include "platform/posix/serial/low_latency.h"
+#include "platform/posix/serial/termios_dcb.h"
 
 namespace {
 
@@ -80,19 +81,22 @@ int MillisecondsUntil(SerialClock::time_point when) {
 
 PlainFile::~PlainFile() { ::close(fd); }
 
-SerialPort::Use::Use(SerialPort& port) : lock(port.fdUse), open(!port.closed) {
-  if (!open) SetLastError(ERROR_INVALID_HANDLE);
-}
-
 DWORD SerialPort::ErrorFrom(int err) {
   if (!HangUpErrno(err)) return Win32ErrorFromErrno(err);
   gone = true;
   return ERROR_BAD_COMMAND;
 }
 
-BOOL SerialPort::Fail(int err) { return FailWith(ErrorFrom(err)); }
+template <class Call>
+DWORD SerialPort::WhileOpen(Call call) {
+  const Use use(*this);
+  if (!use) return ERROR_INVALID_HANDLE;
+  if (gone) return ERROR_BAD_COMMAND;
+  return call();
+}
 
-bool SerialPort::Start(const DCB& initial) {
+DWORD SerialPort::Start(const DCB& initial) {
+  serialFlags = EnterLowLatency(fd);
   // A pseudo-terminal has neither modem lines nor counters: its line never
   // changes and it counts no errors, so nothing looks at them.
   lineCalls = &CurrentLineCalls();
@@ -102,12 +106,166 @@ bool SerialPort::Start(const DCB& initial) {
   dcb = initial;
   // Bytes that wait already are no arrival.
   int waiting = 0;
-  if (::ioctl(fd, FIONREAD, &waiting) == 0) seenReceived = static_cast<std::uint64_t>(waiting);
+  if (::ioctl(fd, FIONREAD, &waiting) == 0) seenReceived = errorsLookedAt = static_cast<std::uint64_t>(waiting);
   closingFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   takenFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  changedFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (closingFd < 0 || takenFd < 0 || changedFd < 0) return FailWithErrno(errno);
-  return TRUE;
+  for (int& changed : changedFds) {
+    changed = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (changed < 0) return Win32ErrorFromErrno(errno);
+  }
+  if (closingFd < 0 || takenFd < 0) return Win32ErrorFromErrno(errno);
+  return ERROR_SUCCESS;
+}
+
+DCB SerialPort::State() {
+  std::lock_guard lock(mutex);
+  return dcb;
+}
+
+DWORD SerialPort::SetState(const DCB& wanted) {
+  return WhileOpen([&] {
+    TerminalSettings settings{};
+    if (::tcgetattr(fd, &settings.attributes) != 0) return ErrorFrom(errno);
+    if (!TerminalSettingsFromDcb(wanted, settings)) return GetLastError();
+    if (!ApplyTerminalSettings(fd, settings)) return ErrorFrom(errno);
+    std::lock_guard lock(mutex);
+    dcb = wanted;
+    return DWORD{ERROR_SUCCESS};
+  });
+}
+
+COMMTIMEOUTS SerialPort::Timeouts() {
+  std::lock_guard lock(mutex);
+  return timeouts;
+}
+
+void SerialPort::SetTimeouts(const COMMTIMEOUTS& wanted) {
+  std::lock_guard lock(mutex);
+  timeouts = wanted;
+}
+
+DWORD SerialPort::Mask() {
+  std::lock_guard lock(mutex);
+  return eventMask;
+}
+
+DWORD SerialPort::BeginEventWait(DWORD* mask, OVERLAPPED* ov) {
+  return WhileOpen([&]() -> DWORD {
+    std::unique_lock lock(mutex);
+    if (closed) return ERROR_INVALID_HANDLE;  // closed meanwhile: nothing would end the wait
+    if (gone) return ERROR_BAD_COMMAND;       // likewise gone
+    if (!ov || pendingEvent) return ERROR_INVALID_PARAMETER;
+    *mask = 0;
+    Look();  // what happened while nobody waited
+    if (gone) return ERROR_BAD_COMMAND;
+    if (occurred) {
+      *mask = occurred;
+      occurred = 0;
+      CompleteRecord(ov, ERROR_SUCCESS, sizeof(DWORD));
+      return ERROR_SUCCESS;
+    }
+    StartRecord(ov, DriverFor(Concern::Event));
+    pendingEvent = EventRequest{ov, mask};
+    return ERROR_IO_PENDING;
+  });
+}
+
+DWORD SerialPort::CountsAndErrors(DWORD* errors, COMSTAT* stat) {
+  return WhileOpen([&]() -> DWORD {
+    // Under the lock no wait moves bytes from the device into the store of
+    // the event character: both parts of the count are of one moment. A
+    // count is one ioctl: the output queue is asked only while a write's
+    // bytes may wait in it, the counters only when they can have grown.
+    std::lock_guard lock(mutex);
+    int in = 0;
+    if (::ioctl(fd, FIONREAD, &in) != 0) return ErrorFrom(errno);
+    const int out = Unsent();
+    if (out < 0) return ErrorFrom(errno);
+    const DWORD found = TakeErrors(static_cast<size_t>(in));
+    if (errors) *errors = found;
+    if (stat) {
+      *stat = COMSTAT{};
+      stat->cbInQue = static_cast<DWORD>(in) + static_cast<DWORD>(taken.size());
+      stat->cbOutQue = static_cast<DWORD>(out);
+    }
+    return ERROR_SUCCESS;
+  });
+}
+
+DWORD SerialPort::StartRead(OVERLAPPED* ov, void* buffer, DWORD count, DWORD& done) {
+  return WhileOpen([&]() -> DWORD {
+    std::unique_lock lock(mutex);
+    if (closed) return ERROR_INVALID_HANDLE;
+    if (gone) return ERROR_BAD_COMMAND;  // gone meanwhile: nothing would end the read
+    if (ov && pendingRead) return ERROR_INVALID_PARAMETER;  // one read at a time
+    ReadRequest request = NewRead(ov, buffer, count);
+    DWORD error = ERROR_SUCCESS;
+    if (!Advance(request, error)) {
+      if (ov) {
+        StartRecord(ov, DriverFor(Concern::Read));
+        pendingRead = request;
+        return ERROR_IO_PENDING;
+      }
+      do {  // a caller without a record waits here
+        const bool ready = WaitForInput(lock, NextTimeout(request));
+        if (!ready && closed) error = ERROR_OPERATION_ABORTED;
+      } while (error == ERROR_SUCCESS && !Advance(request, error));
+    }
+    done = request.done;
+    CompleteRecord(ov, error, request.done);
+    return error;
+  });
+}
+
+void SerialPort::Await(OVERLAPPED* ov, bool wait) {
+  const Use use(*this);
+  std::unique_lock lock(mutex);
+  const Concern concern = pendingRead && pendingRead->ov == ov     ? Concern::Read
+                          : pendingWrite && pendingWrite->ov == ov ? Concern::Write
+                                                                   : Concern::Event;
+  if (use)
+    Drive(lock, concern, [&] { return ov->Internal != ERROR_IO_PENDING; },
+          wait ? std::nullopt : std::optional(SerialClock::now()));
+}
+
+DWORD SerialPort::Escape(DWORD function) {
+  return WhileOpen([&]() -> DWORD {
+    const auto line = [&](unsigned long request, int bit) -> DWORD {
+      // No modem-control lines (a pseudo-terminal): the change has nowhere to go.
+      return ::ioctl(fd, request, &bit) == 0 || errno == ENOTTY ? ERROR_SUCCESS : ErrorFrom(errno);
+    };
+    const auto check = [&](int result) -> DWORD { return result == 0 ? ERROR_SUCCESS : ErrorFrom(errno); };
+    switch (function) {
+      case SETDTR: return line(TIOCMBIS, TIOCM_DTR);
+      case CLRDTR: return line(TIOCMBIC, TIOCM_DTR);
+      case SETRTS: return line(TIOCMBIS, TIOCM_RTS);
+      case CLRRTS: return line(TIOCMBIC, TIOCM_RTS);
+      case SETBREAK: return check(::ioctl(fd, TIOCSBRK));
+      case CLRBREAK: return check(::ioctl(fd, TIOCCBRK));
+      case SETXOFF: return check(::tcflow(fd, TCOOFF));
+      case SETXON: return check(::tcflow(fd, TCOON));
+      default: return ERROR_INVALID_PARAMETER;
+    }
+  });
+}
+
+DWORD SerialPort::ModemStatus(DWORD& status) {
+  return WhileOpen([&]() -> DWORD {
+    int lines = 0;
+    if (lineCalls->getLines(fd, &lines) != 0) {
+      if (errno != ENOTTY) return ErrorFrom(errno);
+      lines = 0;  // no modem-control lines: all off
+    }
+    status = ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0) |
+             ((lines & TIOCM_RNG) ? MS_RING_ON : 0) | ((lines & TIOCM_CAR) ? MS_RLSD_ON : 0);
+    return ERROR_SUCCESS;
+  });
+}
+
+bool SerialPort::AddTo(int set, std::uint32_t events, std::uint64_t data) {
+  const Use use(*this);  // the descriptor stays open meanwhile
+  epoll_event member{events, {.u64 = data}};
+  return use && ::epoll_ctl(set, EPOLL_CTL_ADD, fd, &member) == 0;
 }
 
 void SerialPort::CompleteEvent(DWORD mask, DWORD error) {
@@ -115,13 +273,13 @@ void SerialPort::CompleteEvent(DWORD mask, DWORD error) {
   // A wait that ends with its mask has moved the mask's bytes, as Windows counts them.
   CompleteRecord(pendingEvent->ov, error, error == ERROR_SUCCESS ? sizeof(DWORD) : 0);
   pendingEvent.reset();
-  Notify();
+  Notify(Concern::Event);
 }
 
 void SerialPort::CompleteRead(DWORD error) {
   CompleteRecord(pendingRead->ov, error, pendingRead->done);
   pendingRead.reset();
-  Notify();
+  Notify(Concern::Read);
 }
 
 void SerialPort::EndWrite(const WriteRequest& request, DWORD error) {
@@ -132,7 +290,7 @@ void SerialPort::EndWrite(const WriteRequest& request, DWORD error) {
 void SerialPort::CompleteWrite(DWORD error) {
   EndWrite(*pendingWrite, error);
   pendingWrite.reset();
-  Notify();
+  Notify(Concern::Write);
 }
 
 void SerialPort::Report(DWORD events) {
@@ -143,40 +301,46 @@ void SerialPort::Report(DWORD events) {
   }
 }
 
-void SerialPort::SetMask(DWORD mask) {
-  if (!gone) {
+DWORD SerialPort::SetMask(DWORD mask) {
+  return WhileOpen([&] {
+    std::lock_guard lock(mutex);
     // What happened so far is the starting point of the new mask.
     int waiting = 0;
     if (::ioctl(fd, FIONREAD, &waiting) == 0) seenReceived = consumed + static_cast<std::uint64_t>(waiting);
     if (hasCounters) lineCalls->getCounters(fd, &eventCounts);
     if (hasModemLines) lineCalls->getLines(fd, &lastLines);
-  }
-  if (!(mask & EV_TXEMPTY)) draining = false;
-  eventMask = mask;
-  occurred &= mask;
-  if (pendingEvent) CompleteEvent(0, ERROR_SUCCESS);
+    if (!(mask & EV_TXEMPTY)) draining = false;
+    eventMask = mask;
+    occurred &= mask;
+    if (pendingEvent) CompleteEvent(0, ERROR_SUCCESS);
+    return DWORD{ERROR_SUCCESS};
+  });
 }
 
 DWORD SerialPort::Purge(DWORD flags) {
-  if ((flags & PURGE_RXABORT) && pendingRead) CompleteRead(ERROR_OPERATION_ABORTED);
-  if ((flags & PURGE_TXABORT) && pendingWrite) CompleteWrite(ERROR_OPERATION_ABORTED);
-  const bool in = flags & PURGE_RXCLEAR, out = flags & PURGE_TXCLEAR;
-  // Bytes thrown away still bring their events: the event character among
-  // them is looked for first, and they count as received (the count only
-  // grows).
-  if (in && (eventMask & EV_RXFLAG)) {
-    taken.clear();
-    if (const DWORD events = TakeInput()) Report(events);
-    taken.clear();
-  }
-  int waiting = 0;
-  if (in && ::ioctl(fd, FIONREAD, &waiting) != 0) return ErrorFrom(errno);
-  if ((in || out) && ::tcflush(fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0) return ErrorFrom(errno);
-  if (in) {
-    Consume(static_cast<size_t>(waiting));
-    taken.clear();
-  }
-  return ERROR_SUCCESS;
+  return WhileOpen([&]() -> DWORD {
+    std::lock_guard lock(mutex);
+    if ((flags & PURGE_RXABORT) && pendingRead) CompleteRead(ERROR_OPERATION_ABORTED);
+    if ((flags & PURGE_TXABORT) && pendingWrite) CompleteWrite(ERROR_OPERATION_ABORTED);
+    const bool in = flags & PURGE_RXCLEAR, out = flags & PURGE_TXCLEAR;
+    // Bytes thrown away still bring their events: the event character among
+    // them is looked for first, and they count as received (the count only
+    // grows).
+    if (in && (eventMask & EV_RXFLAG)) {
+      taken.clear();
+      if (const DWORD events = TakeInput()) Report(events);
+      taken.clear();
+    }
+    int waiting = 0;
+    if (in && ::ioctl(fd, FIONREAD, &waiting) != 0) return ErrorFrom(errno);
+    if ((in || out) && ::tcflush(fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
+      return ErrorFrom(errno);
+    if (in) {
+      Consume(static_cast<size_t>(waiting));
+      taken.clear();
+    }
+    return ERROR_SUCCESS;
+  });
 }
 
 void SerialPort::Consume(size_t count) {
@@ -192,9 +356,14 @@ void SerialPort::EndRequestsGone() {
   if (pendingWrite) CompleteWrite(ERROR_BAD_COMMAND);
 }
 
-DWORD SerialPort::TakeErrors() {
-  if (!hasCounters) return 0;
-  std::lock_guard lock(mutex);
+DWORD SerialPort::TakeErrors(size_t waiting) {
+  // A pseudo-terminal counts nothing. Elsewhere every break and receive
+  // error comes with a byte of its own (a NUL, or the byte in error), so the
+  // counters can have grown only when bytes arrived since the last look;
+  // only a full input queue drops bytes without counting them as received.
+  const std::uint64_t received = consumed + waiting;
+  if (!hasCounters || (received == errorsLookedAt && waiting == 0)) return 0;
+  errorsLookedAt = received;
   serial_icounter_struct now{};
   if (lineCalls->getCounters(fd, &now) != 0) return 0;
   const DWORD errors = ErrorsFromCounters(errorCounts, now);
@@ -202,16 +371,24 @@ DWORD SerialPort::TakeErrors() {
   return errors;
 }
 
+int SerialPort::Unsent() {
+  if (unsentMayWait) {
+    if (::ioctl(fd, TIOCOUTQ, &unsent) != 0) return -1;
+    unsentMayWait = unsent > 0;
+  }
+  return unsent;
+}
+
 void SerialPort::WatchDrain() {
   if (draining) return;
   // Often the bytes have left already (always on a pseudo-terminal): the
   // event goes at once.
-  if (::ioctl(fd, TIOCOUTQ, &unsent) == 0 && unsent == 0) {
+  if (Unsent() == 0) {
     Report(EV_TXEMPTY);
     return;
   }
   draining = true;
-  Notify();  // a wait under way looks at the queue from now on
+  Notify(Concern::Event);  // a wait under way looks at the queue from now on
 }
 
 bool SerialPort::WaitForInput(std::unique_lock<std::mutex>& lock, int timeoutMs) {
@@ -285,7 +462,7 @@ void SerialPort::Look() {
       seen |= EV_RXCHAR;
       seenReceived = received;
     }
-    if (draining && ::ioctl(fd, TIOCOUTQ, &unsent) == 0 && unsent == 0) {
+    if (draining && Unsent() == 0) {
       draining = false;
       seen |= EV_TXEMPTY;
     }
@@ -309,73 +486,95 @@ void SerialPort::Look() {
   if (gone) EndRequestsGone();
 }
 
-int SerialPort::NextLook() const {
+int SerialPort::NextLook(Concern concern) const {
   int next = -1;
   const auto sooner = [&](int ms) {
     if (ms >= 0 && (next < 0 || ms < next)) next = ms;
   };
-  if (pendingRead) sooner(NextTimeout(*pendingRead));
-  if (pendingWrite && pendingWrite->deadline) sooner(MillisecondsUntil(*pendingWrite->deadline));
-  if (pendingEvent && (eventMask & kLineEvents) && (hasCounters || hasModemLines))
-    sooner(MillisecondsUntil(nextLineLook));
-  if (pendingEvent && draining) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(ByteTime(dcb) * unsent).count();
-    sooner(static_cast<int>(std::clamp<long long>(left, kDrainLookMinMs, kDrainLookMaxMs)));
+  switch (concern) {
+    case Concern::Read:
+      if (pendingRead) sooner(NextTimeout(*pendingRead));
+      break;
+    case Concern::Write:
+      if (pendingWrite && pendingWrite->deadline) sooner(MillisecondsUntil(*pendingWrite->deadline));
+      break;
+    case Concern::Event:
+      if (pendingEvent && (eventMask & kLineEvents) && (hasCounters || hasModemLines))
+        sooner(MillisecondsUntil(nextLineLook));
+      if (pendingEvent && draining) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(ByteTime(dcb) * unsent).count();
+        sooner(static_cast<int>(std::clamp<long long>(left, kDrainLookMinMs, kDrainLookMaxMs)));
+      }
+      break;
   }
   return next;
 }
 
-void SerialPort::Notify() {
-  if (drivers == 0) return;
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const auto written = ::write(changedFd, &one, sizeof one);
+std::uint32_t SerialPort::Interest(Concern concern) const {
+  // A hang-up needs no asking: epoll reports it for any set of events.
+  switch (concern) {
+    case Concern::Read: return EPOLLIN | EPOLLET;
+    case Concern::Write: return EPOLLOUT | EPOLLET;
+    case Concern::Event: break;
+  }
+  return (eventMask & (EV_RXCHAR | EV_RXFLAG)) ? EPOLLIN | EPOLLET : EPOLLET;
 }
 
-SerialPort::WaitSet SerialPort::TakeWaitSet() {
-  if (!idleWaitSets.empty()) {
-    const WaitSet set = idleWaitSets.back();
-    idleWaitSets.pop_back();
+void SerialPort::Notify(Concern concern) {
+  const auto at = static_cast<size_t>(concern);
+  if (drivers[at] == 0) return;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const auto written = ::write(changedFds[at], &one, sizeof one);
+}
+
+SerialPort::WaitSet SerialPort::TakeWaitSet(Concern concern) {
+  const auto idle = std::find_if(idleWaitSets.begin(), idleWaitSets.end(),
+                                 [&](const WaitSet& set) { return set.concern == concern; });
+  if (idle != idleWaitSets.end()) {
+    const WaitSet set = *idle;
+    idleWaitSets.erase(idle);
     return set;
   }
-  // Edge-triggered: one notice for each arrival, none for bytes that wait
-  // unread, and one for each Notify.
+  // Edge-triggered: one notice for each arrival (or room to write), none
+  // for bytes that wait unread, and one for each Notify of the concern.
   const int set = ::epoll_create1(EPOLL_CLOEXEC);
-  epoll_event device{EPOLLIN | EPOLLET, {.fd = fd}};
+  const std::uint32_t interest = Interest(concern);
+  epoll_event device{interest, {.fd = fd}};
   epoll_event closing{EPOLLIN, {.fd = closingFd}};
-  epoll_event changed{EPOLLIN | EPOLLET, {.fd = changedFd}};
+  epoll_event changed{EPOLLIN | EPOLLET, {.fd = changedFds[static_cast<size_t>(concern)]}};
   if (set >= 0 && (::epoll_ctl(set, EPOLL_CTL_ADD, fd, &device) != 0 ||
                    ::epoll_ctl(set, EPOLL_CTL_ADD, closingFd, &closing) != 0 ||
-                   ::epoll_ctl(set, EPOLL_CTL_ADD, changedFd, &changed) != 0)) {
+                   ::epoll_ctl(set, EPOLL_CTL_ADD, changed.data.fd, &changed) != 0)) {
     ::close(set);
-    return {-1, false};
+    return {-1, concern, 0};
   }
-  return {set, false};
+  return {set, concern, interest};
 }
 
-void SerialPort::Drive(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done,
+void SerialPort::Drive(std::unique_lock<std::mutex>& lock, Concern concern, const std::function<bool()>& done,
                        std::optional<SerialClock::time_point> deadline) {
-  ++drivers;
-  WaitSet waitSet = TakeWaitSet();
+  ++drivers[static_cast<size_t>(concern)];
+  WaitSet waitSet = TakeWaitSet(concern);
   for (;;) {
     Look();
     if (done() || closed || gone) break;
-    int timeout = NextLook();
+    int timeout = NextLook(concern);
     if (deadline) {
       const int left = MillisecondsUntil(*deadline);
       if (left == 0) break;
       timeout = timeout < 0 ? left : std::min(timeout, left);
     }
-    // Room to write wakes only a wait while a write is pending: a drained
-    // output is otherwise no news.
-    const bool forRoom = pendingWrite.has_value();
-    if (waitSet.fd >= 0 && waitSet.forRoom != forRoom) {
-      epoll_event device{EPOLLIN | EPOLLET | (forRoom ? EPOLLOUT : 0u), {.fd = fd}};
-      if (::epoll_ctl(waitSet.fd, EPOLL_CTL_MOD, fd, &device) == 0) waitSet.forRoom = forRoom;
+    // The device wakes the wait only for what it waits for: arrivals for a
+    // read and for an event wait that watches them, room for a write.
+    const std::uint32_t interest = Interest(concern);
+    if (waitSet.fd >= 0 && waitSet.interest != interest) {
+      epoll_event device{interest, {.fd = fd}};
+      if (::epoll_ctl(waitSet.fd, EPOLL_CTL_MOD, fd, &device) == 0) waitSet.interest = interest;
     }
     lock.unlock();
     epoll_event ready[3];
     int n = 0;
-    if (waitSet.fd >= 0 && waitSet.forRoom == forRoom) {
+    if (waitSet.fd >= 0 && waitSet.interest == interest) {
       n = ::epoll_wait(waitSet.fd, ready, 3, timeout);
     } else {
       // No descriptor left for a set: looks at short intervals instead.
@@ -386,16 +585,20 @@ void SerialPort::Drive(std::unique_lock<std::mutex>& lock, const std::function<b
       if (ready[i].data.fd == fd && (ready[i].events & (EPOLLHUP | EPOLLERR))) gone = true;
   }
   if (waitSet.fd >= 0) idleWaitSets.push_back(waitSet);
-  --drivers;
+  --drivers[static_cast<size_t>(concern)];
 }
 
-void SerialPort::DriveUntil(const std::function<bool()>& done, DWORD milliseconds) {
-  const Use use(*this);
+void SerialPort::Driver::DriveUntil(const std::function<bool()>& done, DWORD milliseconds) {
+  const Use use(port);
   if (!use) return;
   std::optional<SerialClock::time_point> deadline;
   if (milliseconds != INFINITE) deadline = SerialClock::now() + std::chrono::milliseconds(milliseconds);
-  std::unique_lock lock(mutex);
-  Drive(lock, done, deadline);
+  std::unique_lock lock(port.mutex);
+  port.Drive(lock, concern, done, deadline);
+}
+
+std::weak_ptr<RequestDriver> SerialPort::DriverFor(Concern concern) {
+  return std::shared_ptr<RequestDriver>(shared_from_this(), &requestDrivers[static_cast<size_t>(concern)]);
 }
 
 bool SerialPort::Advance(ReadRequest& request, DWORD& error) {
@@ -474,6 +677,7 @@ bool SerialPort::AdvanceWrite(WriteRequest& request, DWORD& error) {
     const ssize_t n = ::write(fd, request.bytes + request.done, request.count - request.done);
     if (n > 0) {
       request.done += static_cast<DWORD>(n);
+      unsentMayWait = true;
     } else if (n < 0 && errno == EAGAIN) {
       // A write timeout ends it with what went out so far.
       return request.deadline && SerialClock::now() >= *request.deadline;
@@ -485,29 +689,30 @@ bool SerialPort::AdvanceWrite(WriteRequest& request, DWORD& error) {
   return true;
 }
 
-DWORD SerialPort::Write(std::unique_lock<std::mutex>& lock, OVERLAPPED* ov, const void* bytes, DWORD count,
-                        DWORD& done) {
-  // A caller without a record waits for the write before it, if any.
-  if (!ov) Drive(lock, [&] { return !pendingWrite; }, std::nullopt);
-  if (closed) return ERROR_INVALID_HANDLE;  // closed meanwhile: nothing would end the write
-  if (gone) return ERROR_BAD_COMMAND;
-  if (pendingWrite) return ERROR_INVALID_PARAMETER;  // one write at a time
-  OVERLAPPED own{};
-  WriteRequest request = NewWrite(ov ? ov : &own, bytes, count);
-  DWORD error = ERROR_SUCCESS;
-  if (AdvanceWrite(request, error)) {
-    EndWrite(request, error);
-    done = request.done;
-    return error;
-  }
-  StartRecord(request.ov, weak_from_this());
-  pendingWrite = request;
-  Notify();  // a wait under way looks for room from now on
-  if (ov) return ERROR_IO_PENDING;
-  Drive(lock, [&] { return own.Internal != ERROR_IO_PENDING; }, std::nullopt);
-  if (own.Internal == ERROR_IO_PENDING) CompleteWrite(ERROR_OPERATION_ABORTED);  // the record is about to go
-  done = static_cast<DWORD>(own.InternalHigh);
-  return static_cast<DWORD>(own.Internal);
+DWORD SerialPort::Write(OVERLAPPED* ov, const void* bytes, DWORD count, DWORD& done) {
+  return WhileOpen([&]() -> DWORD {
+    std::unique_lock lock(mutex);
+    // A caller without a record waits for the write before it, if any.
+    if (!ov) Drive(lock, Concern::Write, [&] { return !pendingWrite; }, std::nullopt);
+    if (closed) return ERROR_INVALID_HANDLE;  // closed meanwhile: nothing would end the write
+    if (gone) return ERROR_BAD_COMMAND;
+    if (pendingWrite) return ERROR_INVALID_PARAMETER;  // one write at a time
+    OVERLAPPED own{};
+    WriteRequest request = NewWrite(ov ? ov : &own, bytes, count);
+    DWORD error = ERROR_SUCCESS;
+    if (AdvanceWrite(request, error)) {
+      EndWrite(request, error);
+      done = request.done;
+      return error;
+    }
+    StartRecord(request.ov, DriverFor(Concern::Write));
+    pendingWrite = request;
+    if (ov) return ERROR_IO_PENDING;
+    Drive(lock, Concern::Write, [&] { return own.Internal != ERROR_IO_PENDING; }, std::nullopt);
+    if (own.Internal == ERROR_IO_PENDING) CompleteWrite(ERROR_OPERATION_ABORTED);  // the record is about to go
+    done = static_cast<DWORD>(own.InternalHigh);
+    return static_cast<DWORD>(own.Internal);
+  });
 }
 
 void SerialPort::DrainBeforeClose() {
@@ -526,7 +731,7 @@ void SerialPort::DrainBeforeClose() {
   ::tcflush(fd, TCOFLUSH);
 }
 
-void SerialPort::Shutdown() {
+void SerialPort::Close() {
   {
     std::lock_guard lock(mutex);
     if (closed) return;
@@ -545,6 +750,6 @@ void SerialPort::Shutdown() {
   if (exclusive) ::ioctl(fd, TIOCNXCL);
   ::close(fd);
   for (const WaitSet& set : idleWaitSets) ::close(set.fd);
-  for (const int notice : {closingFd, takenFd, changedFd})
+  for (const int notice : {closingFd, takenFd, changedFds[0], changedFds[1], changedFds[2]})
     if (notice >= 0) ::close(notice);
 }
