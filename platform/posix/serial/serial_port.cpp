@@ -48,6 +48,25 @@ std::chrono::microseconds ByteTime(const DCB& dcb) {
   return std::chrono::microseconds(std::uint64_t{bits} * 1000000 / std::max<DWORD>(dcb.BaudRate, 1));
 }
 
+// Milliseconds from now until when, at least 0.
+int MillisecondsUntil(SerialClock::time_point when) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - SerialClock::now()).count();
+  return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+}
+
+// Waits until fd is ready for events, or alsoFd (if any) for reading, or the
+// closing notice arrives; false on timeout or closing.
+bool WaitReady(int fd, short events, int closingFd, int timeoutMs, int alsoFd) {
+  pollfd fds[3] = {{fd, events, 0}, {closingFd, POLLIN, 0}, {alsoFd, POLLIN, 0}};
+  // A signal ends the wait early; it goes on for what is left of its time,
+  // so that signals coming often cannot keep it from ever ending.
+  const auto until = SerialClock::now() + std::chrono::milliseconds(timeoutMs);
+  int n;
+  do n = ::poll(fds, 3, timeoutMs < 0 ? -1 : MillisecondsUntil(until));
+  while (n < 0 && errno == EINTR);
+  return n > 0 && fds[1].revents == 0;
+}
+
 }  // namespace
 
 void CompleteRecord(OVERLAPPED* ov, DWORD error, DWORD bytes) {
@@ -61,22 +80,6 @@ void StartRecord(OVERLAPPED* ov, std::weak_ptr<RequestDriver> driver) {
   ov->Internal = ERROR_IO_PENDING;
   ov->InternalHigh = 0;
   if (ov->hEvent) ArmEvent(ov->hEvent, std::move(driver));
-}
-
-bool WaitReady(int fd, short events, int closingFd, int timeoutMs, int alsoFd) {
-  pollfd fds[3] = {{fd, events, 0}, {closingFd, POLLIN, 0}, {alsoFd, POLLIN, 0}};
-  // A signal ends the wait early; it goes on for what is left of its time,
-  // so that signals coming often cannot keep it from ever ending.
-  const auto until = SerialClock::now() + std::chrono::milliseconds(timeoutMs);
-  int n;
-  do n = ::poll(fds, 3, timeoutMs < 0 ? -1 : MillisecondsUntil(until));
-  while (n < 0 && errno == EINTR);
-  return n > 0 && fds[1].revents == 0;
-}
-
-int MillisecondsUntil(SerialClock::time_point when) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - SerialClock::now()).count();
-  return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
 }
 
 PlainFile::~PlainFile() { ::close(fd); }

@@ -43,13 +43,6 @@ void CompleteRecord(OVERLAPPED* ov, DWORD error, DWORD bytes);
 // the request's device.
 void StartRecord(OVERLAPPED* ov, std::weak_ptr<RequestDriver> driver);
 
-// Waits until fd is ready for events, or alsoFd (if any) for reading, or the
-// closing notice arrives; false on timeout or closing.
-bool WaitReady(int fd, short events, int closingFd, int timeoutMs, int alsoFd = -1);
-
-// Milliseconds from now until when, at least 0.
-int MillisecondsUntil(SerialClock::time_point when);
-
 // Anything opened that is not a terminal.
 class PlainFile final : public KernelObject {
  public:
