@@ -193,7 +193,10 @@ class HostWatch {
     }
     host = DeviceUser(line, false);
   }
-  // True once the watched host has let go, until the next session.
+  // What the last Gone found, without asking the kernel again.
+  bool Left() const { return gone; }
+  // Takes the kernel's news of closes; true once the watched host has let
+  // go, until the next session.
   bool Gone() {
     char events[4096];
     bool closed = false;
@@ -404,7 +407,7 @@ int main(int argc, char** argv) {
     target.Begin(role, path);
     host.NextSession();
     while (!target.Finished()) {
-      if (host.Gone()) {
+      if (host.Left()) {
         // What the host sent before it went still tells how its session
         // ended, but nothing goes back: an answer left on the line would
         // reach the next host. A next host that was quicker than this loses
@@ -429,7 +432,7 @@ int main(int argc, char** argv) {
       if (ready == 0) target.LineQuiet(out);
       for (const auto& output : out) line.Send(output, 0, false);
       // The host's going is taken before anything sent after it.
-      if (ready <= 0 || host.Gone() || !(pfd[0].revents & POLLIN)) continue;
+      if (ready <= 0 || ((pfd[1].revents & POLLIN) && host.Gone()) || !(pfd[0].revents & POLLIN)) continue;
       const size_t n = line.FromHost(buffer, sizeof buffer);
       if (n > 0) host.HostSpoke();
       for (size_t at = 0; at < n && !target.Finished();) {
